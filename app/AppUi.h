@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+class AppWindow;
+
+// The user interface as the application frame sees it. The window toolkit
+// implements it; tests give their own to record what would be shown.
+class AppUi {
+ public:
+  virtual ~AppUi() = default;
+
+  // A modal box with an OK button only and no icon; returns once closed.
+  virtual void ShowMessageBox(const std::string& sText, const std::string& sTitle) = 0;
+  // The main window. The first call creates it and runs its load handler
+  // to completion before returning.
+  virtual AppWindow& MainWindow() = 0;
+  // True once the main window exists.
+  virtual bool HasMainWindow() const = 0;
+};

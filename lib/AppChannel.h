@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+class OrvError;
+
+// What the support library and the FTP layer need of the running
+// application: messages to the user, the run's log, the life-cycle status and
+// the run's start stamp. The application object implements it and makes
+// itself the current channel while it lives.
+class AppChannel {
+ public:
+  virtual ~AppChannel() = default;
+
+  virtual void Msg(long m, const std::string& sModule, const std::string& sMsg = "",
+                   const std::string& sAction = "", const OrvError* pErr = nullptr,
+                   const std::string& sAddInfo = "") = 0;
+  virtual void Log(const std::string& s, long eTyp) = 0;
+  virtual long Status() const = 0;
+  virtual std::string StartUtc() const = 0;
+  // A plain modal box with an OK button and no icon.
+  virtual void MsgBox(const std::string& sText, const std::string& sTitle) = 0;
+};
+
+// The current application, or nullptr while there is none.
+AppChannel* OrvApp();
+void OrvApp_Set(AppChannel* pApp);
