@@ -8,6 +8,10 @@ class AppWindow {
  public:
   virtual ~AppWindow() = default;
 
+  // Runs the window's load handler (Form_Load). Called once, right after the
+  // window was created and before anything else is asked of it.
+  virtual void Load() = 0;
+
   virtual std::string FtpUrlText() = 0;
   virtual void SetFtpUrlText(const std::string& s) = 0;
   virtual std::string FtpUsrText() = 0;
