@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // Free helpers of the support library: text scanning, path splitting, whole
@@ -9,7 +10,7 @@
 // strings; positions count bytes from 1.
 
 template <typename A, typename B>
-auto LibOrv_Max(A a, B b) -> decltype(a > b ? a : b) {
+std::common_type_t<A, B> LibOrv_Max(A a, B b) {
   if (a > b) return a;
   return b;
 }
