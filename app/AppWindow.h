@@ -22,4 +22,6 @@ class AppWindow {
 
   virtual void SetAutoTimer(const std::string& sStatus, long lTime) = 0;
   virtual void ShowWindow() = 0;
+  // Closes the window the way a user's close does (the unload handler runs).
+  virtual void CloseWindow() = 0;
 };
