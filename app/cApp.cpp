@@ -1,0 +1,163 @@
+#include "cApp.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
+#include "AppUi.h"
+#include "AppWindow.h"
+#include "CommandLine.h"
+#include "DateAndTime.h"
+#include "MainAndTerminate.h"
+#include "OrvError.h"
+#include "OrvFtpClient.h"
+#include "ProductInfo.h"
+#include "cStringList.h"
+
+namespace {
+
+const char kSettingsKey[] = "\xF6RRk/zy7T7y=+4MX-kyp^cd$&gWdd";
+
+std::string ReplaceAll(std::string s, const std::string& sFind, const std::string& sReplace) {
+  std::size_t p = 0;
+  while ((p = s.find(sFind, p)) != std::string::npos) {
+    s.replace(p, sFind.size(), sReplace);
+    p += sReplace.size();
+  }
+  return s;
+}
+
+std::string MessageHeader(long m, const std::string& sModule) {
+  if (sModule.empty()) return "";
+  switch (m) {
+    case 0: return "Hinweis von Modul '" + sModule + "':\r";
+    case 1: return "Warnhinweis von Modul '" + sModule + "':\r";
+    case 2:
+    case 3: return "Fehlermeldung von Modul '" + sModule + "':\r";
+    default: return sModule;
+  }
+}
+
+// Appends one entry; the file is opened for each line and never rewritten.
+bool AppendToFile(const std::string& sFileName, const std::string& sLine) {
+  int fd = ::open(sFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  std::size_t lDone = 0;
+  bool bOk = true;
+  while (lDone < sLine.size()) {
+    ssize_t n = ::write(fd, sLine.data() + lDone, sLine.size() - lDone);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      bOk = false;
+      break;
+    }
+    lDone += static_cast<std::size_t>(n);
+  }
+  return ::close(fd) == 0 && bOk;
+}
+
+}  // namespace
+
+cApp::cApp(AppUi& ui, std::string sCommandLine, std::string sProgramFolder)
+    : m_ui(ui), m_sCommandLine(std::move(sCommandLine)), m_sProgramFolder(std::move(sProgramFolder)) {}
+
+cApp::~cApp() = default;
+
+std::string cApp::SettingsFileName() const { return m_sProgramFolder + "/OrvFtpUploader.cfg"; }
+
+void cApp::Prolog() {
+  m_lStatus = 0;
+  m_sStartUtc = DAT_GetUtcTimeStamp();
+  FTP_Init();
+  Log(std::string(ProductInfo::kProductName) + " Ver. " + std::to_string(ProductInfo::kVersionMajor) + "." +
+          std::to_string(ProductInfo::kVersionMinor) + "." + std::to_string(ProductInfo::kVersionRevision) +
+          " starting with local PWD=" + m_sProgramFolder,
+      0);
+  Log("CommandLine=" + CommandLine_Masked(m_sCommandLine), 0);
+
+  m_oSettings = std::make_unique<cStringList>();
+  m_oSettings->SetKey(kSettingsKey);
+  m_oSettings->Load(SettingsFileName(), true);
+
+  // The first reference creates the window and runs its load handler, so
+  // values from the command line are in the fields before they are read.
+  AppWindow& window = m_ui.MainWindow();
+  if (window.FtpUrlText().empty()) window.SetFtpUrlText(m_oSettings->GetValue("ftpurl", ""));
+  if (window.FtpUsrText().empty()) window.SetFtpUsrText(m_oSettings->GetValue("ftpusr", ""));
+  if (window.FtpPwdText().empty()) window.SetFtpPwdText(m_oSettings->GetValue("ftppwd", ""));
+
+  m_lStatus = 1;
+  window.ShowWindow();
+}
+
+void cApp::Epilog() {
+  m_lStatus = 2;
+  try {
+    AppWindow& window = m_ui.MainWindow();
+    m_oSettings->SetValue("ftpurl", window.FtpUrlText());
+    m_oSettings->SetValue("ftpusr", window.FtpUsrText());
+    m_oSettings->SetValue("ftppwd", window.FtpPwdText());
+    m_oSettings->Store("");
+  } catch (const OrvError& err) {
+    // The old settings file is still intact; say why the new one is not.
+    m_bSettingsFailed = true;
+    Msg(2, "cApp.Epilog", "?", "", &err);
+    FTP_Shutdown();
+    return;
+  }
+  FTP_Shutdown();
+  Log("terminated normally", 0);
+}
+
+void cApp::Msg(long m, const std::string& sModule, const std::string& sMsgIn, const std::string& sActionIn,
+               const OrvError* pErr, const std::string& sAddInfo) {
+  m_bMsgRaised = true;
+  std::string sMsg = sMsgIn;
+  std::string sAction = sActionIn;
+  if (sMsg == "?") {
+    sMsg = "Unerwarteter Fehler Nr. " + std::to_string(pErr ? pErr->Number() : 0) + ": " +
+           (pErr ? pErr->Description() : std::string()) + " in " + (pErr ? pErr->Source() : std::string());
+  }
+  if (sAction == "?") sAction = std::string("Bitte melden Sie den Fehler an ") + ProductInfo::kSupportEmail;
+  if (!sAction.empty()) sAction += "!";
+  if (!sAddInfo.empty()) sMsg += "\r" + sAddInfo;
+  std::string sHeader = MessageHeader(m, sModule);
+
+  Log(ReplaceAll(sHeader, ":\r", ": ") + sMsg + "\r" + sAction, 4);
+
+  if (!Unattended()) {
+    MsgBox(sMsg + "\r\r" + sAction, std::string(ProductInfo::kProductName) + " - " + ReplaceAll(sHeader, ":\r", ""));
+  } else {
+    m_ui.MainWindow().SetAutoTimer("bye", 500);
+  }
+  if (m == 3) EndProcess(1);
+}
+
+void cApp::Log(const std::string& s, long eTyp) {
+  if (eTyp == 22 || eTyp == 13) return;
+  try {
+    if (m_sLogFile.empty()) {
+      std::string sFolder = m_sProgramFolder + "/log";
+      struct stat st {};
+      if (::stat(sFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) ::mkdir(sFolder.c_str(), 0700);
+      m_sLogFile = sFolder + "/" + StartUtc() + ".log";
+    }
+    AppendToFile(m_sLogFile, DAT_GetLocalTimeText() + ": " + s + "\r\n");
+  } catch (...) {
+    // The log never disturbs the program; a message would only log again.
+  }
+}
+
+void cApp::Progress(long, long) {}
+
+void cApp::MsgBox(const std::string& sText, const std::string& sTitle) { m_ui.ShowMessageBox(sText, sTitle); }
+
+int cApp::ExitStatus() const {
+  if (m_bSettingsFailed) return 1;
+  if (Unattended() && m_bMsgRaised) return 1;
+  return 0;
+}

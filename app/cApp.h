@@ -1,0 +1,54 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "AppChannel.h"
+
+class AppUi;
+class cStringList;
+
+// The application object: life cycle, messages to the user, the run's log.
+class cApp : public AppChannel {
+ public:
+  // sCommandLine is the argument text the program was started with;
+  // sProgramFolder the folder that holds the program file.
+  cApp(AppUi& ui, std::string sCommandLine, std::string sProgramFolder);
+  ~cApp() override;
+
+  void Prolog();
+  void Epilog();
+
+  std::string StartUtc() const override { return m_sStartUtc; }
+  long Status() const override { return m_lStatus; }
+
+  void Msg(long m, const std::string& sModule, const std::string& sMsg = "", const std::string& sAction = "",
+           const OrvError* pErr = nullptr, const std::string& sAddInfo = "") override;
+  void Log(const std::string& s, long eTyp) override;
+  void Progress(long lVal = 0, long lMax = 0);
+  void MsgBox(const std::string& sText, const std::string& sTitle) override;
+
+  const std::string& CommandLine() const { return m_sCommandLine; }
+  const std::string& ProgramFolder() const { return m_sProgramFolder; }
+  std::string SettingsFileName() const;
+  AppUi& Ui() { return m_ui; }
+
+  // The process exit status a normal end reports: 1 when an unattended run
+  // raised a message or the settings could not be stored, else 0.
+  int ExitStatus() const;
+
+ private:
+  bool Unattended() const { return !m_sCommandLine.empty(); }
+
+  AppUi& m_ui;
+  std::string m_sCommandLine;
+  std::string m_sProgramFolder;
+
+  std::string m_sStartUtc;
+  long m_lStatus = 0;
+  std::unique_ptr<cStringList> m_oSettings;
+  std::string m_sLogFile;
+
+  bool m_bMsgRaised = false;
+  bool m_bSettingsFailed = false;
+};

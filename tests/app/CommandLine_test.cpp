@@ -1,0 +1,67 @@
+#include "CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string FromArgs(std::vector<const char*> args) {
+  args.insert(args.begin(), "OrvFtpUploader");
+  return CommandLine_FromArgs(static_cast<int>(args.size()), args.data());
+}
+
+TEST(CommandLine, ArgumentTextFromProcessArguments) {
+  EXPECT_EQ(FromArgs({}), "");
+  EXPECT_EQ(FromArgs({"ftpurl=host", "ftpusr=u"}), "ftpurl=host ftpusr=u");
+  // What a shell hands over after taking the quotes away.
+  EXPECT_EQ(FromArgs({"msg=Fire in hall 2"}), "msg=\"Fire in hall 2\"");
+  EXPECT_EQ(FromArgs({"msg=say \"hi\" now"}), "msg='say \"hi\" now'");
+  // Already quoted values and plain words stay as they are.
+  EXPECT_EQ(FromArgs({"msg='Fire in hall 2'"}), "msg='Fire in hall 2'");
+  EXPECT_EQ(FromArgs({"two words"}), "two words");
+  EXPECT_EQ(FromArgs({"=a b"}), "=a b");
+}
+
+TEST(CommandLine, ShellAndNoShellGiveTheSameValue) {
+  auto valueOf = [](const std::string& sArgs) {
+    auto pairs = CommandLine_Pairs(sArgs);
+    return pairs.empty() ? std::string("<none>") : pairs.back().sValue;
+  };
+  EXPECT_EQ(valueOf(FromArgs({"msg=Fire in hall 2"})), "Fire in hall 2");
+  EXPECT_EQ(valueOf(FromArgs({"msg='Fire in hall 2'"})), "Fire in hall 2");
+  EXPECT_EQ(valueOf(FromArgs({"msg=\"Fire in hall 2\""})), "Fire in hall 2");
+}
+
+TEST(CommandLine, PairsAsTheAutomaticRunReadsThem) {
+  auto pairs = CommandLine_Pairs("  ftpurl=host  ftppath=pub\\in msg='a b' x ftpusr=u ftppwd=\"p w\" ");
+  ASSERT_EQ(pairs.size(), 5u);
+  EXPECT_EQ(pairs[0].sName, "ftpurl");
+  EXPECT_EQ(pairs[0].sValue, "host");
+  EXPECT_EQ(pairs[1].sValue, "pub\\in");
+  EXPECT_EQ(pairs[2].sValue, "a b");
+  EXPECT_EQ(pairs[3].sName, "x ftpusr");  // a leading word joins the name
+  EXPECT_EQ(pairs[4].sValue, "p w");
+
+  auto open = CommandLine_Pairs("msg='open ftpurl=x");
+  ASSERT_EQ(open.size(), 1u);
+  EXPECT_EQ(open[0].sValue, "open ftpurl=x");
+
+  auto empty = CommandLine_Pairs("ftppath= msg=''");
+  ASSERT_EQ(empty.size(), 2u);
+  EXPECT_EQ(empty[0].sValue, "");
+  EXPECT_EQ(empty[1].sValue, "");
+
+  EXPECT_TRUE(CommandLine_Pairs("no pairs here").empty());
+  // A tab does not end a value.
+  EXPECT_EQ(CommandLine_Pairs("msg=a\tb c=d")[0].sValue, "a\tb");
+}
+
+TEST(CommandLine, PasswordsAreMasked) {
+  EXPECT_EQ(CommandLine_Masked("ftpurl=h ftppwd=secret ftpusr=u"), "ftpurl=h ftppwd=*** ftpusr=u");
+  EXPECT_EQ(CommandLine_Masked("ftppwd=\"a secret\" x=1"), "ftppwd=\"***\" x=1");
+  EXPECT_EQ(CommandLine_Masked("ftppwd=one ftppwd=two"), "ftppwd=*** ftppwd=***");
+  EXPECT_EQ(CommandLine_Masked("ftppwd='unclosed secret"), "ftppwd='***");
+  EXPECT_EQ(CommandLine_Masked("ftppwd="), "ftppwd=***");
+  EXPECT_EQ(CommandLine_Masked("msg=ftppwd"), "msg=ftppwd");
+}
+
+}  // namespace

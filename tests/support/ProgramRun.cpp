@@ -1,0 +1,122 @@
+#include "ProgramRun.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+ProgramCopy::ProgramCopy() {
+  const char* szProgram = std::getenv("ORV_PROGRAM");
+  if (!szProgram) throw std::runtime_error("ORV_PROGRAM is not set");
+  std::filesystem::copy_file(szProgram, ProgramPath());
+}
+
+std::string ProgramCopy::LogFileName() const {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(Folder() + "/log", ec))
+    if (entry.path().extension() == ".log") return entry.path().string();
+  return "";
+}
+
+std::string ProgramCopy::LogText() const {
+  std::string sName = LogFileName();
+  if (sName.empty()) return "";
+  std::ifstream in(sName, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+ProgramCopy::Result ProgramCopy::Run(const Options& options) const {
+  std::map<std::string, std::string> env;
+  for (char** p = environ; *p; ++p) {
+    std::string s = *p;
+    std::size_t e = s.find('=');
+    if (e != std::string::npos) env[s.substr(0, e)] = s.substr(e + 1);
+  }
+  for (const auto& [sName, value] : options.env) {
+    if (value) env[sName] = *value;
+    else env.erase(sName);
+  }
+  std::vector<std::string> envStrings;
+  for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& s : envStrings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argStrings = {ProgramPath()};
+  argStrings.insert(argStrings.end(), options.args.begin(), options.args.end());
+  std::vector<char*> argv;
+  for (auto& s : argStrings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+
+  int aiOut[2], aiErr[2];
+  if (pipe2(aiOut, O_CLOEXEC) != 0 || pipe2(aiErr, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(aiOut[1], 1);
+    dup2(aiErr[1], 2);
+    int fdNull = open("/dev/null", O_RDONLY);
+    dup2(fdNull, 0);
+    if (chdir(Folder().c_str()) != 0) _exit(127);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(aiOut[1]);
+  close(aiErr[1]);
+
+  Result result;
+  auto deadline = std::chrono::steady_clock::now() + options.timeout;
+  bool bTerminated = false;
+  bool bOutOpen = true, bErrOpen = true;
+  int iStatus = 0;
+  bool bExited = false;
+  while (!bExited) {
+    pollfd fds[2] = {{bOutOpen ? aiOut[0] : -1, POLLIN, 0}, {bErrOpen ? aiErr[0] : -1, POLLIN, 0}};
+    poll(fds, 2, 50);
+    char ac[4096];
+    if (bOutOpen && (fds[0].revents & (POLLIN | POLLHUP))) {
+      ssize_t n = read(aiOut[0], ac, sizeof ac);
+      if (n > 0) result.sStdout.append(ac, static_cast<std::size_t>(n));
+      else bOutOpen = false;
+    }
+    if (bErrOpen && (fds[1].revents & (POLLIN | POLLHUP))) {
+      ssize_t n = read(aiErr[0], ac, sizeof ac);
+      if (n > 0) result.sStderr.append(ac, static_cast<std::size_t>(n));
+      else bErrOpen = false;
+    }
+    if (waitpid(pid, &iStatus, WNOHANG) == pid) {
+      bExited = true;
+      break;
+    }
+    if (!bTerminated && options.terminateWhen && options.terminateWhen(*this)) {
+      bTerminated = true;
+      kill(pid, SIGTERM);
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      result.bTimedOut = true;
+      kill(pid, SIGKILL);
+      waitpid(pid, &iStatus, 0);
+      bExited = true;
+    }
+  }
+  // Whatever is still in the pipes.
+  char ac[4096];
+  ssize_t n;
+  while (bOutOpen && (n = read(aiOut[0], ac, sizeof ac)) > 0) result.sStdout.append(ac, static_cast<std::size_t>(n));
+  while (bErrOpen && (n = read(aiErr[0], ac, sizeof ac)) > 0) result.sStderr.append(ac, static_cast<std::size_t>(n));
+  close(aiOut[0]);
+  close(aiErr[0]);
+  if (WIFEXITED(iStatus)) result.iExitStatus = WEXITSTATUS(iStatus);
+  if (WIFSIGNALED(iStatus)) result.iSignal = WTERMSIG(iStatus);
+  return result;
+}

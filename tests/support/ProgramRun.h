@@ -1,0 +1,44 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "TempFolder.h"
+
+// A copy of the built program in a folder of its own, so its settings file
+// and log folder are the test's; runs it as a subprocess.
+class ProgramCopy {
+ public:
+  ProgramCopy();
+
+  const std::string& Folder() const { return m_folder.Path(); }
+  std::string ProgramPath() const { return Folder() + "/OrvFtpUploader"; }
+  std::string CfgPath() const { return Folder() + "/OrvFtpUploader.cfg"; }
+  // The run's log (the only file in log/), empty when there is none.
+  std::string LogText() const;
+  std::string LogFileName() const;
+
+  struct Result {
+    int iExitStatus = -1;  // -1 when killed by a signal
+    int iSignal = 0;
+    std::string sStdout, sStderr;
+    bool bTimedOut = false;
+  };
+  struct Options {
+    std::vector<std::string> args;
+    // Variables set (or, with no value, removed) on top of this process's.
+    std::map<std::string, std::optional<std::string>> env;
+    std::chrono::milliseconds timeout{60000};
+    // Polled while the program runs; when it returns true the program gets
+    // SIGTERM (once).
+    std::function<bool(const ProgramCopy&)> terminateWhen;
+  };
+  Result Run(const Options& options) const;
+
+ private:
+  TempFolder m_folder;
+};

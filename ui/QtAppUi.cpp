@@ -1,0 +1,40 @@
+#include "QtAppUi.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QString>
+
+#include <cstdio>
+#include <utility>
+
+QtAppUi::QtAppUi(WindowFactory createWindow) : m_createWindow(std::move(createWindow)) {}
+
+QtAppUi::~QtAppUi() = default;
+
+bool QtAppUi::Offscreen() { return QGuiApplication::platformName() == QStringLiteral("offscreen"); }
+
+void QtAppUi::ShowMessageBox(const std::string& sText, const std::string& sTitle) {
+  // Line breaks inside messages are single CRs; shown as line breaks.
+  QString qText = QString::fromUtf8(sText.data(), static_cast<qsizetype>(sText.size()));
+  qText.replace(QChar('\r'), QChar('\n'));
+  QString qTitle = QString::fromUtf8(sTitle.data(), static_cast<qsizetype>(sTitle.size()));
+  if (Offscreen()) {
+    // Without a screen a box would wait forever; the text goes to standard
+    // error and the program goes on as if OK had been pressed.
+    std::fprintf(stderr, "%s\n%s\n\n", qTitle.toLocal8Bit().constData(), qText.toLocal8Bit().constData());
+    std::fflush(stderr);
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, qTitle, qText, QMessageBox::Ok);
+  box.exec();
+}
+
+AppWindow& QtAppUi::MainWindow() {
+  if (!m_pWindow) {
+    // Stored before loading: the load handler may already report through
+    // messages that reach the window again.
+    m_pWindow = m_createWindow();
+    m_pWindow->Load();
+  }
+  return *m_pWindow;
+}
