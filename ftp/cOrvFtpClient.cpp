@@ -1,0 +1,67 @@
+#include "cOrvFtpClient.h"
+
+#include "AppChannel.h"
+#include "LibOrv.h"
+#include "OrvFtpClient.h"
+#include "OrvFtpLibrary.h"
+
+std::shared_ptr<cOrvFtpClient> cOrvFtpClient::Create() {
+  return std::shared_ptr<cOrvFtpClient>(new cOrvFtpClient());
+}
+
+cOrvFtpClient::~cOrvFtpClient() {
+  FTP_UnsubscribeWref(m_lWref);
+  m_lHandle = 0;
+}
+
+bool cOrvFtpClient::FtpConnect(const std::string& sIpAddress, const std::string& sTcpPort,
+                               const std::string& sUsr, const std::string& sPwd) {
+  std::shared_ptr<cOrvFtpClient> self = shared_from_this();
+  m_lWref = LibOrv_ObjToPtr(self);
+  m_lHandle = FTP_Subscribe(self, sIpAddress, sTcpPort, sUsr, sPwd);
+  if (m_lHandle != 0) {
+    if (AppChannel* pApp = OrvApp())
+      pApp->Log("ZEMO -> FTP: OrvFtpClientCreate FtpHandle=" + std::to_string(m_lHandle), 24);
+    return true;
+  }
+  if (AppChannel* pApp = OrvApp()) pApp->Msg(1, "OrvFtpClient", "Konnte FTP-Client nicht anmelden!");
+  return false;
+}
+
+void cOrvFtpClient::FtpDir(const std::string& sFtpPath, const std::string& sRequestID) {
+  OrvFtpClientDirReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), kInactivityMs,
+                     FTP_DirCallback, 0);
+}
+
+void cOrvFtpClient::FtpPut(const std::string& sData, const std::string& sFtpPath, const std::string& sRequestID) {
+  OrvFtpClientPutReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), sData.size(),
+                     sData.data(), kInactivityMs, FTP_PutCallback, 0);
+}
+
+void cOrvFtpClient::FtpPut(std::string&& sData, const std::string& sFtpPath, const std::string& sRequestID) {
+  OrvFtpClientPutReqMove(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), std::move(sData),
+                         kInactivityMs, FTP_PutCallback, 0);
+}
+
+void cOrvFtpClient::FtpGet(const std::string& sFtpPath, const std::string& sRequestID) {
+  OrvFtpClientGetReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), kInactivityMs,
+                     kMaxChunkSize, FTP_GetCallback, 0);
+}
+
+// An event handler may reassign the event it runs in; it runs from a copy so
+// that reassignment does not destroy the running handler.
+void cOrvFtpClient::FtpDirCallback(const std::string& sDirList, const std::string& sRequestID, long lErrCode) {
+  auto event = DirEvent;
+  if (event) event(sDirList, sRequestID, lErrCode);
+}
+
+void cOrvFtpClient::FtpPutCallback(const std::string& sRequestID, long lErrCode) {
+  auto event = PutEvent;
+  if (event) event(sRequestID, lErrCode);
+}
+
+void cOrvFtpClient::FtpGetCallback(const std::string& sData, const std::string& sRequestID, bool bEndOfData,
+                                   long lErrCode) {
+  auto event = GetEvent;
+  if (event) event(sData, sRequestID, bEndOfData, lErrCode);
+}

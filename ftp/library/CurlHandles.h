@@ -1,0 +1,22 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+
+struct CurlEasyDeleter {
+  void operator()(CURL* p) const { curl_easy_cleanup(p); }
+};
+struct CurlMultiDeleter {
+  void operator()(CURLM* p) const {
+    // Cleanup only fails for a handle that is not a multi handle.
+    (void)curl_multi_cleanup(p);
+  }
+};
+struct CurlUrlDeleter {
+  void operator()(CURLU* p) const { curl_url_cleanup(p); }
+};
+
+using CurlEasyPtr = std::unique_ptr<CURL, CurlEasyDeleter>;
+using CurlMultiPtr = std::unique_ptr<CURLM, CurlMultiDeleter>;
+using CurlUrlPtr = std::unique_ptr<CURLU, CurlUrlDeleter>;

@@ -1,0 +1,519 @@
+#include "FtpConnection.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "FtpDispatcher.h"
+#include "FtpText.h"
+
+namespace {
+
+// Sets options one after another and keeps the first failure.
+class EasyOptions {
+ public:
+  explicit EasyOptions(CURL* pEasy) : m_pEasy(pEasy) {}
+  template <typename T>
+  EasyOptions& Set(CURLoption eOption, T value) {
+    if (m_rc == CURLE_OK) m_rc = curl_easy_setopt(m_pEasy, eOption, value);
+    return *this;
+  }
+  CURLcode Result() const { return m_rc; }
+
+ private:
+  CURL* m_pEasy;
+  CURLcode m_rc = CURLE_OK;
+};
+
+std::string OneLine(const char* p, std::size_t n) {
+  std::string s(p, n);
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  return s;
+}
+
+bool IsPassCommand(const std::string& s) {
+  return s.size() >= 4 && (s[0] == 'P' || s[0] == 'p') && (s[1] == 'A' || s[1] == 'a') &&
+         (s[2] == 'S' || s[2] == 's') && (s[3] == 'S' || s[3] == 's') && (s.size() == 4 || s[4] == ' ');
+}
+
+bool NamesAFile(const std::string& sPath) { return !sPath.empty() && sPath.back() != '/'; }
+
+struct GetSink {
+  std::string sData;
+  std::size_t lMax = 0;
+  bool bTruncated = false;
+};
+
+std::size_t OnGetData(char* p, std::size_t lSize, std::size_t lCount, void* pSink) {
+  auto* pGet = static_cast<GetSink*>(pSink);
+  const std::size_t n = lSize * lCount;
+  const std::size_t lRoom = pGet->lMax - pGet->sData.size();
+  const std::size_t lTake = std::min(n, lRoom);
+  const std::size_t lNeeded = pGet->sData.size() + lTake;
+  if (pGet->sData.capacity() < lNeeded)
+    pGet->sData.reserve(std::min(pGet->lMax, std::max(lNeeded, 2 * pGet->sData.capacity())));
+  pGet->sData.append(p, lTake);
+  if (lTake < n) {
+    // The file is larger than one chunk: keep the chunk, abandon the rest.
+    pGet->bTruncated = true;
+    return 0;
+  }
+  return n;
+}
+
+struct PutSource {
+  const std::string* pData = nullptr;
+  std::size_t lOffset = 0;
+};
+
+std::size_t OnPutRead(char* p, std::size_t lSize, std::size_t lCount, void* pSource) {
+  auto* pPut = static_cast<PutSource*>(pSource);
+  const std::size_t n = std::min(lSize * lCount, pPut->pData->size() - pPut->lOffset);
+  std::copy_n(pPut->pData->data() + pPut->lOffset, n, p);
+  pPut->lOffset += n;
+  return n;
+}
+
+std::size_t OnMlsdData(char* p, std::size_t lSize, std::size_t lCount, void* pParser) {
+  static_cast<MlsdParser*>(pParser)->Feed(p, lSize * lCount);
+  return lSize * lCount;
+}
+
+std::size_t OnDiscard(char*, std::size_t lSize, std::size_t lCount, void*) { return lSize * lCount; }
+
+// libcurl's own LIST parser hands over one entry after the other; skipping
+// each keeps it from fetching anything.
+long OnListEntry(const void* pInfo, void* pListing, int) {
+  const auto* pEntry = static_cast<const curl_fileinfo*>(pInfo);
+  auto* pList = static_cast<FtpListing*>(pListing);
+  if (pEntry->filename != nullptr) {
+    if (pEntry->filetype == CURLFILETYPE_DIRECTORY) pList->asFolders.emplace_back(pEntry->filename);
+    else pList->asFiles.emplace_back(pEntry->filename);
+  }
+  return CURL_CHUNK_BGN_FUNC_SKIP;
+}
+
+}  // namespace
+
+FtpConnection::FtpConnection(int32_t lHandle, FtpServer server, Hooks hooks)
+    : m_lHandle(lHandle), m_server(std::move(server)), m_hooks(std::move(hooks)) {}
+
+FtpConnection::~FtpConnection() {
+  Stop();
+  Join();
+}
+
+bool FtpConnection::Open() {
+  m_pMulti.reset(curl_multi_init());
+  m_pEasy.reset(curl_easy_init());
+  return m_pMulti && m_pEasy;
+}
+
+void FtpConnection::Enqueue(FtpRequest request) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_bStop) return;
+  m_queue.push_back(std::move(request));
+  if (!m_thread.joinable()) m_thread = std::thread(&FtpConnection::Run, this);
+  m_wake.notify_one();
+}
+
+void FtpConnection::Stop() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_bStop = true;
+  m_queue.clear();
+  if (m_bExchange) InterruptLocked(Interrupt::kCancelled);
+  if (!m_thread.joinable()) m_bFinished = true;
+  m_wake.notify_one();
+}
+
+void FtpConnection::Join() {
+  if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+}
+
+FtpConnection::Clock::time_point FtpConnection::EnforceInactivity(Clock::time_point now) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (!m_bExchange || m_eInterrupt != Interrupt::kNone) return Clock::time_point::max();
+  const Clock::time_point deadline = Clock::time_point(Clock::duration(m_lastActivity.load())) + m_limit;
+  if (now < deadline) return deadline;
+  InterruptLocked(Interrupt::kTimedOut);
+  return Clock::time_point::max();
+}
+
+void FtpConnection::InterruptLocked(Interrupt eWhy) {
+  m_eInterrupt = eWhy;
+  {
+    // Cutting the sockets ends waits inside libcurl too, which a wake-up
+    // of the multi handle would not reach.
+    std::lock_guard<std::mutex> socketLock(m_socketMutex);
+    m_bRefuseSockets = true;
+    for (curl_socket_t s : m_sockets) ::shutdown(s, SHUT_RDWR);
+  }
+  // A failed wake-up costs at most the worker's poll interval.
+  if (m_pMulti) (void)curl_multi_wakeup(m_pMulti.get());
+}
+
+void FtpConnection::BeginExchange(int32_t lLimitMs) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bExchange = true;
+    m_limit = std::chrono::milliseconds(lLimitMs);
+    NoteActivity();
+    if (m_bStop && m_pMulti) {
+      InterruptLocked(Interrupt::kCancelled);
+    } else {
+      m_eInterrupt = Interrupt::kNone;
+      std::lock_guard<std::mutex> socketLock(m_socketMutex);
+      m_bRefuseSockets = false;
+    }
+  }
+  if (m_hooks.fnDeadlineChanged) m_hooks.fnDeadlineChanged();
+}
+
+FtpConnection::Interrupt FtpConnection::EndExchange() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_bExchange = false;
+  Interrupt eWhy = m_eInterrupt;
+  m_eInterrupt = Interrupt::kNone;
+  return eWhy;
+}
+
+void FtpConnection::NoteActivity() { m_lastActivity = Clock::now().time_since_epoch().count(); }
+
+void FtpConnection::Run() {
+  int32_t lLastLimitMs = 10000;
+  for (;;) {
+    FtpRequest request;
+    {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      m_wake.wait(lock, [this] { return m_bStop || !m_queue.empty(); });
+      if (m_bStop) break;
+      request = std::move(m_queue.front());
+      m_queue.pop_front();
+    }
+    lLastLimitMs = request.lInactivityMs;
+    Execute(request);
+  }
+  CloseControlConnection(lLastLimitMs);
+  m_bFinished = true;
+}
+
+void FtpConnection::Execute(FtpRequest& request) {
+  switch (request.eKind) {
+    case FtpRequest::Kind::kDir: ExecuteDir(request); break;
+    case FtpRequest::Kind::kGet: ExecuteGet(request); break;
+    case FtpRequest::Kind::kPut: ExecutePut(request); break;
+  }
+}
+
+void FtpConnection::CloseControlConnection(int32_t lLimitMs) {
+  // Closing says QUIT on a live connection; the inactivity limit bounds the
+  // wait for its answer.
+  CurlMultiPtr pMulti;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    pMulti = std::move(m_pMulti);
+    m_bExchange = true;
+    m_eInterrupt = Interrupt::kNone;
+    m_limit = std::chrono::milliseconds(lLimitMs);
+    NoteActivity();
+  }
+  if (m_hooks.fnDeadlineChanged) m_hooks.fnDeadlineChanged();
+  m_pEasy.reset();
+  pMulti.reset();
+  EndExchange();
+  if (m_bOpen) Log("FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where() + " closed");
+  m_bOpen = false;
+}
+
+CURLcode FtpConnection::Configure(const std::string& sUrlPath, int32_t lLimitMs) {
+  CURL* pEasy = m_pEasy.get();
+  curl_easy_reset(pEasy);
+  m_sErrorBuffer[0] = '\0';
+  m_sLastCommand.clear();
+  m_sLastReply.clear();
+  const std::string sUrl = "ftp://" + m_server.sUrlHost + ":" + std::to_string(m_server.iPort) + sUrlPath;
+  const long lLimitSeconds = std::max<long>(1, (lLimitMs + 999) / 1000);
+  EasyOptions options(pEasy);
+  options.Set(CURLOPT_URL, sUrl.c_str())
+      .Set(CURLOPT_PROTOCOLS_STR, "ftp")
+      .Set(CURLOPT_NOSIGNAL, 1L)
+      .Set(CURLOPT_ERRORBUFFER, m_sErrorBuffer)
+      .Set(CURLOPT_VERBOSE, 1L)
+      .Set(CURLOPT_DEBUGFUNCTION, &FtpConnection::OnDebug)
+      .Set(CURLOPT_DEBUGDATA, static_cast<void*>(this))
+      .Set(CURLOPT_OPENSOCKETFUNCTION, &FtpConnection::OnOpenSocket)
+      .Set(CURLOPT_OPENSOCKETDATA, static_cast<void*>(this))
+      .Set(CURLOPT_CLOSESOCKETFUNCTION, &FtpConnection::OnCloseSocket)
+      .Set(CURLOPT_CLOSESOCKETDATA, static_cast<void*>(this))
+      .Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(lLimitMs))
+      .Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, lLimitSeconds)
+      .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD))
+      .Set(CURLOPT_TCP_KEEPALIVE, 1L);
+  if (!m_server.sUser.empty())
+    options.Set(CURLOPT_USERNAME, m_server.sUser.c_str()).Set(CURLOPT_PASSWORD, m_server.sPassword.c_str());
+  return options.Result();
+}
+
+FtpConnection::Outcome FtpConnection::Transfer(int32_t lLimitMs) {
+  Outcome outcome;
+  CURLM* pMulti = m_pMulti.get();
+  CURLMcode mc = curl_multi_add_handle(pMulti, m_pEasy.get());
+  if (mc != CURLM_OK) {
+    outcome.rc = CURLE_FAILED_INIT;
+    std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "%s", curl_multi_strerror(mc));
+    return outcome;
+  }
+  BeginExchange(lLimitMs);
+  bool bDone = false;
+  bool bInterrupted = false;
+  while (!bDone && mc == CURLM_OK) {
+    int iRunning = 0;
+    mc = curl_multi_perform(pMulti, &iRunning);
+    if (mc != CURLM_OK) break;
+    int iLeft = 0;
+    while (CURLMsg* pMsg = curl_multi_info_read(pMulti, &iLeft)) {
+      if (pMsg->msg != CURLMSG_DONE) continue;
+      outcome.rc = pMsg->data.result;
+      bDone = true;
+    }
+    if (bDone) break;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      bInterrupted = m_eInterrupt != Interrupt::kNone;
+    }
+    if (bInterrupted) break;
+    mc = curl_multi_poll(pMulti, nullptr, 0, 1000, nullptr);
+  }
+  if (mc != CURLM_OK) {
+    outcome.rc = CURLE_FAILED_INIT;
+    std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "%s", curl_multi_strerror(mc));
+  } else if (bInterrupted) {
+    outcome.rc = CURLE_OPERATION_TIMEDOUT;
+  }
+  // Taking a handle out in mid-transfer makes libcurl drop its connection,
+  // whose state is unknown then.
+  const CURLMcode mcRemove = curl_multi_remove_handle(pMulti, m_pEasy.get());
+  if (mcRemove != CURLM_OK && outcome.rc == CURLE_OK) {
+    outcome.rc = CURLE_FAILED_INIT;
+    std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "%s", curl_multi_strerror(mcRemove));
+  }
+  const Interrupt eWhy = EndExchange();
+  outcome.bCancelled = eWhy == Interrupt::kCancelled;
+  outcome.bTimedOut = eWhy == Interrupt::kTimedOut && outcome.rc != CURLE_OK;
+  if (curl_easy_getinfo(m_pEasy.get(), CURLINFO_RESPONSE_CODE, &outcome.lResponse) != CURLE_OK)
+    outcome.lResponse = 0;
+  LogConnectionState();
+  return outcome;
+}
+
+int32_t FtpConnection::ResultCode(const Outcome& outcome) const {
+  if (outcome.rc == CURLE_OK) return 0;
+  if (outcome.bTimedOut) return -static_cast<int32_t>(CURLE_OPERATION_TIMEDOUT);
+  if (outcome.lResponse >= 400 && outcome.lResponse <= 999) return static_cast<int32_t>(outcome.lResponse);
+  return -static_cast<int32_t>(outcome.rc);
+}
+
+void FtpConnection::LogConnectionState() {
+  long lConnects = 0;
+  curl_off_t lConnectTime = 0;
+  if (curl_easy_getinfo(m_pEasy.get(), CURLINFO_NUM_CONNECTS, &lConnects) != CURLE_OK) lConnects = 0;
+  if (curl_easy_getinfo(m_pEasy.get(), CURLINFO_CONNECT_TIME_T, &lConnectTime) != CURLE_OK) lConnectTime = 0;
+  const std::string sPrefix = "FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where();
+  if (lConnects > 0 && lConnectTime > 0) {
+    // A new control connection replaced one the server had dropped.
+    if (m_bOpen) Log(sPrefix + " closed");
+    Log(sPrefix + " opened" + (m_server.sUser.empty() ? std::string() : " for user " + m_server.sUser));
+    m_bOpen = true;
+  }
+  curl_socket_t s = CURL_SOCKET_BAD;
+  if (curl_easy_getinfo(m_pEasy.get(), CURLINFO_ACTIVESOCKET, &s) != CURLE_OK) s = CURL_SOCKET_BAD;
+  if (s == CURL_SOCKET_BAD && m_bOpen) {
+    Log(sPrefix + " closed");
+    m_bOpen = false;
+  }
+}
+
+void FtpConnection::LogFailure(const FtpRequest& request, const Outcome& outcome, int32_t lCode) {
+  const std::string sCommand = m_sLastCommand.empty() ? "connect to " + Where() : m_sLastCommand;
+  std::string sWhy;
+  if (outcome.bTimedOut) sWhy = "no reply and no data for " + std::to_string(request.lInactivityMs) + " ms";
+  else if (lCode == outcome.lResponse && !m_sLastReply.empty()) sWhy = m_sLastReply;
+  else if (m_sErrorBuffer[0] != '\0') sWhy = m_sErrorBuffer;
+  else sWhy = curl_easy_strerror(outcome.rc);
+  Log("FTP connection " + std::to_string(m_lHandle) + ": request " + request.sRequestId + " failed with " +
+      std::to_string(lCode) + ": " + sCommand + " -> " + sWhy);
+}
+
+void FtpConnection::Log(const std::string& s) const {
+  if (m_hooks.fnLog) m_hooks.fnLog(s);
+}
+
+std::string FtpConnection::Where() const { return m_server.sUrlHost + ":" + std::to_string(m_server.iPort); }
+
+void FtpConnection::ExecuteDir(FtpRequest& request) {
+  std::string sFolder = request.sPath;
+  if (!sFolder.empty() && sFolder.back() != '/') sFolder += '/';
+  const std::string sUrlPath = FtpUrlPath(sFolder);
+  FtpListing listing;
+  Outcome outcome;
+  bool bListed = false;
+  if (!m_bNoMlsd) {
+    MlsdParser parser(listing);
+    CURLcode rc = Configure(sUrlPath, request.lInactivityMs);
+    EasyOptions options(m_pEasy.get());
+    options.Set(CURLOPT_CUSTOMREQUEST, "MLSD")
+        .Set(CURLOPT_WRITEFUNCTION, &OnMlsdData)
+        .Set(CURLOPT_WRITEDATA, static_cast<void*>(&parser));
+    if (rc == CURLE_OK) rc = options.Result();
+    if (rc == CURLE_OK) outcome = Transfer(request.lInactivityMs);
+    else outcome.rc = rc;
+    if (outcome.bCancelled) return;
+    const bool bRefused = outcome.rc != CURLE_OK && !outcome.bTimedOut &&
+                          (outcome.lResponse == 500 || outcome.lResponse == 502);
+    if (bRefused) {
+      m_bNoMlsd = true;
+      listing = FtpListing();
+    } else {
+      parser.Finish();
+      bListed = true;
+    }
+  }
+  if (!bListed) {
+    CURLcode rc = Configure(sUrlPath + "*", request.lInactivityMs);
+    EasyOptions options(m_pEasy.get());
+    options.Set(CURLOPT_WILDCARDMATCH, 1L)
+        .Set(CURLOPT_CHUNK_BGN_FUNCTION, &OnListEntry)
+        .Set(CURLOPT_CHUNK_DATA, static_cast<void*>(&listing))
+        .Set(CURLOPT_WRITEFUNCTION, &OnDiscard);
+    if (rc == CURLE_OK) rc = options.Result();
+    if (rc == CURLE_OK) outcome = Transfer(request.lInactivityMs);
+    else outcome = Outcome{rc};
+    if (outcome.bCancelled) return;
+    // libcurl reports a folder without entries as nothing matched.
+    if (outcome.rc == CURLE_REMOTE_FILE_NOT_FOUND && !outcome.bTimedOut && outcome.lResponse < 400 &&
+        listing.asFolders.empty() && listing.asFiles.empty())
+      outcome.rc = CURLE_OK;
+  }
+  const int32_t lCode = ResultCode(outcome);
+  if (lCode != 0) {
+    LogFailure(request, outcome, lCode);
+    listing = FtpListing();
+  }
+  if (request.pfnDir == nullptr) return;
+  FtpDispatcher::Instance().PostCallback(
+      m_lHandle, [lHandle = m_lHandle, lCode, pfn = request.pfnDir, lUser = request.lUserValue,
+                  sId = std::move(request.sRequestId), listing = std::move(listing)] {
+        std::vector<const char*> asFolders, asFiles;
+        asFolders.reserve(listing.asFolders.size());
+        asFiles.reserve(listing.asFiles.size());
+        for (const std::string& s : listing.asFolders) asFolders.push_back(s.c_str());
+        for (const std::string& s : listing.asFiles) asFiles.push_back(s.c_str());
+        pfn(lHandle, lCode, sId.c_str(), lUser, static_cast<int32_t>(asFolders.size()), asFolders.data(),
+            static_cast<int32_t>(asFiles.size()), asFiles.data());
+      });
+}
+
+void FtpConnection::ExecuteGet(FtpRequest& request) {
+  GetSink sink;
+  sink.lMax = request.lMaxChunkSize;
+  Outcome outcome;
+  if (!NamesAFile(request.sPath)) {
+    outcome.rc = CURLE_URL_MALFORMAT;
+    std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "the path names no file");
+  } else {
+    CURLcode rc = Configure(FtpUrlPath(request.sPath), request.lInactivityMs);
+    EasyOptions options(m_pEasy.get());
+    options.Set(CURLOPT_WRITEFUNCTION, &OnGetData).Set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
+    if (rc == CURLE_OK) rc = options.Result();
+    if (rc == CURLE_OK) outcome = Transfer(request.lInactivityMs);
+    else outcome.rc = rc;
+    if (outcome.bCancelled) return;
+  }
+  bool bEndOfData = true;
+  if (sink.bTruncated && outcome.rc == CURLE_WRITE_ERROR) {
+    outcome.rc = CURLE_OK;
+    bEndOfData = false;
+  }
+  const int32_t lCode = ResultCode(outcome);
+  if (lCode != 0) {
+    LogFailure(request, outcome, lCode);
+    sink.sData.clear();
+  }
+  if (request.pfnGet == nullptr) return;
+  FtpDispatcher::Instance().PostCallback(
+      m_lHandle, [lHandle = m_lHandle, lCode, pfn = request.pfnGet, lUser = request.lUserValue,
+                  sId = std::move(request.sRequestId), sData = std::move(sink.sData), bEndOfData] {
+        pfn(lHandle, lCode, sId.c_str(), lUser, sData.size(), sData.data(), bEndOfData ? 1 : 0);
+      });
+}
+
+void FtpConnection::ExecutePut(FtpRequest& request) {
+  Outcome outcome;
+  if (!NamesAFile(request.sPath)) {
+    outcome.rc = CURLE_URL_MALFORMAT;
+    std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "the path names no file");
+  } else {
+    PutSource source{&request.sData, 0};
+    CURLcode rc = Configure(FtpUrlPath(request.sPath), request.lInactivityMs);
+    EasyOptions options(m_pEasy.get());
+    options.Set(CURLOPT_UPLOAD, 1L)
+        .Set(CURLOPT_READFUNCTION, &OnPutRead)
+        .Set(CURLOPT_READDATA, static_cast<void*>(&source))
+        .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(request.sData.size()));
+    if (rc == CURLE_OK) rc = options.Result();
+    if (rc == CURLE_OK) outcome = Transfer(request.lInactivityMs);
+    else outcome.rc = rc;
+    if (outcome.bCancelled) return;
+  }
+  // The data has gone out or failed; it need not wait for the callback.
+  std::string().swap(request.sData);
+  const int32_t lCode = ResultCode(outcome);
+  if (lCode != 0) LogFailure(request, outcome, lCode);
+  if (request.pfnPut == nullptr) return;
+  FtpDispatcher::Instance().PostCallback(
+      m_lHandle, [lHandle = m_lHandle, lCode, pfn = request.pfnPut, lUser = request.lUserValue,
+                  sId = std::move(request.sRequestId)] { pfn(lHandle, lCode, sId.c_str(), lUser); });
+}
+
+int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, void* pSelf) {
+  auto* self = static_cast<FtpConnection*>(pSelf);
+  switch (eType) {
+    case CURLINFO_HEADER_OUT:
+      self->m_sLastCommand = OneLine(p, n);
+      // The password never leaves this function.
+      if (IsPassCommand(self->m_sLastCommand)) self->m_sLastCommand = "PASS ***";
+      self->NoteActivity();
+      break;
+    case CURLINFO_HEADER_IN:
+      self->m_sLastReply = OneLine(p, n);
+      self->NoteActivity();
+      break;
+    case CURLINFO_DATA_IN:
+    case CURLINFO_DATA_OUT:
+      self->NoteActivity();
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+curl_socket_t FtpConnection::OnOpenSocket(void* pSelf, curlsocktype, struct curl_sockaddr* pAddress) {
+  auto* self = static_cast<FtpConnection*>(pSelf);
+  std::lock_guard<std::mutex> lock(self->m_socketMutex);
+  if (self->m_bRefuseSockets) return CURL_SOCKET_BAD;
+  const int s = ::socket(pAddress->family, pAddress->socktype | SOCK_CLOEXEC, pAddress->protocol);
+  if (s < 0) return CURL_SOCKET_BAD;
+  self->m_sockets.insert(s);
+  return s;
+}
+
+int FtpConnection::OnCloseSocket(void* pSelf, curl_socket_t s) {
+  auto* self = static_cast<FtpConnection*>(pSelf);
+  std::lock_guard<std::mutex> lock(self->m_socketMutex);
+  self->m_sockets.erase(s);
+  return ::close(s);
+}

@@ -1,0 +1,130 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "CurlHandles.h"
+#include "OrvFtpLibrary.h"
+
+struct FtpRequest {
+  enum class Kind { kDir, kGet, kPut };
+  Kind eKind = Kind::kDir;
+  std::string sPath;
+  std::string sRequestId;
+  int32_t lInactivityMs = 0;
+  intptr_t lUserValue = 0;
+  std::size_t lMaxChunkSize = 0;
+  std::string sData;
+  OrvFtpDirCallback pfnDir = nullptr;
+  OrvFtpGetCallback pfnGet = nullptr;
+  OrvFtpPutCallback pfnPut = nullptr;
+};
+
+struct FtpServer {
+  std::string sUrlHost;  // as it goes into a URL
+  uint16_t iPort = 21;
+  std::string sUser;
+  std::string sPassword;
+};
+
+// One connection handle: a worker thread that runs the handle's requests in
+// order over one libcurl easy handle, whose multi handle keeps the control
+// connection open between requests.
+class FtpConnection {
+ public:
+  using Clock = std::chrono::steady_clock;
+  struct Hooks {
+    std::function<void(const std::string&)> fnLog;
+    // Called when a new inactivity deadline starts.
+    std::function<void()> fnDeadlineChanged;
+  };
+
+  FtpConnection(int32_t lHandle, FtpServer server, Hooks hooks);
+  ~FtpConnection();
+  FtpConnection(const FtpConnection&) = delete;
+  FtpConnection& operator=(const FtpConnection&) = delete;
+
+  // False when libcurl cannot provide the handles.
+  bool Open();
+  void Enqueue(FtpRequest request);
+  // Drops every request, abandons the running one and closes the connection;
+  // no callback follows. Returns at once; Join waits for the thread.
+  void Stop();
+  void Join();
+  bool Finished() const { return m_bFinished; }
+
+  // Abandons the running exchange when it has been idle for its limit. The
+  // next time this needs to be asked again.
+  Clock::time_point EnforceInactivity(Clock::time_point now);
+
+ private:
+  enum class Interrupt { kNone, kTimedOut, kCancelled };
+  struct Outcome {
+    CURLcode rc = CURLE_OK;
+    bool bCancelled = false;
+    bool bTimedOut = false;
+    long lResponse = 0;
+  };
+
+  void Run();
+  void Execute(FtpRequest& request);
+  void ExecuteDir(FtpRequest& request);
+  void ExecuteGet(FtpRequest& request);
+  void ExecutePut(FtpRequest& request);
+  void CloseControlConnection(int32_t lLimitMs);
+
+  CURLcode Configure(const std::string& sPath, int32_t lLimitMs);
+  Outcome Transfer(int32_t lLimitMs);
+  int32_t ResultCode(const Outcome& outcome) const;
+  void LogFailure(const FtpRequest& request, const Outcome& outcome, int32_t lCode);
+  void LogConnectionState();
+  void Log(const std::string& s) const;
+  std::string Where() const;
+
+  void BeginExchange(int32_t lLimitMs);
+  Interrupt EndExchange();
+  void InterruptLocked(Interrupt eWhy);
+  void NoteActivity();
+
+  static int OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, void* pSelf);
+  static curl_socket_t OnOpenSocket(void* pSelf, curlsocktype ePurpose, struct curl_sockaddr* pAddress);
+  static int OnCloseSocket(void* pSelf, curl_socket_t s);
+
+  const int32_t m_lHandle;
+  const FtpServer m_server;
+  const Hooks m_hooks;
+
+  // Sockets libcurl opened for this connection, so that an abandoned
+  // exchange can be cut off even while libcurl waits inside a call.
+  std::mutex m_socketMutex;
+  std::set<curl_socket_t> m_sockets;
+  bool m_bRefuseSockets = false;
+
+  CurlMultiPtr m_pMulti;
+  CurlEasyPtr m_pEasy;
+  char m_sErrorBuffer[CURL_ERROR_SIZE] = {};
+  std::string m_sLastCommand;
+  std::string m_sLastReply;
+  bool m_bOpen = false;      // a control connection is open
+  bool m_bNoMlsd = false;    // the server refused MLSD once
+
+  mutable std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::deque<FtpRequest> m_queue;
+  bool m_bStop = false;
+  bool m_bExchange = false;  // an exchange with the server is running
+  Interrupt m_eInterrupt = Interrupt::kNone;
+  std::chrono::milliseconds m_limit{0};
+  std::atomic<Clock::rep> m_lastActivity{0};
+
+  std::thread m_thread;
+  std::atomic<bool> m_bFinished{false};
+};

@@ -1,0 +1,133 @@
+#include "FtpText.h"
+
+#include <string_view>
+
+#include "CurlHandles.h"
+
+namespace {
+
+bool IsUnreserved(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+         c == '_' || c == '~';
+}
+
+std::string UrlPart(CURLU* pUrl, CURLUPart part) {
+  char* p = nullptr;
+  if (curl_url_get(pUrl, part, &p, 0) != CURLUE_OK) return {};
+  std::string s(p);
+  curl_free(p);
+  return s;
+}
+
+bool HasUrlPart(CURLU* pUrl, CURLUPart part) {
+  char* p = nullptr;
+  CURLUcode rc = curl_url_get(pUrl, part, &p, 0);
+  if (rc == CURLUE_OK) curl_free(p);
+  return rc == CURLUE_OK;
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool StartsWithNoCase(std::string_view s, std::string_view sPrefix) {
+  if (s.size() < sPrefix.size()) return false;
+  for (std::size_t i = 0; i < sPrefix.size(); ++i)
+    if (LowerAscii(s[i]) != LowerAscii(sPrefix[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> FtpUrlHost(const std::string& sHost) {
+  if (sHost.empty()) return std::nullopt;
+  std::string sUrlHost = sHost;
+  if (sHost.find(':') != std::string::npos && sHost.front() != '[') sUrlHost = "[" + sHost + "]";
+
+  // Let libcurl's own URL parser judge the host: it must come back as the
+  // host of a URL that has no user, the port given and the root path.
+  CurlUrlPtr pUrl(curl_url());
+  if (!pUrl) return std::nullopt;
+  const std::string sProbe = "ftp://" + sUrlHost + ":21/";
+  if (curl_url_set(pUrl.get(), CURLUPART_URL, sProbe.c_str(), 0) != CURLUE_OK) return std::nullopt;
+  if (HasUrlPart(pUrl.get(), CURLUPART_USER) || HasUrlPart(pUrl.get(), CURLUPART_PASSWORD) ||
+      HasUrlPart(pUrl.get(), CURLUPART_QUERY) || HasUrlPart(pUrl.get(), CURLUPART_FRAGMENT))
+    return std::nullopt;
+  if (UrlPart(pUrl.get(), CURLUPART_PORT) != "21" || UrlPart(pUrl.get(), CURLUPART_PATH) != "/")
+    return std::nullopt;
+  std::string sParsedHost = UrlPart(pUrl.get(), CURLUPART_HOST);
+  if (sParsedHost.empty()) return std::nullopt;
+  return sParsedHost;
+}
+
+std::string FtpUrlPath(const std::string& sPath) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string sUrl = "/";
+  std::size_t i = 0;
+  if (!sPath.empty() && sPath[0] == '/') {
+    sUrl += "%2F";
+    i = 1;
+  }
+  for (; i < sPath.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(sPath[i]);
+    if (c == '/' || IsUnreserved(c)) {
+      sUrl += static_cast<char>(c);
+    } else {
+      sUrl += '%';
+      sUrl += kHex[c >> 4];
+      sUrl += kHex[c & 0x0F];
+    }
+  }
+  return sUrl;
+}
+
+void MlsdParser::Feed(const char* p, std::size_t n) {
+  std::string_view sChunk(p, n);
+  for (;;) {
+    const std::size_t lEnd = sChunk.find('\n');
+    if (lEnd == std::string_view::npos) {
+      m_sPartial.append(sChunk);
+      return;
+    }
+    if (m_sPartial.empty()) {
+      ParseLine(sChunk.substr(0, lEnd));
+    } else {
+      m_sPartial.append(sChunk.substr(0, lEnd));
+      ParseLine(m_sPartial);
+      m_sPartial.clear();
+    }
+    sChunk.remove_prefix(lEnd + 1);
+  }
+}
+
+void MlsdParser::Finish() {
+  if (!m_sPartial.empty()) ParseLine(m_sPartial);
+  m_sPartial.clear();
+}
+
+void MlsdParser::ParseLine(std::string_view sLine) {
+  if (!sLine.empty() && sLine.back() == '\r') sLine.remove_suffix(1);
+  // The facts end at the first space; the name is everything after it, as
+  // it stands, spaces included.
+  const std::size_t lSpace = sLine.find(' ');
+  if (lSpace == std::string_view::npos) return;
+  std::string_view sFacts = sLine.substr(0, lSpace);
+  std::string_view sName = sLine.substr(lSpace + 1);
+  if (sName.empty()) return;
+
+  std::string_view sType;
+  while (!sFacts.empty()) {
+    const std::size_t lSemi = sFacts.find(';');
+    std::string_view sFact = sFacts.substr(0, lSemi);
+    if (StartsWithNoCase(sFact, "type=")) sType = sFact.substr(5);
+    if (lSemi == std::string_view::npos) break;
+    sFacts.remove_prefix(lSemi + 1);
+  }
+  if (StartsWithNoCase(sType, "cdir") && sType.size() == 4) {
+    m_listing.asFolders.emplace_back(".");
+  } else if (StartsWithNoCase(sType, "pdir") && sType.size() == 4) {
+    m_listing.asFolders.emplace_back("..");
+  } else if (StartsWithNoCase(sType, "dir") && sType.size() == 3) {
+    m_listing.asFolders.emplace_back(sName);
+  } else {
+    m_listing.asFiles.emplace_back(sName);
+  }
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The host as it goes into an FTP URL (IPv6 addresses in brackets), or
+// nothing when sHost is no plain host: empty, or with characters that would
+// give the URL another user, port or path.
+std::optional<std::string> FtpUrlHost(const std::string& sHost);
+
+// The URL path for a remote path. Every byte but the unreserved ones and "/"
+// is percent-encoded; an absolute path starts at the server's root rather
+// than the login folder.
+std::string FtpUrlPath(const std::string& sPath);
+
+// The folders and files of one listing, in the server's order.
+struct FtpListing {
+  std::vector<std::string> asFolders;
+  std::vector<std::string> asFiles;
+};
+
+// Reads an MLSD reply as it arrives: one entry per line, facts, one space,
+// the name. The current and the parent folder come out as "." and "..".
+class MlsdParser {
+ public:
+  explicit MlsdParser(FtpListing& listing) : m_listing(listing) {}
+  void Feed(const char* p, std::size_t n);
+  // The last line may lack its line end.
+  void Finish();
+
+ private:
+  void ParseLine(std::string_view sLine);
+
+  FtpListing& m_listing;
+  std::string m_sPartial;
+};

@@ -1,0 +1,306 @@
+#include "OrvFtpLibrary.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "FtpConnection.h"
+#include "FtpDispatcher.h"
+#include "FtpText.h"
+
+namespace {
+
+constexpr int32_t kDefaultInactivityMs = 10000;
+
+using Clock = FtpConnection::Clock;
+
+// Cuts off exchanges that have been idle for their limit, also while
+// libcurl waits inside a call on a worker thread.
+class Watchdog {
+ public:
+  using Source = std::function<std::vector<std::shared_ptr<FtpConnection>>()>;
+  explicit Watchdog(Source fnConnections) : m_fnConnections(std::move(fnConnections)) {
+    m_thread = std::thread(&Watchdog::Run, this);
+  }
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_bStop = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+  void Poke() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_bPoked = true;
+    }
+    m_wake.notify_one();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_bStop) {
+      m_bPoked = false;
+      lock.unlock();
+      const Clock::time_point now = Clock::now();
+      Clock::time_point next = now + std::chrono::seconds(1);
+      for (const std::shared_ptr<FtpConnection>& pConnection : m_fnConnections())
+        next = std::min(next, pConnection->EnforceInactivity(now));
+      lock.lock();
+      m_wake.wait_until(lock, next, [this] { return m_bStop || m_bPoked; });
+    }
+  }
+
+  Source m_fnConnections;
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  bool m_bStop = false;
+  bool m_bPoked = false;
+  std::thread m_thread;
+};
+
+struct Library {
+  std::mutex mutex;
+  bool bRunning = false;
+  OrvFtpLogCallback pfnLog = nullptr;
+  std::map<int32_t, std::shared_ptr<FtpConnection>> connections;
+  // Closed connections whose threads are still finishing.
+  std::vector<std::shared_ptr<FtpConnection>> closing;
+  // Handles are never reused, so a late answer can never reach a newer
+  // connection.
+  int32_t lLastHandle = 0;
+  std::unique_ptr<Watchdog> pWatchdog;
+  bool bCurlReady = false;
+};
+
+Library& Lib() {
+  static Library library;
+  return library;
+}
+
+std::vector<std::shared_ptr<FtpConnection>> AllConnections() {
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  std::vector<std::shared_ptr<FtpConnection>> all = lib.closing;
+  for (const auto& [lHandle, pConnection] : lib.connections) all.push_back(pConnection);
+  return all;
+}
+
+void PostLogLine(const std::string& s) {
+  OrvFtpLogCallback pfnLog;
+  {
+    Library& lib = Lib();
+    std::lock_guard<std::mutex> lock(lib.mutex);
+    pfnLog = lib.pfnLog;
+  }
+  if (pfnLog == nullptr) return;
+  FtpDispatcher::Instance().PostUnbound([pfnLog, s] { pfnLog(s.c_str()); });
+}
+
+void PokeWatchdog() {
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  if (lib.pWatchdog) lib.pWatchdog->Poke();
+}
+
+// Joins the threads of closed connections that have finished. Caller holds
+// the library's lock.
+void ReapClosedLocked(Library& lib) {
+  std::erase_if(lib.closing, [](const std::shared_ptr<FtpConnection>& pConnection) {
+    if (!pConnection->Finished()) return false;
+    pConnection->Join();
+    return true;
+  });
+}
+
+bool HasLineBreak(const char* s) { return s != nullptr && std::strpbrk(s, "\r\n") != nullptr; }
+
+std::string Text(const char* s) { return s == nullptr ? std::string() : std::string(s); }
+
+int32_t Limit(int32_t lInactivityMs) { return lInactivityMs > 0 ? lInactivityMs : kDefaultInactivityMs; }
+
+// Hands the request to its connection, or answers it at once (through the
+// queue, never inside this call) when the handle names no connection.
+void Submit(int32_t lHandle, FtpRequest request) {
+  std::shared_ptr<FtpConnection> pConnection;
+  {
+    Library& lib = Lib();
+    std::lock_guard<std::mutex> lock(lib.mutex);
+    auto it = lib.connections.find(lHandle);
+    if (it != lib.connections.end()) pConnection = it->second;
+  }
+  if (pConnection) {
+    pConnection->Enqueue(std::move(request));
+    return;
+  }
+  const int32_t lCode = -static_cast<int32_t>(CURLE_BAD_FUNCTION_ARGUMENT);
+  PostLogLine("FTP connection " + std::to_string(lHandle) + ": request " + request.sRequestId + " failed with " +
+              std::to_string(lCode) + ": no such connection");
+  FtpDispatcher::Instance().PostUnbound([lHandle, lCode, r = std::move(request)] {
+    switch (r.eKind) {
+      case FtpRequest::Kind::kDir:
+        if (r.pfnDir) r.pfnDir(lHandle, lCode, r.sRequestId.c_str(), r.lUserValue, 0, nullptr, 0, nullptr);
+        break;
+      case FtpRequest::Kind::kGet:
+        if (r.pfnGet) r.pfnGet(lHandle, lCode, r.sRequestId.c_str(), r.lUserValue, 0, "", 1);
+        break;
+      case FtpRequest::Kind::kPut:
+        if (r.pfnPut) r.pfnPut(lHandle, lCode, r.sRequestId.c_str(), r.lUserValue);
+        break;
+    }
+  });
+}
+
+}  // namespace
+
+void OrvFtpClientInit(OrvFtpLogCallback pfnLog) {
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  lib.pfnLog = pfnLog;
+  if (lib.bRunning) return;
+  if (!lib.bCurlReady) {
+    // Stays initialised for the life of the process: libcurl's global
+    // set-up is not safe to repeat while other threads may use libcurl.
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return;
+    lib.bCurlReady = true;
+  }
+  lib.pWatchdog = std::make_unique<Watchdog>(AllConnections);
+  lib.bRunning = true;
+}
+
+void OrvFtpClientShutdown() {
+  Library& lib = Lib();
+  std::vector<std::shared_ptr<FtpConnection>> stopping;
+  std::unique_ptr<Watchdog> pWatchdog;
+  {
+    std::lock_guard<std::mutex> lock(lib.mutex);
+    lib.bRunning = false;
+    for (auto& [lHandle, pConnection] : lib.connections) {
+      FtpDispatcher::Instance().CloseConnection(lHandle);
+      stopping.push_back(std::move(pConnection));
+    }
+    lib.connections.clear();
+    for (auto& pConnection : lib.closing) stopping.push_back(std::move(pConnection));
+    lib.closing.clear();
+  }
+  for (const auto& pConnection : stopping) pConnection->Stop();
+  for (const auto& pConnection : stopping) pConnection->Join();
+  stopping.clear();
+  {
+    std::lock_guard<std::mutex> lock(lib.mutex);
+    pWatchdog = std::move(lib.pWatchdog);
+    lib.pfnLog = nullptr;
+  }
+  pWatchdog.reset();
+  FtpDispatcher::Instance().Clear();
+}
+
+int32_t OrvFtpClientCreate(const char* sHost, int16_t iPort, const char* sUser, const char* sPassword) {
+  const uint16_t iUnsignedPort = static_cast<uint16_t>(iPort);
+  if (iUnsignedPort == 0 || HasLineBreak(sUser) || HasLineBreak(sPassword)) return 0;
+  std::optional<std::string> sUrlHost = FtpUrlHost(Text(sHost));
+  if (!sUrlHost) return 0;
+
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  if (!lib.bRunning) return 0;
+  ReapClosedLocked(lib);
+  const int32_t lHandle = lib.lLastHandle + 1;
+  FtpConnection::Hooks hooks{PostLogLine, PokeWatchdog};
+  auto pConnection = std::make_shared<FtpConnection>(
+      lHandle, FtpServer{*sUrlHost, iUnsignedPort, Text(sUser), Text(sPassword)}, std::move(hooks));
+  if (!pConnection->Open()) return 0;
+  lib.lLastHandle = lHandle;
+  lib.connections.emplace(lHandle, std::move(pConnection));
+  return lHandle;
+}
+
+void OrvFtpClientDirReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
+                        OrvFtpDirCallback pfnCallback, intptr_t lUserValue) {
+  FtpRequest request;
+  request.eKind = FtpRequest::Kind::kDir;
+  request.sPath = Text(sPath);
+  request.sRequestId = Text(sRequestId);
+  request.lInactivityMs = Limit(lInactivityMs);
+  request.lUserValue = lUserValue;
+  request.pfnDir = pfnCallback;
+  Submit(lHandle, std::move(request));
+}
+
+void OrvFtpClientGetReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
+                        std::size_t lMaxChunkSize, OrvFtpGetCallback pfnCallback, intptr_t lUserValue) {
+  FtpRequest request;
+  request.eKind = FtpRequest::Kind::kGet;
+  request.sPath = Text(sPath);
+  request.sRequestId = Text(sRequestId);
+  request.lInactivityMs = Limit(lInactivityMs);
+  request.lMaxChunkSize = lMaxChunkSize;
+  request.lUserValue = lUserValue;
+  request.pfnGet = pfnCallback;
+  Submit(lHandle, std::move(request));
+}
+
+void OrvFtpClientPutReq(int32_t lHandle, const char* sPath, const char* sRequestId, std::size_t lDataLength,
+                        const void* pData, int32_t lInactivityMs, OrvFtpPutCallback pfnCallback,
+                        intptr_t lUserValue) {
+  std::string sData;
+  if (lDataLength > 0) sData.assign(static_cast<const char*>(pData), lDataLength);
+  OrvFtpClientPutReqMove(lHandle, sPath, sRequestId, std::move(sData), lInactivityMs, pfnCallback, lUserValue);
+}
+
+void OrvFtpClientPutReqMove(int32_t lHandle, const char* sPath, const char* sRequestId, std::string&& sData,
+                            int32_t lInactivityMs, OrvFtpPutCallback pfnCallback, intptr_t lUserValue) {
+  FtpRequest request;
+  request.eKind = FtpRequest::Kind::kPut;
+  request.sPath = Text(sPath);
+  request.sRequestId = Text(sRequestId);
+  request.lInactivityMs = Limit(lInactivityMs);
+  request.sData = std::move(sData);
+  request.lUserValue = lUserValue;
+  request.pfnPut = pfnCallback;
+  Submit(lHandle, std::move(request));
+}
+
+void OrvFtpClientClose(int32_t lHandle, int32_t) {
+  std::shared_ptr<FtpConnection> pConnection;
+  {
+    Library& lib = Lib();
+    std::lock_guard<std::mutex> lock(lib.mutex);
+    auto it = lib.connections.find(lHandle);
+    if (it == lib.connections.end()) return;
+    pConnection = it->second;
+    lib.connections.erase(it);
+    lib.closing.push_back(pConnection);
+    ReapClosedLocked(lib);
+  }
+  // Refuse the connection's answers first, so that none slips through
+  // between the stop and the purge of the queue.
+  FtpDispatcher::Instance().CloseConnection(lHandle);
+  pConnection->Stop();
+}
+
+void GetStringFromPointer(const char* sSource, char* sDestination, std::size_t lBufferSize) {
+  if (sDestination == nullptr || lBufferSize == 0) return;
+  std::size_t n = 0;
+  if (sSource != nullptr) {
+    n = ::strnlen(sSource, lBufferSize - 1);
+    std::memcpy(sDestination, sSource, n);
+  }
+  sDestination[n] = '\0';
+}
+
+void OrvFtpClientSetNotifier(std::function<void()> fnNotify) {
+  FtpDispatcher::Instance().SetNotifier(std::move(fnNotify));
+}
+
+void OrvFtpClientPump() { FtpDispatcher::Instance().Pump(); }

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// The program's FTP client library. All protocol work is done by libcurl on
+// worker threads; every request ends in exactly one callback, which runs on
+// the thread that calls OrvFtpClientPump, never inside the request call.
+//
+// Texts are NUL-terminated byte strings, valid only during the call or the
+// callback. Handles and result codes are 32-bit; sizes and pointers have
+// their natural width. A result code is 0 for success, the server's reply
+// code when the server refused (530, 550, 552, 553, ...), or minus the
+// libcurl error code otherwise (-7 could not connect, -28 time-out, ...).
+//
+// The inactivity limit given with each request is in milliseconds: a
+// connect, a wait for a server reply or a transfer that moves no byte for
+// that long fails the request with -28.
+
+// Callbacks return 0. lUserValue is the last argument of the request.
+using OrvFtpLogCallback = int32_t (*)(const char* sText);
+using OrvFtpDirCallback = int32_t (*)(int32_t lHandle, int32_t lErrCode, const char* sRequestId,
+                                      intptr_t lUserValue, int32_t lFolderCount, const char* const* asFolders,
+                                      int32_t lFileCount, const char* const* asFiles);
+using OrvFtpPutCallback = int32_t (*)(int32_t lHandle, int32_t lErrCode, const char* sRequestId,
+                                      intptr_t lUserValue);
+using OrvFtpGetCallback = int32_t (*)(int32_t lHandle, int32_t lErrCode, const char* sRequestId,
+                                      intptr_t lUserValue, std::size_t lDataLength, const char* pData,
+                                      int32_t lEndOfData);
+
+// Starts the library (again, after a shutdown). The log callback receives one
+// line per failed request and one when a connection opens or closes; it is
+// delivered like the request callbacks. Calling it while running only
+// replaces the log callback.
+void OrvFtpClientInit(OrvFtpLogCallback pfnLog);
+
+// Cancels every request without callbacks, closes every connection, joins
+// the library's threads and drops waiting callbacks.
+void OrvFtpClientShutdown();
+
+// A new connection handle, or 0 when the library is not running or an
+// argument is unusable (empty or malformed host, port 0, a user name or
+// password with line breaks). The port is read as unsigned 16 bits. No
+// network traffic: connecting and logging in happen with the first request.
+// The host may be a name, an IPv4 address or an IPv6 address (bare or in
+// brackets).
+int32_t OrvFtpClientCreate(const char* sHost, int16_t iPort, const char* sUser, const char* sPassword);
+
+// Requests run one after another in the order they were made, over one
+// control connection per handle; different handles run in parallel.
+// sPath is the remote folder ("/a/b/") for a listing, the remote file
+// ("/a/b/c.txt") otherwise.
+void OrvFtpClientDirReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
+                        OrvFtpDirCallback pfnCallback, intptr_t lUserValue);
+// A file larger than lMaxChunkSize yields its first lMaxChunkSize bytes with
+// end flag 0, and its transfer is abandoned.
+void OrvFtpClientGetReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
+                        std::size_t lMaxChunkSize, OrvFtpGetCallback pfnCallback, intptr_t lUserValue);
+// The data is copied at the call.
+void OrvFtpClientPutReq(int32_t lHandle, const char* sPath, const char* sRequestId, std::size_t lDataLength,
+                        const void* pData, int32_t lInactivityMs, OrvFtpPutCallback pfnCallback,
+                        intptr_t lUserValue);
+// The same, taking the data over without a copy.
+void OrvFtpClientPutReqMove(int32_t lHandle, const char* sPath, const char* sRequestId, std::string&& sData,
+                            int32_t lInactivityMs, OrvFtpPutCallback pfnCallback, intptr_t lUserValue);
+
+// Cancels the handle's outstanding requests without callbacks and closes its
+// connection; the handle is invalid afterwards. Every flag value does the
+// same (the program passes -1).
+void OrvFtpClientClose(int32_t lHandle, int32_t lFlag);
+
+// Copies the text at sSource into the buffer, cut to lBufferSize - 1 bytes
+// and NUL-terminated.
+void GetStringFromPointer(const char* sSource, char* sDestination, std::size_t lBufferSize);
+
+// Completion delivery. The notifier is called, from any thread, whenever
+// callbacks start waiting; the host answers by calling OrvFtpClientPump on
+// its user-interface thread soon (a Qt program posts a queued call). Pump
+// runs the waiting callbacks one at a time on the calling thread. A Pump
+// called while another is running (from inside a callback, say from a nested
+// event loop) returns at once; the running one finishes the queue.
+void OrvFtpClientSetNotifier(std::function<void()> fnNotify);
+void OrvFtpClientPump();
