@@ -1,0 +1,134 @@
+#pragma once
+
+#include <QWidget>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "AppWindow.h"
+#include "ImageList.h"
+#include "frmMainLayout.h"
+
+class DirListBox;
+class OrvError;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+class ctlSecurePwdEdit;
+
+// The program's one main window: the local file system on the left, the FTP
+// server on the right, the credential fields and commands on top, a status
+// line at the bottom. The controls carry their own names; the window owns
+// them through the parent chain.
+class frmMain : public QWidget, public AppWindow {
+  Q_OBJECT
+
+ public:
+  explicit frmMain(QWidget* pParent = nullptr);
+  ~frmMain() override;
+
+  // AppWindow
+  void Load() override { Form_Load(); }
+  std::string FtpUrlText() override;
+  void SetFtpUrlText(const std::string& s) override;
+  std::string FtpUsrText() override;
+  void SetFtpUsrText(const std::string& s) override;
+  std::string FtpPwdText() override;
+  void SetFtpPwdText(const std::string& s) override;
+  void SetAutoTimer(const std::string& sStatus, long lTime) override;
+  void ShowWindow() override;
+  void CloseWindow() override;
+
+  // Event handlers, named after their control and event.
+  void Form_Load();
+  void Form_Resize();
+  void dlb_Click();
+  void Drive1_Change();
+  void lbLocalFiles_Click();
+
+  // Refills the drive list with the given mount points and shows the drive
+  // that holds the folder list's current folder as chosen; the folder list
+  // stays where it is. The window starts with the mounted file systems.
+  void SetDriveList(const std::vector<std::string>& vsDrives);
+  // The mount point of the drive list's current entry.
+  std::string Drive1Text() const;
+
+  // The automatic run's state as SetAutoTimer last recorded it.
+  const std::string& AutoStatus() const { return m_sAutoStatus; }
+
+  // The remote folder tree's nodes by key; nullptr for an unknown key.
+  QTreeWidgetItem* FtpNode(const std::string& sKey) const;
+  static std::string FtpNodeKey(const QTreeWidgetItem* pNode);
+  static std::string FtpNodeImage(const QTreeWidgetItem* pNode);
+
+  // The current places of the controls that Form_Resize moves.
+  const frmMainLayout& Places() const { return m_oPlaces; }
+
+  // Controls, in the order of their first places.
+  QLabel* Label1 = nullptr;
+  QLineEdit* tbFtpUrl = nullptr;
+  QLabel* Label3 = nullptr;
+  QLineEdit* tbFtpUsr = nullptr;
+  QLabel* Label4 = nullptr;
+  ctlSecurePwdEdit* tbFtpPwd = nullptr;
+  QLineEdit* tbFtpText = nullptr;
+  QPushButton* cbConnect = nullptr;
+  QPushButton* cbDisconnect = nullptr;
+  QPushButton* cbMkDir = nullptr;
+  QPushButton* cbReName = nullptr;
+  QPushButton* cbSize = nullptr;
+  QPushButton* cbDelete = nullptr;
+  QLabel* labLocalCaption = nullptr;
+  QLabel* labLocalFileCnt = nullptr;
+  QLabel* labFtpCaption = nullptr;
+  QLabel* labFtpFileCnt = nullptr;
+  QComboBox* Drive1 = nullptr;
+  DirListBox* dlb = nullptr;
+  QListWidget* lbLocalFiles = nullptr;
+  QPushButton* cbGet = nullptr;
+  QPushButton* cbPut = nullptr;
+  QTreeWidget* tvFtpDirs = nullptr;
+  QListWidget* lbFtpFiles = nullptr;
+  QLineEdit* tbLocalPath = nullptr;
+  QLineEdit* tbFtpPath = nullptr;
+  QLabel* labStatus = nullptr;
+  QTimer* timAuto = nullptr;
+  const ImageList ImageList1;
+
+ protected:
+  void resizeEvent(QResizeEvent* pEvent) override;
+
+ private:
+  void CreateControls();
+  void ApplyPlaces();
+  void SetTabOrder();
+  // Runs one step of the load handler; an error in it is reported and the
+  // next step still runs.
+  template <typename Fn>
+  void LoadStep(Fn fnStep);
+
+  void ShowStartFolder();
+  void RefreshLocalFiles();
+  void SetConnected(bool bConnected);
+  void ReportLocalViewError(const std::string& sWhat, const OrvError& oErr);
+  void ShowDrive(const std::string& sDrive);
+
+  QTreeWidgetItem* AddFtpNode(const std::string& sKey, const std::string& sText, const std::string& sImage,
+                              QTreeWidgetItem* pParent);
+  // Raises OrvError for an image key that ImageList1 does not hold.
+  void RequireImage(const std::string& sImage) const;
+  void SetFtpNodeImage(QTreeWidgetItem* pNode, const std::string& sImage);
+
+  frmMainLayout m_oPlaces;
+  std::map<std::string, QTreeWidgetItem*> m_oFtpNodes;
+  std::vector<std::string> m_vsDrives;
+  // The folder whose files the local file list shows.
+  std::string m_sListedFolder;
+  std::string m_sAutoStatus;
+};
