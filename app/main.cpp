@@ -11,7 +11,7 @@
 #include "CommandLine.h"
 #include "MainAndTerminate.h"
 #include "OrvError.h"
-#include "OrvFtpClientLib.h"
+#include "OrvFtpLibrary.h"
 #include "ProductInfo.h"
 #include "QtAppUi.h"
 #include "QuitSignals.h"
