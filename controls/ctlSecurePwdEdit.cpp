@@ -194,6 +194,8 @@ bool IsOwnShortcut(const QKeyEvent& e) {
                    QKeySequence::Redo, QKeySequence::SelectAll}) {
     if (e.matches(key)) return true;
   }
+  // Alt with a character is left to the window's mnemonics.
+  if (e.modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) return false;
   const std::vector<int> codes = CharacterCodesOf(e);
   return !codes.empty() && codes.front() >= 0x20;
 }
