@@ -98,7 +98,9 @@ qint16 ShiftOf(const QKeyEvent& e) {
 
 bool IsControlChar(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
-bool IsLineBreak(char32_t c) { return c == u'\n' || c == u'\r' || c == 0x85 || c == 0x2028 || c == 0x2029; }
+bool IsLineBreak(char32_t c) {
+  return c == u'\n' || c == u'\r' || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
 
 // The code points of s; a surrogate without its partner stands for no
 // character and is left out.
@@ -304,10 +306,12 @@ QSize ctlSecurePwdEdit::sizeHint() const { return tb->sizeHint(); }
 
 QSize ctlSecurePwdEdit::minimumSizeHint() const { return tb->minimumSizeHint(); }
 
-void ctlSecurePwdEdit::resizeEvent(QResizeEvent* /*pEvent*/) { tb->setGeometry(0, 0, width(), height()); }
+void ctlSecurePwdEdit::resizeEvent(QResizeEvent* /*pEvent*/) {
+  tb->setGeometry(0, 0, width(), height());
+}
 
 // Every event of tb that could change its text or hand it out stops here;
-// only the key events reach the control's own handlers.
+// what reaches the control's own handlers is keys and clicks.
 bool ctlSecurePwdEdit::eventFilter(QObject* pWatched, QEvent* pEvent) {
   if (pWatched != tb) return QWidget::eventFilter(pWatched, pEvent);
 
@@ -321,7 +325,8 @@ bool ctlSecurePwdEdit::eventFilter(QObject* pWatched, QEvent* pEvent) {
       auto* e = static_cast<QKeyEvent*>(pEvent);
       // Tab moves the focus as in any box; only where there is nowhere to
       // go does it count as a key of the control.
-      if (IsFocusKey(*e) && focusNextPrevChild(e->key() == Qt::Key_Tab && !(e->modifiers() & Qt::ShiftModifier))) {
+      const bool bNext = e->key() == Qt::Key_Tab && !(e->modifiers() & Qt::ShiftModifier);
+      if (IsFocusKey(*e) && focusNextPrevChild(bNext)) {
         e->accept();
         return true;
       }

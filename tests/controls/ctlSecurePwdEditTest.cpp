@@ -245,8 +245,10 @@ TEST_F(ctlSecurePwdEditTest, TheContainerSeesAndChangesTheKeyArguments) {
   std::vector<int> downs, presses;
   QObject::connect(&ctl, &ctlSecurePwdEdit::KeyDown,
                    [&](qint16& KeyCode, qint16& Shift) { downs.push_back(KeyCode * 10 + Shift); });
-  QObject::connect(&ctl, &ctlSecurePwdEdit::KeyUp, [&](qint16& KeyCode, qint16&) { downs.push_back(-KeyCode); });
-  QObject::connect(&ctl, &ctlSecurePwdEdit::KeyPress, [&](int& KeyAscii) { presses.push_back(KeyAscii); });
+  QObject::connect(&ctl, &ctlSecurePwdEdit::KeyUp,
+                   [&](qint16& KeyCode, qint16&) { downs.push_back(-KeyCode); });
+  QObject::connect(&ctl, &ctlSecurePwdEdit::KeyPress,
+                   [&](int& KeyAscii) { presses.push_back(KeyAscii); });
   SendKey(Qt::Key_A, Qt::ShiftModifier, "A");
   SendKey(Qt::Key_V, Qt::ControlModifier, "\x16");
   SendKey(Qt::Key_Delete, Qt::NoModifier, "\x7f");
