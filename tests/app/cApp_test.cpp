@@ -116,7 +116,7 @@ TEST_F(AppTest, UnwritableLogFolderLeavesTheProgramRunningSilently) {
 struct MsgCase {
   long m;
   std::string sModule, sMsg, sAction, sAddInfo;
-  std::string sTitle, sBox, sLog;
+  std::string sTitle, sText, sLog;
 };
 
 TEST_F(AppTest, MessageTitlesTextsAndLogEntries) {
@@ -142,7 +142,7 @@ TEST_F(AppTest, MessageTitlesTextsAndLogEntries) {
     app->Msg(c.m, c.sModule, c.sMsg, c.sAction, nullptr, c.sAddInfo);
     ASSERT_EQ(ui.boxes.size(), lBoxes + 1);
     EXPECT_EQ(ui.boxes.back().sTitle, c.sTitle);
-    EXPECT_EQ(ui.boxes.back().sBox, c.sBox);
+    EXPECT_EQ(ui.boxes.back().sText, c.sText);
     EXPECT_EQ(LogEntries().back(), c.sLog);
   }
   // The raw bytes of one entry: time, ": ", text, CR LF.
@@ -156,7 +156,7 @@ TEST_F(AppTest, QuestionMarkMessageDescribesTheError) {
   Start();
   OrvError err = OrvError::FromNumber(53, "LibOrv_ReadFile");
   app->Msg(2, "M", "?", "", &err);
-  EXPECT_EQ(ui.boxes.back().sBox, "Unerwarteter Fehler Nr. 53: File not found in LibOrv_ReadFile\r\r");
+  EXPECT_EQ(ui.boxes.back().sText, "Unerwarteter Fehler Nr. 53: File not found in LibOrv_ReadFile\r\r");
 }
 
 TEST_F(AppTest, UnattendedMessagesAreLoggedAndEndTheRun) {
@@ -210,7 +210,7 @@ TEST_F(AppTest, SettingsThatCannotBeWrittenAreReportedAndKept) {
   app->Epilog();
   EXPECT_EQ(app->ExitStatus(), 1);
   ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_NE(ui.boxes[0].sBox.find("Nr. 70"), std::string::npos);
+  EXPECT_NE(ui.boxes[0].sText.find("Nr. 70"), std::string::npos);
   EXPECT_EQ(LibOrv_ReadFile(CfgPath()), "");
   EXPECT_EQ(LogText().find("terminated normally"), std::string::npos);
 }
