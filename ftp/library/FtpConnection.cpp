@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "FtpDispatcher.h"
@@ -34,9 +36,23 @@ std::string OneLine(const char* p, std::size_t n) {
   return s;
 }
 
-bool IsPassCommand(const std::string& s) {
-  return s.size() >= 4 && (s[0] == 'P' || s[0] == 'p') && (s[1] == 'A' || s[1] == 'a') &&
-         (s[2] == 'S' || s[2] == 's') && (s[3] == 'S' || s[3] == 's') && (s.size() == 4 || s[4] == ' ');
+bool IsCommand(const std::string& sLine, const char* sCommand) {
+  const std::size_t n = std::strlen(sCommand);
+  if (sLine.size() < n || (sLine.size() > n && sLine[n] != ' ')) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (std::toupper(static_cast<unsigned char>(sLine[i])) != sCommand[i]) return false;
+  return true;
+}
+
+bool IsPassCommand(const std::string& s) { return IsCommand(s, "PASS"); }
+
+bool IsLoginCommand(const std::string& s) { return IsCommand(s, "USER") || IsPassCommand(s); }
+
+// "550 No such file": three digits and a space end a server reply.
+bool IsFinalReplyLine(const std::string& s) {
+  return s.size() >= 4 && std::isdigit(static_cast<unsigned char>(s[0])) &&
+         std::isdigit(static_cast<unsigned char>(s[1])) && std::isdigit(static_cast<unsigned char>(s[2])) &&
+         s[3] == ' ';
 }
 
 bool NamesAFile(const std::string& sPath) { return !sPath.empty() && sPath.back() != '/'; }
@@ -224,8 +240,7 @@ void FtpConnection::CloseControlConnection(int32_t lLimitMs) {
   m_pEasy.reset();
   pMulti.reset();
   EndExchange();
-  if (m_bOpen) Log("FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where() + " closed");
-  m_bOpen = false;
+  NoteControlClosed();
 }
 
 CURLcode FtpConnection::Configure(const std::string& sUrlPath, int32_t lLimitMs) {
@@ -234,6 +249,7 @@ CURLcode FtpConnection::Configure(const std::string& sUrlPath, int32_t lLimitMs)
   m_sErrorBuffer[0] = '\0';
   m_sLastCommand.clear();
   m_sLastReply.clear();
+  m_lLastReplyCode = 0;
   const std::string sUrl = "ftp://" + m_server.sUrlHost + ":" + std::to_string(m_server.iPort) + sUrlPath;
   const long lLimitSeconds = std::max<long>(1, (lLimitMs + 999) / 1000);
   EasyOptions options(pEasy);
@@ -303,10 +319,15 @@ FtpConnection::Outcome FtpConnection::Transfer(int32_t lLimitMs) {
   const Interrupt eWhy = EndExchange();
   outcome.bCancelled = eWhy == Interrupt::kCancelled;
   outcome.bTimedOut = eWhy == Interrupt::kTimedOut && outcome.rc != CURLE_OK;
-  if (curl_easy_getinfo(m_pEasy.get(), CURLINFO_RESPONSE_CODE, &outcome.lResponse) != CURLE_OK)
-    outcome.lResponse = 0;
-  LogConnectionState();
+  outcome.lResponse = ReplyCode();
   return outcome;
+}
+
+long FtpConnection::ReplyCode() const {
+  long lCode = 0;
+  if (curl_easy_getinfo(m_pEasy.get(), CURLINFO_RESPONSE_CODE, &lCode) != CURLE_OK) lCode = 0;
+  // A wildcard transfer ends with a pass that forgets the code.
+  return lCode != 0 ? lCode : m_lLastReplyCode;
 }
 
 int32_t FtpConnection::ResultCode(const Outcome& outcome) const {
@@ -316,24 +337,24 @@ int32_t FtpConnection::ResultCode(const Outcome& outcome) const {
   return -static_cast<int32_t>(outcome.rc);
 }
 
-void FtpConnection::LogConnectionState() {
-  long lConnects = 0;
-  curl_off_t lConnectTime = 0;
-  if (curl_easy_getinfo(m_pEasy.get(), CURLINFO_NUM_CONNECTS, &lConnects) != CURLE_OK) lConnects = 0;
-  if (curl_easy_getinfo(m_pEasy.get(), CURLINFO_CONNECT_TIME_T, &lConnectTime) != CURLE_OK) lConnectTime = 0;
-  const std::string sPrefix = "FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where();
-  if (lConnects > 0 && lConnectTime > 0) {
-    // A new control connection replaced one the server had dropped.
-    if (m_bOpen) Log(sPrefix + " closed");
-    Log(sPrefix + " opened" + (m_server.sUser.empty() ? std::string() : " for user " + m_server.sUser));
-    m_bOpen = true;
+// Once logged in, the control connection is the connection's only socket:
+// data connections open later, and a losing connect attempt to another
+// address of the host has been closed.
+void FtpConnection::NoteLogin() {
+  {
+    std::lock_guard<std::mutex> lock(m_socketMutex);
+    m_controlSocket = m_sockets.size() == 1 ? *m_sockets.begin() : CURL_SOCKET_BAD;
   }
-  curl_socket_t s = CURL_SOCKET_BAD;
-  if (curl_easy_getinfo(m_pEasy.get(), CURLINFO_ACTIVESOCKET, &s) != CURLE_OK) s = CURL_SOCKET_BAD;
-  if (s == CURL_SOCKET_BAD && m_bOpen) {
-    Log(sPrefix + " closed");
-    m_bOpen = false;
-  }
+  if (m_bOpen) NoteControlClosed();
+  m_bOpen = true;
+  Log("FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where() + " opened" +
+      (m_server.sUser.empty() ? std::string() : " for user " + m_server.sUser));
+}
+
+void FtpConnection::NoteControlClosed() {
+  if (!m_bOpen) return;
+  m_bOpen = false;
+  Log("FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where() + " closed");
 }
 
 void FtpConnection::LogFailure(const FtpRequest& request, const Outcome& outcome, int32_t lCode) {
@@ -392,9 +413,11 @@ void FtpConnection::ExecuteDir(FtpRequest& request) {
     if (rc == CURLE_OK) outcome = Transfer(request.lInactivityMs);
     else outcome = Outcome{rc};
     if (outcome.bCancelled) return;
-    // libcurl reports a folder without entries as nothing matched.
-    if (outcome.rc == CURLE_REMOTE_FILE_NOT_FOUND && !outcome.bTimedOut && outcome.lResponse < 400 &&
-        listing.asFolders.empty() && listing.asFiles.empty())
+    // libcurl reports a folder without entries as nothing matched; some
+    // servers answer the listing of an empty folder with 450.
+    if (outcome.rc == CURLE_REMOTE_FILE_NOT_FOUND && !outcome.bTimedOut &&
+        (outcome.lResponse < 400 || outcome.lResponse == 450) && listing.asFolders.empty() &&
+        listing.asFiles.empty())
       outcome.rc = CURLE_OK;
   }
   const int32_t lCode = ResultCode(outcome);
@@ -489,6 +512,10 @@ int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, v
       break;
     case CURLINFO_HEADER_IN:
       self->m_sLastReply = OneLine(p, n);
+      if (IsFinalReplyLine(self->m_sLastReply)) {
+        self->m_lLastReplyCode = std::stol(self->m_sLastReply.substr(0, 3));
+        if (self->m_lLastReplyCode == 230 && IsLoginCommand(self->m_sLastCommand)) self->NoteLogin();
+      }
       self->NoteActivity();
       break;
     case CURLINFO_DATA_IN:
@@ -513,7 +540,15 @@ curl_socket_t FtpConnection::OnOpenSocket(void* pSelf, curlsocktype, struct curl
 
 int FtpConnection::OnCloseSocket(void* pSelf, curl_socket_t s) {
   auto* self = static_cast<FtpConnection*>(pSelf);
-  std::lock_guard<std::mutex> lock(self->m_socketMutex);
-  self->m_sockets.erase(s);
-  return ::close(s);
+  bool bControl = false;
+  int iResult;
+  {
+    std::lock_guard<std::mutex> lock(self->m_socketMutex);
+    self->m_sockets.erase(s);
+    bControl = s == self->m_controlSocket;
+    if (bControl) self->m_controlSocket = CURL_SOCKET_BAD;
+    iResult = ::close(s);
+  }
+  if (bControl) self->NoteControlClosed();
+  return iResult;
 }

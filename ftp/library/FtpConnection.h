@@ -83,9 +83,11 @@ class FtpConnection {
 
   CURLcode Configure(const std::string& sPath, int32_t lLimitMs);
   Outcome Transfer(int32_t lLimitMs);
+  long ReplyCode() const;
   int32_t ResultCode(const Outcome& outcome) const;
   void LogFailure(const FtpRequest& request, const Outcome& outcome, int32_t lCode);
-  void LogConnectionState();
+  void NoteLogin();
+  void NoteControlClosed();
   void Log(const std::string& s) const;
   std::string Where() const;
 
@@ -107,13 +109,16 @@ class FtpConnection {
   std::mutex m_socketMutex;
   std::set<curl_socket_t> m_sockets;
   bool m_bRefuseSockets = false;
+  // The control connection's socket once logged in.
+  curl_socket_t m_controlSocket = CURL_SOCKET_BAD;
 
   CurlMultiPtr m_pMulti;
   CurlEasyPtr m_pEasy;
   char m_sErrorBuffer[CURL_ERROR_SIZE] = {};
   std::string m_sLastCommand;
   std::string m_sLastReply;
-  bool m_bOpen = false;      // a control connection is open
+  long m_lLastReplyCode = 0;
+  bool m_bOpen = false;      // a logged-in control connection is open
   bool m_bNoMlsd = false;    // the server refused MLSD once
 
   mutable std::mutex m_mutex;

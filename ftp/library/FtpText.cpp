@@ -63,7 +63,9 @@ std::string FtpUrlPath(const std::string& sPath) {
   std::string sUrl = "/";
   std::size_t i = 0;
   if (!sPath.empty() && sPath[0] == '/') {
-    sUrl += "%2F";
+    // The root keeps a plain "/" after the encoded one, so that the last
+    // segment of the URL (where a wildcard pattern goes) never includes it.
+    sUrl += sPath.size() == 1 ? "%2F/" : "%2F";
     i = 1;
   }
   for (; i < sPath.size(); ++i) {

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FtpPump.h"
+#include "FtpTestServer.h"
+#include "OrvFtpLibrary.h"
+
+// Records what the library's callbacks deliver, for tests that drive the
+// library directly.
+struct FtpAnswer {
+  enum class Kind { kDir, kGet, kPut };
+  Kind eKind;
+  int32_t lHandle;
+  int32_t lCode;
+  std::string sId;
+  intptr_t lUser;
+  std::vector<std::string> asFolders;
+  std::vector<std::string> asFiles;
+  std::string sData;
+  int32_t lEnd;
+  std::thread::id thread;
+};
+
+class FtpLibraryTest : public ::testing::Test {
+ protected:
+  static constexpr int32_t kLimitMs = 10000;
+
+  void SetUp() override;
+  void TearDown() override;
+
+  static int32_t Connect(const FtpTestServer& server);
+  static int32_t Connect(const FtpTestServer& server, const std::string& sPassword);
+  static void Dir(int32_t lHandle, const std::string& sPath, const std::string& sId, int32_t lLimitMs = kLimitMs);
+  static void Get(int32_t lHandle, const std::string& sPath, const std::string& sId, int32_t lLimitMs = kLimitMs,
+                  std::size_t lChunk = 1048576);
+  static void Put(int32_t lHandle, const std::string& sPath, const std::string& sId, const std::string& sData,
+                  int32_t lLimitMs = kLimitMs);
+
+  // Pumps until n answers are in; false on time-out.
+  bool WaitForAnswers(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  const FtpAnswer& Only() const;
+
+  static std::vector<FtpAnswer>& Answers();
+  static std::vector<std::string>& Logs();
+  static bool LogsContain(const std::string& s);
+
+  FtpPump m_pump;
+};

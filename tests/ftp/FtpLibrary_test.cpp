@@ -1,0 +1,452 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "FtpLibraryTestSupport.h"
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::UnorderedElementsAre;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string AllByteValues(int iRepeat) {
+  std::string s;
+  for (int r = 0; r < iRepeat; ++r)
+    for (int c = 0; c < 256; ++c) s += static_cast<char>(c);
+  s += "\r\n\n\r";
+  return s;
+}
+
+std::chrono::milliseconds Since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+}
+
+}  // namespace
+
+TEST_F(FtpLibraryTest, CreateChecksArgumentsAndNeverReusesHandles) {
+  EXPECT_EQ(OrvFtpClientCreate("", 21, "u", "p"), 0);
+  EXPECT_EQ(OrvFtpClientCreate("127.0.0.1", 0, "u", "p"), 0);
+  EXPECT_EQ(OrvFtpClientCreate("evil@127.0.0.1", 21, "u", "p"), 0);
+  EXPECT_EQ(OrvFtpClientCreate("127.0.0.1/x", 21, "u", "p"), 0);
+  EXPECT_EQ(OrvFtpClientCreate("127.0.0.1", 21, "u\r\nDELE x", "p"), 0);
+  EXPECT_EQ(OrvFtpClientCreate("127.0.0.1", 21, "u", "p\nQUIT"), 0);
+
+  const int32_t h1 = OrvFtpClientCreate("127.0.0.1", 21, "u", "p");
+  const int32_t h2 = OrvFtpClientCreate("::1", -1, "u", "p");  // port 65535
+  EXPECT_NE(h1, 0);
+  EXPECT_NE(h2, 0);
+  EXPECT_NE(h1, h2);
+  OrvFtpClientClose(h1, -1);
+  const int32_t h3 = OrvFtpClientCreate("[::1]", 21, "", "");
+  EXPECT_NE(h3, 0);
+  EXPECT_NE(h3, h1);
+
+  OrvFtpClientShutdown();
+  EXPECT_EQ(OrvFtpClientCreate("127.0.0.1", 21, "u", "p"), 0) << "not running after shutdown";
+  EXPECT_TRUE(Logs().empty()) << "creating connections talks to nobody";
+}
+
+// The same tree must come out the same from a server speaking MLSD, one
+// with only Unix-style LIST and one with only Windows-style LIST.
+class FtpListingTest : public FtpLibraryTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FtpListingTest, FoldersAndFilesComeOutExactly) {
+  FtpTestServer server({GetParam()});
+  server.MakeFolder("/top/sub folder");
+  server.MakeFolder("/top/Ordner \xC3\xA4\xC3\xB6\xC3\xBC");
+  server.MakeFolder("/top/.hidden dir");
+  server.WriteFile("/top/file with  two spaces.txt", "x");
+  server.WriteFile("/top/Gr\xC3\xBC\xC3\x9F" "e.bin", "yy");
+  server.WriteFile("/top/.profile", "");
+  server.WriteFile("/top/100%;semi[1].txt", "zzz");
+  server.WriteFile("/top/sub folder/inner.txt", "i");
+
+  const int32_t h = Connect(server);
+  Dir(h, "/top/", "top");
+  Dir(h, "/top/sub folder/", "sub");
+  Dir(h, "/top/sub folder", "sub without slash");
+  Dir(h, "/top/.hidden dir/", "empty");
+  ASSERT_TRUE(WaitForAnswers(4)) << server.ServerLog();
+
+  const FtpAnswer& top = Answers()[0];
+  EXPECT_EQ(top.lCode, 0);
+  EXPECT_EQ(top.sId, "top");
+  EXPECT_THAT(top.asFolders,
+              UnorderedElementsAre("sub folder", "Ordner \xC3\xA4\xC3\xB6\xC3\xBC", ".hidden dir"));
+  EXPECT_THAT(top.asFiles, UnorderedElementsAre("file with  two spaces.txt", "Gr\xC3\xBC\xC3\x9F" "e.bin",
+                                                ".profile", "100%;semi[1].txt"));
+  for (int i : {1, 2}) {
+    EXPECT_EQ(Answers()[i].lCode, 0);
+    EXPECT_TRUE(Answers()[i].asFolders.empty());
+    EXPECT_THAT(Answers()[i].asFiles, ElementsAre("inner.txt"));
+  }
+  EXPECT_EQ(Answers()[3].lCode, 0);
+  EXPECT_TRUE(Answers()[3].asFolders.empty());
+  EXPECT_TRUE(Answers()[3].asFiles.empty());
+  EXPECT_EQ(server.LoginCount(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(ServerKinds, FtpListingTest, ::testing::Values("normal", "unix_list", "dos_list"));
+
+TEST_F(FtpLibraryTest, ServerWithoutMlsdIsAskedForItOnlyOnce) {
+  FtpTestServer server({"unix_list"});
+  server.WriteFile("/a.txt", "a");
+  const int32_t h = Connect(server);
+  Dir(h, "/", "1");
+  Dir(h, "/", "2");
+  ASSERT_TRUE(WaitForAnswers(2));
+  EXPECT_THAT(Answers()[1].asFiles, ElementsAre("a.txt"));
+  const std::vector<std::string> commands = server.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "MLSD"), 1);
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "LIST"), 2);
+}
+
+TEST_F(FtpLibraryTest, ListingOf40000Entries) {
+  FtpTestServer server;
+  server.MakeFolder("/big");
+  for (int i = 0; i < 1000; ++i) server.MakeFolder("/big/d" + std::to_string(i));
+  for (int i = 0; i < 39000; ++i) server.WriteFile("/big/f" + std::to_string(i) + ".txt", "");
+  const int32_t h = Connect(server);
+  Dir(h, "/big/", "big");
+  ASSERT_TRUE(WaitForAnswers(1, 120s));
+  const FtpAnswer& a = Only();
+  EXPECT_EQ(a.lCode, 0);
+  EXPECT_EQ(a.asFolders.size(), 1000u);
+  EXPECT_EQ(a.asFiles.size(), 39000u);
+  EXPECT_NE(std::find(a.asFiles.begin(), a.asFiles.end(), "f38999.txt"), a.asFiles.end());
+  EXPECT_NE(std::find(a.asFolders.begin(), a.asFolders.end(), "d999"), a.asFolders.end());
+}
+
+TEST_F(FtpLibraryTest, GetDeliversAFileOfOneChunkWholeAndOnlyTheFirstChunkOfALargerOne) {
+  FtpTestServer server;
+  std::string sExact(1048576, '\0');
+  for (std::size_t i = 0; i < sExact.size(); ++i) sExact[i] = static_cast<char>(i * 7 + i / 251);
+  server.WriteFile("/exact.bin", sExact);
+  server.WriteFile("/larger.bin", sExact + "!");
+  server.WriteFile("/empty.txt", "");
+  const int32_t h = Connect(server);
+  Get(h, "/exact.bin", "exact");
+  Get(h, "/larger.bin", "larger");
+  Get(h, "/empty.txt", "empty");
+  Get(h, "/exact.bin", "after the abandoned transfer");
+  ASSERT_TRUE(WaitForAnswers(4));
+  ASSERT_EQ(Answers().size(), 4u);
+
+  EXPECT_EQ(Answers()[0].lCode, 0);
+  EXPECT_EQ(Answers()[0].lEnd, 1);
+  EXPECT_TRUE(Answers()[0].sData == sExact);
+
+  EXPECT_EQ(Answers()[1].lCode, 0);
+  EXPECT_EQ(Answers()[1].lEnd, 0);
+  EXPECT_TRUE(Answers()[1].sData == sExact) << "the first chunk, exactly";
+
+  EXPECT_EQ(Answers()[2].lCode, 0);
+  EXPECT_EQ(Answers()[2].lEnd, 1);
+  EXPECT_EQ(Answers()[2].sData, "");
+
+  EXPECT_EQ(Answers()[3].lCode, 0);
+  EXPECT_TRUE(Answers()[3].sData == sExact);
+}
+
+TEST_F(FtpLibraryTest, PutAndGetKeepAllByteValues) {
+  FtpTestServer server;
+  const std::string sData = AllByteValues(300);
+  const int32_t h = Connect(server);
+
+  std::string sCaller = sData;
+  Put(h, "/bytes.bin", "put", sCaller);
+  // The library took its own copy at the call.
+  std::fill(sCaller.begin(), sCaller.end(), 'X');
+  sCaller.clear();
+  sCaller.shrink_to_fit();
+  std::string sMoved = sData;
+  OrvFtpClientPutReqMove(h, "/moved.bin", "moved", std::move(sMoved), kLimitMs,
+                         [](int32_t lHandle, int32_t lCode, const char* sId, intptr_t) -> int32_t {
+                           Answers().push_back({FtpAnswer::Kind::kPut, lHandle, lCode, sId, 0, {}, {}, {}, 0,
+                                                std::this_thread::get_id()});
+                           return 0;
+                         },
+                         0);
+  Put(h, "/empty.bin", "empty", "");
+  Get(h, "/bytes.bin", "get");
+  ASSERT_TRUE(WaitForAnswers(4));
+
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(Answers()[i].lCode, 0) << Answers()[i].sId;
+  EXPECT_TRUE(server.ReadFile("/bytes.bin") == sData);
+  EXPECT_TRUE(server.ReadFile("/moved.bin") == sData);
+  EXPECT_TRUE(std::filesystem::exists(server.LocalPath("/empty.bin")));
+  EXPECT_EQ(server.ReadFile("/empty.bin"), "");
+  EXPECT_TRUE(Answers()[3].sData == sData);
+  EXPECT_EQ(Answers()[3].lEnd, 1);
+}
+
+TEST_F(FtpLibraryTest, RefusalsCarryTheServersReplyCode) {
+  FtpTestServer server;
+  server.MakeFolder("/folder");
+  const int32_t h = Connect(server);
+  Dir(h, "/no such folder/", "dir");
+  Get(h, "/no such file.txt", "get");
+  Get(h, "/folder", "get of a folder");
+  Put(h, "/no such folder/x.txt", "put", "x");
+  ASSERT_TRUE(WaitForAnswers(4));
+  EXPECT_EQ(Answers()[0].lCode, 550);
+  EXPECT_TRUE(Answers()[0].asFiles.empty());
+  EXPECT_EQ(Answers()[1].lCode, 550);
+  EXPECT_EQ(Answers()[1].sData, "");
+  EXPECT_EQ(Answers()[2].lCode, 550);
+  EXPECT_GE(Answers()[3].lCode, 550);
+  EXPECT_THAT(Logs(), ::testing::Contains(HasSubstr("no such file.txt -> 550")));
+  EXPECT_EQ(server.LoginCount(), 1) << "refusals keep the connection";
+}
+
+TEST_F(FtpLibraryTest, WrongPasswordGives530AndNoLogLineShowsAPassword) {
+  FtpTestServer server;
+  const int32_t h = Connect(server, "wrong-Secret-42");
+  Dir(h, "/", "dir");
+  Put(h, "/x.txt", "put", "data");
+  ASSERT_TRUE(WaitForAnswers(2));
+  EXPECT_EQ(Answers()[0].lCode, 530);
+  EXPECT_EQ(Answers()[1].lCode, 530);
+  EXPECT_EQ(server.LoginCount(), 0);
+  EXPECT_TRUE(LogsContain("PASS ***"));
+  for (const std::string& s : Logs()) {
+    EXPECT_THAT(s, ::testing::Not(HasSubstr("wrong-Secret-42")));
+    EXPECT_THAT(s, ::testing::Not(HasSubstr(server.Password())));
+  }
+}
+
+TEST_F(FtpLibraryTest, NoServerGivesMinusCurlCode) {
+  int iPort = 0;
+  {
+    FtpTestServer gone;
+    iPort = gone.Port();
+  }
+  const int32_t h = OrvFtpClientCreate("127.0.0.1", static_cast<int16_t>(iPort), "u", "p");
+  Dir(h, "/", "dir");
+  ASSERT_TRUE(WaitForAnswers(1));
+  EXPECT_EQ(Only().lCode, -7);
+  EXPECT_TRUE(LogsContain("connect to 127.0.0.1:" + std::to_string(iPort)));
+}
+
+TEST_F(FtpLibraryTest, RefusedStorGivesTheServersCode) {
+  for (const char* sKind : {"stor_552", "stor_553"}) {
+    Answers().clear();
+    FtpTestServer server({sKind});
+    const int32_t h = Connect(server);
+    Put(h, "/x.txt", sKind, "data");
+    ASSERT_TRUE(WaitForAnswers(1));
+    EXPECT_EQ(Only().lCode, std::stoi(std::string(sKind).substr(5)));
+    EXPECT_TRUE(LogsContain("STOR x.txt -> " + std::string(sKind).substr(5)));
+  }
+}
+
+TEST_F(FtpLibraryTest, SessionRefusedAtGreeting) {
+  FtpTestServer server({"refuse_login"});
+  const int32_t h = Connect(server);
+  Dir(h, "/", "dir");
+  ASSERT_TRUE(WaitForAnswers(1));
+  EXPECT_EQ(Only().lCode, 421);
+}
+
+TEST_F(FtpLibraryTest, FiftyRequestsRunInOrderOverOneLogin) {
+  FtpTestServer server;
+  const int32_t h = Connect(server);
+  for (int i = 0; i < 50; ++i) {
+    const std::string sId = std::to_string(i);
+    switch (i % 3) {
+      case 0: Put(h, "/f" + sId + ".txt", sId, "content " + sId); break;
+      case 1: Get(h, "/f" + std::to_string(i - 1) + ".txt", sId); break;
+      default: Dir(h, "/", sId); break;
+    }
+  }
+  ASSERT_TRUE(WaitForAnswers(50));
+  for (int i = 0; i < 50; ++i) {
+    const FtpAnswer& a = Answers()[i];
+    ASSERT_EQ(a.sId, std::to_string(i));
+    EXPECT_EQ(a.lCode, 0) << i;
+    if (i % 3 == 1) {
+      EXPECT_EQ(a.sData, "content " + std::to_string(i - 1));
+    }
+    if (i % 3 == 2) {
+      EXPECT_EQ(a.asFiles.size(), static_cast<std::size_t>(i / 3 + 1));
+    }
+  }
+  EXPECT_EQ(server.LoginCount(), 1);
+  EXPECT_EQ(std::count_if(Logs().begin(), Logs().end(),
+                          [](const std::string& s) { return s.find(" opened") != std::string::npos; }),
+            1);
+}
+
+TEST_F(FtpLibraryTest, HandlesRunInParallel) {
+  FtpTestServer slow({"trickle"});
+  FtpTestServer fast;
+  slow.WriteFile("/slow.bin", std::string(12 * 1024, 's'));
+  fast.WriteFile("/fast.txt", "fast");
+  const int32_t hSlow = Connect(slow);
+  const int32_t hFast = Connect(fast);
+  Get(hSlow, "/slow.bin", "slow");
+  std::this_thread::sleep_for(100ms);
+  Get(hFast, "/fast.txt", "fast");
+  ASSERT_TRUE(WaitForAnswers(2));
+  EXPECT_EQ(Answers()[0].sId, "fast");
+  EXPECT_EQ(Answers()[0].lHandle, hFast);
+  EXPECT_EQ(Answers()[1].sId, "slow");
+  EXPECT_EQ(Answers()[1].sData.size(), 12u * 1024);
+}
+
+TEST_F(FtpLibraryTest, IPv6Loopback) {
+  FtpTestServer server({"normal", "::1"});
+  server.WriteFile("/six.txt", "6");
+  const int32_t h = OrvFtpClientCreate("::1", static_cast<int16_t>(server.Port()), server.User().c_str(),
+                                       server.Password().c_str());
+  const int32_t hBracketed = OrvFtpClientCreate("[::1]", static_cast<int16_t>(server.Port()),
+                                                server.User().c_str(), server.Password().c_str());
+  Dir(h, "/", "bare");
+  Get(hBracketed, "/six.txt", "brackets");
+  ASSERT_TRUE(WaitForAnswers(2));
+  for (const FtpAnswer& a : Answers()) EXPECT_EQ(a.lCode, 0) << a.sId;
+}
+
+TEST_F(FtpLibraryTest, SilentServerFailsAfterTheInactivityLimit) {
+  FtpTestServer mute({"never_answer"});
+  const int32_t h = Connect(mute);
+  const auto start = std::chrono::steady_clock::now();
+  Dir(h, "/", "dir", 800);
+  ASSERT_TRUE(WaitForAnswers(1));
+  const auto elapsed = Since(start);
+  EXPECT_EQ(Only().lCode, -28);
+  EXPECT_GE(elapsed, 700ms);
+  EXPECT_LT(elapsed, 4000ms);
+  m_pump.For(500ms);
+  EXPECT_EQ(Answers().size(), 1u) << "exactly one callback";
+
+  // A server that logs in and then keeps quiet times out the same way.
+  FtpTestServer muteLater({"mute_after_login"});
+  const int32_t h2 = Connect(muteLater);
+  const auto start2 = std::chrono::steady_clock::now();
+  Dir(h2, "/", "dir", 800);
+  ASSERT_TRUE(WaitForAnswers(2));
+  EXPECT_EQ(Answers()[1].lCode, -28);
+  EXPECT_LT(Since(start2), 4000ms);
+}
+
+TEST_F(FtpLibraryTest, SlowButSteadyTransferIsNoTimeout) {
+  FtpTestServer server({"trickle"});
+  const std::string sData(8 * 1024, 't');
+  server.WriteFile("/slow.txt", sData);
+  const int32_t h = Connect(server);
+  const auto start = std::chrono::steady_clock::now();
+  Get(h, "/slow.txt", "slow", 600);
+  ASSERT_TRUE(WaitForAnswers(1));
+  EXPECT_GT(Since(start), 600ms) << "the whole transfer takes longer than the limit";
+  EXPECT_EQ(Only().lCode, 0);
+  EXPECT_TRUE(Only().sData == sData);
+}
+
+TEST_F(FtpLibraryTest, DataConnectionDroppedMidTransfer) {
+  FtpTestServer server({"drop_data"});
+  server.WriteFile("/big.bin", std::string(300 * 1024, 'b'));
+  server.WriteFile("/small.txt", "small");
+  const int32_t h = Connect(server);
+  Get(h, "/big.bin", "big");
+  Get(h, "/small.txt", "small");
+  ASSERT_TRUE(WaitForAnswers(2));
+  EXPECT_NE(Answers()[0].lCode, 0);
+  EXPECT_EQ(Answers()[0].sData, "");
+  EXPECT_EQ(Answers()[1].lCode, 0) << "the handle goes on working";
+  EXPECT_EQ(Answers()[1].sData, "small");
+  m_pump.For(200ms);
+  EXPECT_EQ(Answers().size(), 2u);
+}
+
+TEST_F(FtpLibraryTest, CloseCancelsOutstandingRequestsWithoutCallbacks) {
+  FtpTestServer slow({"trickle"});
+  slow.WriteFile("/slow.bin", std::string(64 * 1024, 's'));
+  FtpTestServer normal;
+  const int32_t hSlow = Connect(slow);
+  const int32_t hDone = Connect(normal);
+  Get(hSlow, "/slow.bin", "running");
+  Dir(hSlow, "/", "queued");
+  Dir(hDone, "/", "finished but not yet delivered");
+  // Let the slow transfer start and the other answer wait in the queue.
+  std::this_thread::sleep_for(500ms);
+  const auto start = std::chrono::steady_clock::now();
+  OrvFtpClientClose(hSlow, -1);
+  OrvFtpClientClose(hDone, -1);
+  EXPECT_LT(Since(start), 100ms) << "closing does not wait for the server";
+  m_pump.For(1000ms);
+  EXPECT_TRUE(Answers().empty());
+  EXPECT_TRUE(LogsContain("closed"));
+
+  // A request on a closed handle still gets its one answer.
+  Dir(hSlow, "/", "after close");
+  ASSERT_TRUE(WaitForAnswers(1));
+  EXPECT_EQ(Only().lCode, -43);
+}
+
+TEST_F(FtpLibraryTest, ShutdownWhileATransferRunsAndInitAgain) {
+  {
+    FtpTestServer slow({"trickle"});
+    slow.WriteFile("/slow.bin", std::string(256 * 1024, 's'));
+    const int32_t h = Connect(slow);
+    Get(h, "/slow.bin", "running");
+    Put(h, "/queued.txt", "queued", "q");
+    std::this_thread::sleep_for(400ms);
+    const auto start = std::chrono::steady_clock::now();
+    OrvFtpClientShutdown();
+    EXPECT_LT(Since(start), 2000ms);
+    m_pump.For(300ms);
+    EXPECT_TRUE(Answers().empty());
+  }
+  OrvFtpClientInit(nullptr);
+  FtpTestServer server;
+  server.WriteFile("/again.txt", "again");
+  const int32_t h = Connect(server);
+  ASSERT_NE(h, 0);
+  Get(h, "/again.txt", "again");
+  ASSERT_TRUE(WaitForAnswers(1));
+  EXPECT_EQ(Only().sData, "again");
+}
+
+TEST_F(FtpLibraryTest, CallbacksRunOnlyInsidePumpOnThePumpingThread) {
+  FtpTestServer server;
+  const int32_t h = Connect(server);
+  Dir(0, "/", "no such handle");
+  Dir(h, "/", "real");
+  EXPECT_TRUE(Answers().empty()) << "never inside the request call";
+  // Wait for both answers without pumping, then pump once.
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (m_pump.Notifications() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(Answers().empty());
+  ASSERT_TRUE(WaitForAnswers(2));
+  EXPECT_EQ(Answers()[0].lCode, -43);
+  EXPECT_EQ(Answers()[1].lCode, 0);
+  for (const FtpAnswer& a : Answers()) EXPECT_EQ(a.thread, std::this_thread::get_id());
+}
+
+TEST_F(FtpLibraryTest, PumpInsideACallbackDoesNothing) {
+  static std::vector<std::string> order;
+  static int iNestedAnswers = -1;
+  order.clear();
+  auto onPut = [](int32_t, int32_t, const char* sId, intptr_t) -> int32_t {
+    order.emplace_back(sId);
+    if (order.size() == 1) {
+      // A nested event loop pumps while the first callback runs.
+      std::this_thread::sleep_for(300ms);
+      OrvFtpClientPump();
+      iNestedAnswers = static_cast<int>(order.size());
+    }
+    return 0;
+  };
+  OrvFtpClientPutReq(0, "/a", "first", 0, nullptr, kLimitMs, onPut, 0);
+  OrvFtpClientPutReq(0, "/b", "second", 0, nullptr, kLimitMs, onPut, 0);
+  OrvFtpClientPutReq(0, "/c", "third", 0, nullptr, kLimitMs, onPut, 0);
+  ASSERT_TRUE(m_pump.Until([] { return order.size() == 3; }, 5s));
+  EXPECT_EQ(iNestedAnswers, 1);
+  EXPECT_THAT(order, ElementsAre("first", "second", "third"));
+}

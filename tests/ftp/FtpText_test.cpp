@@ -1,0 +1,40 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "FtpText.h"
+
+using ::testing::ElementsAre;
+
+TEST(MlsdParserTest, ReadsTypesAndNamesAcrossPieces) {
+  FtpListing listing;
+  MlsdParser parser(listing);
+  const std::string sReply =
+      "type=cdir;modify=20260101000000; /top\r\n"
+      "type=pdir;modify=20260101000000; /\r\n"
+      "Type=DIR;Size=0; a folder; with semicolon\r\n"
+      "type=file;size=3;perm=r; file  two.txt\r\n"
+      "type=OS.unix=slink:/x;size=1; link\n"
+      "garbage-without-space\r\n"
+      "type=file;size=1; last";
+  // Fed in awkward pieces, as the network may deliver it.
+  for (std::size_t i = 0; i < sReply.size(); i += 7) parser.Feed(sReply.data() + i, std::min<std::size_t>(7, sReply.size() - i));
+  parser.Finish();
+  EXPECT_THAT(listing.asFolders, ElementsAre(".", "..", "a folder; with semicolon"));
+  EXPECT_THAT(listing.asFiles, ElementsAre("file  two.txt", "link", "last"));
+}
+
+TEST(FtpUrlTest, PathsAreEncodedAndAbsolutePathsStartAtTheRoot) {
+  EXPECT_EQ(FtpUrlPath("/a b/\xC3\xBC%#?;.txt"), "/%2Fa%20b/%C3%BC%25%23%3F%3B.txt");
+  EXPECT_EQ(FtpUrlPath("/"), "/%2F/");
+  EXPECT_EQ(FtpUrlPath("rel/x/"), "/rel/x/");
+  EXPECT_EQ(FtpUrlPath(""), "/");
+}
+
+TEST(FtpUrlTest, HostsMustBePlainHosts) {
+  EXPECT_EQ(FtpUrlHost("ftp.example.org"), "ftp.example.org");
+  EXPECT_EQ(FtpUrlHost("127.0.0.1"), "127.0.0.1");
+  EXPECT_EQ(FtpUrlHost("::1"), "[::1]");
+  EXPECT_EQ(FtpUrlHost("[::1]"), "[::1]");
+  for (const char* sBad : {"", "a b", "user@host", "host:2121", "host/path", "host?x", "host#x", "[::1"})
+    EXPECT_EQ(FtpUrlHost(sBad), std::nullopt) << sBad;
+}

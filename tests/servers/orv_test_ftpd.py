@@ -1,0 +1,211 @@
+"""FTP servers for the tests: pyftpdlib with a temporary root and one user,
+plus handler variants that misbehave in the ways real servers do.
+
+Usage: orv_test_ftpd.py --root DIR --user U --password P [--host H]
+                        [--kind KIND] [--logins FILE] [--commands FILE]
+
+Prints "PORT <n>" on standard output once the server listens.
+"""
+
+import argparse
+import os
+import sys
+import time
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
+from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+class RecordingHandler(FTPHandler):
+    """Counts logins and records the commands it receives (passwords
+    masked) in files the test can read."""
+
+    logins_file = None
+    commands_file = None
+    auth_failed_timeout = 0.05
+
+    def on_login(self, username):
+        if self.logins_file:
+            with open(self.logins_file, "a", encoding="utf-8") as f:
+                f.write(username + "\n")
+
+    def pre_process_command(self, line, cmd, arg):
+        if self.commands_file:
+            shown = "PASS ***" if cmd == "PASS" else line
+            with open(self.commands_file, "a", encoding="utf-8",
+                      errors="replace") as f:
+                f.write(shown + "\n")
+        return super().pre_process_command(line, cmd, arg)
+
+
+class RefuseLoginHandler(RecordingHandler):
+    """Turns every session away before login."""
+
+    def handle(self):
+        self.respond("421 Service not available, closing control connection.")
+        self.close_when_done()
+
+
+class Stor552Handler(RecordingHandler):
+    def ftp_STOR(self, file, mode="w"):
+        self.respond("552 Requested file action aborted. Exceeded storage allocation.")
+
+
+class Stor553Handler(RecordingHandler):
+    def ftp_STOR(self, file, mode="w"):
+        self.respond("553 Requested action not taken. File name not allowed.")
+
+
+class NeverAnswerHandler(RecordingHandler):
+    """Accepts the connection and then says nothing at all."""
+
+    def handle(self):
+        pass
+
+    def found_terminator(self):
+        self._in_buffer = []
+        self._in_buffer_len = 0
+
+
+class MuteAfterLoginHandler(RecordingHandler):
+    """Logs the client in, then leaves every further command unanswered."""
+
+    def pre_process_command(self, line, cmd, arg):
+        if self.authenticated and cmd not in ("TYPE", "PWD"):
+            return None
+        return super().pre_process_command(line, cmd, arg)
+
+
+class DroppingDTPHandler(DTPHandler):
+    """Sends the first part of a file, then drops the data connection."""
+
+    drop_after = 65536
+
+    def use_sendfile(self):
+        return False
+
+    def send(self, data):
+        room = self.drop_after - self.tot_bytes_sent
+        if room <= 0:
+            self.handle_close()
+            return 0
+        return super().send(data[:room])
+
+
+class DropDataHandler(RecordingHandler):
+    dtp_handler = DroppingDTPHandler
+
+
+class TrickleDTPHandler(DTPHandler):
+    """Sends small pieces with pauses between them, never stopping long."""
+
+    piece = 1024
+    pause = 0.15
+
+    def __init__(self, sock, cmd_channel):
+        super().__init__(sock, cmd_channel)
+        self._resume = None
+
+    def use_sendfile(self):
+        return False
+
+    def send(self, data):
+        sent = super().send(data[:self.piece])
+        if sent:
+            self.del_channel()
+            self._resume = self.ioloop.call_later(
+                self.pause, self._continue, _errback=self.handle_error)
+        return sent
+
+    def _continue(self):
+        self.add_channel(events=self.ioloop.WRITE)
+
+    def close(self):
+        if self._resume is not None and not self._resume.cancelled:
+            self._resume.cancel()
+        super().close()
+
+
+class TrickleHandler(RecordingHandler):
+    dtp_handler = TrickleDTPHandler
+
+
+def without_mlsd(handler):
+    cmds = dict(handler.proto_cmds)
+    cmds.pop("MLSD", None)
+    cmds.pop("MLST", None)
+    return cmds
+
+
+class UnixListHandler(RecordingHandler):
+    """A server that only knows LIST, in the Unix "ls -l" form."""
+
+    proto_cmds = without_mlsd(RecordingHandler)
+
+
+class DosListFS(AbstractedFS):
+    """Lists folders the way Windows (IIS) FTP servers do."""
+
+    def format_list(self, basedir, listing, ignore_err=True):
+        for name in listing:
+            path = os.path.join(basedir, name)
+            try:
+                st = self.lstat(path)
+            except OSError:
+                if ignore_err:
+                    continue
+                raise
+            stamp = time.strftime("%m-%d-%y  %I:%M%p", time.localtime(st.st_mtime))
+            if self.isdir(path):
+                line = "%s       <DIR>          %s\r\n" % (stamp, name)
+            else:
+                line = "%s %20d %s\r\n" % (stamp, st.st_size, name)
+            yield line.encode("utf8", self.cmd_channel.unicode_errors)
+
+
+class DosListHandler(RecordingHandler):
+    proto_cmds = without_mlsd(RecordingHandler)
+    abstracted_fs = DosListFS
+
+
+KINDS = {
+    "normal": RecordingHandler,
+    "refuse_login": RefuseLoginHandler,
+    "stor_552": Stor552Handler,
+    "stor_553": Stor553Handler,
+    "never_answer": NeverAnswerHandler,
+    "mute_after_login": MuteAfterLoginHandler,
+    "drop_data": DropDataHandler,
+    "trickle": TrickleHandler,
+    "unix_list": UnixListHandler,
+    "dos_list": DosListHandler,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--user", required=True)
+    parser.add_argument("--password", required=True)
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--kind", default="normal", choices=sorted(KINDS))
+    parser.add_argument("--logins")
+    parser.add_argument("--commands")
+    args = parser.parse_args()
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    handler = KINDS[args.kind]
+    handler.authorizer = authorizer
+    handler.logins_file = args.logins
+    handler.commands_file = args.commands
+
+    server = FTPServer((args.host, 0), handler)
+    print("PORT %d" % server.socket.getsockname()[1], flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// A pyftpdlib server for one test: a temporary root folder, one user, a free
+// loopback port. It starts in the constructor (which returns once the server
+// accepts connections, or throws std::runtime_error) and stops in the
+// destructor, which also removes the root. Kinds other than "normal" are the
+// misbehaving servers of tests/servers/orv_test_ftpd.py: refuse_login,
+// stor_552, stor_553, never_answer, mute_after_login, drop_data, trickle,
+// unix_list (no MLSD), dos_list (no MLSD, Windows-style LIST).
+class FtpTestServer {
+ public:
+  struct Options {
+    std::string sKind = "normal";
+    std::string sHost = "127.0.0.1";  // or "::1"
+    std::string sUser = "orvtest";
+    std::string sPassword = "Pa55-w0rd!";
+  };
+
+  FtpTestServer();
+  explicit FtpTestServer(Options options);
+  ~FtpTestServer();
+  FtpTestServer(const FtpTestServer&) = delete;
+  FtpTestServer& operator=(const FtpTestServer&) = delete;
+
+  const std::string& Host() const { return m_options.sHost; }
+  int Port() const { return m_iPort; }
+  std::string PortText() const { return std::to_string(m_iPort); }
+  const std::string& User() const { return m_options.sUser; }
+  const std::string& Password() const { return m_options.sPassword; }
+
+  // The folder the server shows as "/".
+  const std::filesystem::path& Root() const { return m_root; }
+  // Files and folders below the root, by their remote path ("/a/b.txt").
+  void WriteFile(const std::string& sRemotePath, const std::string& sContent) const;
+  std::string ReadFile(const std::string& sRemotePath) const;
+  void MakeFolder(const std::string& sRemotePath) const;
+  std::filesystem::path LocalPath(const std::string& sRemotePath) const;
+
+  // Successful logins so far, over all connections.
+  int LoginCount() const;
+  // The commands received so far, in order, passwords masked.
+  std::vector<std::string> Commands() const;
+  // What the server wrote on its standard error, for failure messages.
+  std::string ServerLog() const;
+
+ private:
+  void Start();
+  void Stop();
+
+  Options m_options;
+  std::filesystem::path m_workDir;
+  std::filesystem::path m_root;
+  pid_t m_pid = -1;
+  int m_iPort = 0;
+};
