@@ -6,7 +6,9 @@
 #include "OrvFtpLibrary.h"
 
 std::shared_ptr<cOrvFtpClient> cOrvFtpClient::Create() {
-  return std::shared_ptr<cOrvFtpClient>(new cOrvFtpClient());
+  std::shared_ptr<cOrvFtpClient> o(new cOrvFtpClient());
+  o->m_lWref = LibOrv_ObjToPtr(o);
+  return o;
 }
 
 cOrvFtpClient::~cOrvFtpClient() {
@@ -16,9 +18,7 @@ cOrvFtpClient::~cOrvFtpClient() {
 
 bool cOrvFtpClient::FtpConnect(const std::string& sIpAddress, const std::string& sTcpPort,
                                const std::string& sUsr, const std::string& sPwd) {
-  std::shared_ptr<cOrvFtpClient> self = shared_from_this();
-  m_lWref = LibOrv_ObjToPtr(self);
-  m_lHandle = FTP_Subscribe(self, sIpAddress, sTcpPort, sUsr, sPwd);
+  m_lHandle = FTP_Subscribe(shared_from_this(), sIpAddress, sTcpPort, sUsr, sPwd);
   if (m_lHandle != 0) {
     if (AppChannel* pApp = OrvApp())
       pApp->Log("ZEMO -> FTP: OrvFtpClientCreate FtpHandle=" + std::to_string(m_lHandle), 24);

@@ -44,7 +44,8 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   cOrvFtpClient() = default;
 
   long m_lHandle = 0;
-  // The object's registry key, kept so that its termination can find its
-  // entry once no counted reference to it can be made any more.
+  // The object's registry key (LibOrv_ObjToPtr), kept so that its
+  // termination can find its entry once no counted reference to it can be
+  // made any more.
   long m_lWref = 0;
 };

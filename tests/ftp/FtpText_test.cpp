@@ -5,7 +5,7 @@
 
 using ::testing::ElementsAre;
 
-TEST(MlsdParserTest, ReadsTypesAndNamesAcrossPieces) {
+TEST(FtpMlsdParserTest, ReadsTypesAndNamesAcrossPieces) {
   FtpListing listing;
   MlsdParser parser(listing);
   const std::string sReply =
