@@ -9,7 +9,6 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <filesystem>
 
 #include "AppChannel.h"
 #include "DirListBox.h"

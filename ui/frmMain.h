@@ -67,9 +67,6 @@ class frmMain : public QWidget, public AppWindow {
   static std::string FtpNodeKey(const QTreeWidgetItem* pNode);
   static std::string FtpNodeImage(const QTreeWidgetItem* pNode);
 
-  // The current places of the controls that Form_Resize moves.
-  const frmMainLayout& Places() const { return m_oPlaces; }
-
   // Controls, in the order of their first places.
   QLabel* Label1 = nullptr;
   QLineEdit* tbFtpUrl = nullptr;
