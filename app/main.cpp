@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
     QMetaObject::invokeMethod(qApp, [] { OrvFtpClientPump(); }, Qt::QueuedConnection);
   });
 
-  QtAppUi ui([] { return std::make_unique<frmMain>(); });
+  QtAppUi ui([&sCommandLine] { return std::make_unique<frmMain>(sCommandLine); });
   QuitSignals quitSignals([&ui] {
     if (ui.HasMainWindow()) ui.MainWindow().CloseWindow();
   });

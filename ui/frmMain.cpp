@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,11 +10,19 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <filesystem>
+#include <utility>
 
 #include "AppChannel.h"
+#include "CommandLine.h"
+#include "DateAndTime.h"
 #include "DirListBox.h"
+#include "FtpServerAddress.h"
+#include "LibOrv.h"
 #include "LocalFiles.h"
+#include "MainAndTerminate.h"
 #include "OrvError.h"
+#include "cOrvFtpClient.h"
 #include "ctlSecurePwdEdit.h"
 #include "frmMainImages.h"
 
@@ -28,6 +37,8 @@ constexpr long kElementNotFound = 35601;
 
 const QColor kGreen(0, 255, 0);
 const QColor kBlue(0, 0, 255);
+const QColor kYellow(255, 255, 0);
+const QColor kRed(255, 0, 0);
 
 QString FromBytes(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 std::string ToBytes(const QString& s) { return s.toUtf8().toStdString(); }
@@ -80,11 +91,12 @@ void SetButtonFace(QPushButton* p) { p->setPalette(QPalette()); }
 
 }  // namespace
 
-frmMain::frmMain(QWidget* pParent)
+frmMain::frmMain(std::string sCommandLine, QWidget* pParent)
     : QWidget(pParent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                            Qt::WindowCloseButtonHint),
       ImageList1(frmMainImages_ImageList1()),
-      m_oPlaces(frmMainLayout::FirstPlaces()) {
+      m_oPlaces(frmMainLayout::FirstPlaces()),
+      m_sCommandLine(std::move(sCommandLine)) {
   setWindowTitle(QStringLiteral(" Orv FTP-Uploader"));
   setWindowIcon(frmMainImages_WindowIcon());
   CreateControls();
@@ -195,6 +207,20 @@ void frmMain::CreateControls() {
   });
   connect(lbLocalFiles, &QListWidget::currentRowChanged, this, [this] { lbLocalFiles_Click(); });
   connect(lbLocalFiles, &QListWidget::itemClicked, this, [this] { lbLocalFiles_Click(); });
+
+  connect(cbConnect, &QPushButton::clicked, this, [this] { cbConnect_Click(); });
+  connect(cbDisconnect, &QPushButton::clicked, this, [this] { cbDisconnect_Click(); });
+  connect(cbGet, &QPushButton::clicked, this, [this] { cbGet_Click(); });
+  connect(cbPut, &QPushButton::clicked, this, [this] { cbPut_Click(); });
+  connect(cbReName, &QPushButton::clicked, this, [this] { cbReName_Click(); });
+  connect(cbDelete, &QPushButton::clicked, this, [this] { cbDelete_Click(); });
+  connect(cbMkDir, &QPushButton::clicked, this, [this] { cbMkDir_Click(); });
+  connect(cbSize, &QPushButton::clicked, this, [this] { cbSize_Click(); });
+  connect(tvFtpDirs, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* p) { tvFtpDirs_Collapse(p); });
+  connect(tvFtpDirs, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* p) { tvFtpDirs_Expand(p); });
+  connect(tvFtpDirs, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* p) { tvFtpDirs_NodeClick(p); });
+  connect(lbFtpFiles, &QListWidget::itemClicked, this, [this] { lbFtpFiles_Click(); });
+  connect(timAuto, &QTimer::timeout, this, [this] { timAuto_Timer(); });
 }
 
 void frmMain::SetTabOrder() {
@@ -259,6 +285,7 @@ void frmMain::Form_Load() {
   LoadStep([this] { dlb_Click(); });
   LoadStep([this] { SetConnected(false); });
   LoadStep([this] { labStatus->setText(QStringLiteral("Disconnected")); });
+  LoadStep([this] { ReadCommandLine(); });
 }
 
 void frmMain::resizeEvent(QResizeEvent* pEvent) {
@@ -434,4 +461,348 @@ std::string frmMain::FtpNodeKey(const QTreeWidgetItem* pNode) {
 
 std::string frmMain::FtpNodeImage(const QTreeWidgetItem* pNode) {
   return pNode ? pNode->data(0, kNodeImageRole).toByteArray().toStdString() : std::string();
+}
+
+// --- Unload ---------------------------------------------------------------
+
+void frmMain::closeEvent(QCloseEvent* pEvent) {
+  if (Form_Unload()) pEvent->ignore();
+  else pEvent->accept();
+}
+
+bool frmMain::Form_Unload() {
+  AppChannel* pApp = OrvApp();
+  // While the program runs, a close is the orderly end: the settings are
+  // stored and the process exits; the window itself never closes first.
+  if (pApp && pApp->Status() != 2) Terminate();
+  m_oFtpClient.reset();
+  return false;
+}
+
+// --- Connection and transfer commands -------------------------------------
+
+namespace {
+
+void Report(long m, const std::string& sModule, const std::string& sMsg) {
+  if (AppChannel* pApp = OrvApp()) pApp->Msg(m, sModule, sMsg);
+}
+
+void Log24(const std::string& s) {
+  if (AppChannel* pApp = OrvApp()) pApp->Log(s, 24);
+}
+
+// A local file as the put command accepts it: a regular file whose name
+// does not mark it hidden.
+bool IsPlainFile(const std::string& sPath) {
+  if (LibOrv_GetFileName(sPath).rfind('.', 0) == 0) return false;
+  std::error_code ec;
+  return std::filesystem::is_regular_file(sPath, ec);
+}
+
+std::string ErrorText(const OrvError& e) {
+  return "Error " + std::to_string(e.Number()) + ": " + e.Description();
+}
+
+}  // namespace
+
+void frmMain::cbConnect_Click() {
+  const std::string sServer = FtpUrlText();
+  if (sServer.empty()) {
+    Report(2, "FTP Site needed", "Please enter an FTP site");
+    return;
+  }
+  const std::string sUsr = FtpUsrText();
+  Log24("FTP Connect to " + sServer + " user=" + sUsr);
+  cbConnect->setEnabled(false);
+  SetButtonColour(cbConnect, kYellow);
+
+  m_oFtpClient = cOrvFtpClient::Create();
+  m_oFtpClient->DirEvent = [this](const std::string& sDirList, const std::string& sRequestID, long lErrCode) {
+    m_oFtpClient_DirEvent(sDirList, sRequestID, lErrCode);
+  };
+  m_oFtpClient->PutEvent = [this](const std::string& sRequestID, long lErrCode) {
+    m_oFtpClient_PutEvent(sRequestID, lErrCode);
+  };
+  m_oFtpClient->GetEvent = [this](const std::string& sData, const std::string& sRequestID, bool bEndOfData,
+                                  long lErrCode) { m_oFtpClient_GetEvent(sData, sRequestID, bEndOfData, lErrCode); };
+
+  const FtpServerAddress address = FtpServerAddress_Parse(sServer);
+  // The client object reports a failed connection itself; the listing below
+  // then fails as well and turns the button red.
+  m_oFtpClient->FtpConnect(address.sHost, address.sPort, sUsr, FtpPwdText());
+  if (m_oFtpClient) m_oFtpClient->FtpDir("/", "");
+}
+
+void frmMain::cbDisconnect_Click() {
+  Log24("FTP Disconnect");
+  SetConnected(false);
+  cbConnect->setEnabled(true);
+  m_oFtpClient.reset();
+  lbFtpFiles->clear();
+  ResetFtpTree();
+  labStatus->setText(QStringLiteral("Disconnected"));
+}
+
+void frmMain::cbGet_Click() {
+  const std::string sFtpPath = ToBytes(tbFtpPath->text());
+  Log24("FTP Get " + sFtpPath);
+  const std::string sFile = LibOrv_Extract(sFtpPath, "/", -1);
+  if (sFile.empty()) {
+    Report(2, "Get file from FTP server", "No file selected to get");
+    return;
+  }
+  const std::string sTarget = LibOrv_GetPath(ToBytes(tbLocalPath->text())) + sFile;
+  if (m_oFtpClient) m_oFtpClient->FtpGet(sFtpPath, sTarget);
+}
+
+void frmMain::cbPut_Click() {
+  const std::string sLocalPath = ToBytes(tbLocalPath->text());
+  Log24("FTP Put " + sLocalPath);
+  const std::string sFile = LibOrv_Extract(sLocalPath, "/", -1);
+  if (sFile.empty()) {
+    Report(2, "Put file to FTP server", "No file selected to put");
+    return;
+  }
+  if (!IsPlainFile(sLocalPath)) {
+    Report(2, "Put file to FTP server", "File doesnt exist: " + sLocalPath);
+    return;
+  }
+  std::string sData;
+  try {
+    LibOrv_ReadFileInto(sData, sLocalPath);
+  } catch (const OrvError& e) {
+    if (AppChannel* pApp = OrvApp()) pApp->Msg(2, "Put file to FTP server", ErrorText(e) + ": " + sLocalPath, "", &e);
+    return;
+  }
+  if (sData.empty()) {
+    Report(1, "Put file to FTP server", "File contains no data: " + sLocalPath);
+    return;
+  }
+  const std::string sTarget = LibOrv_GetPath(ToBytes(tbFtpPath->text())) + sFile;
+  if (m_oFtpClient) m_oFtpClient->FtpPut(std::move(sData), sTarget, "");
+}
+
+namespace {
+void NotImplementedYet() {
+  if (AppChannel* pApp = OrvApp()) pApp->MsgBox("Not implemented yet!", "OrvFtpUploader");
+}
+}  // namespace
+
+void frmMain::cbReName_Click() { NotImplementedYet(); }
+void frmMain::cbDelete_Click() { NotImplementedYet(); }
+void frmMain::cbMkDir_Click() { NotImplementedYet(); }
+void frmMain::cbSize_Click() { NotImplementedYet(); }
+
+void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
+  if (lErrCode != 0) {
+    const std::string sError = "Error " + std::to_string(lErrCode);
+    Report(1, "FTP-PUT failed", sError);
+    labStatus->setText(FromBytes("FTP-PUT failed: " + sError));
+    SetButtonColour(cbPut, kRed);
+    return;
+  }
+  Log24("FTP-PUT OK");
+  labStatus->setText(QStringLiteral("FTP-PUT OK"));
+  SetButtonColour(cbPut, kGreen);
+  if (m_sAutoStatus == "sendmsg") SetAutoTimer("alarmimg", 500);
+  else if (m_sAutoStatus == "alarmimg") SetAutoTimer("autoupload", 500);
+  else if (m_sAutoStatus == "autoupload") SetAutoTimer("bye", 10000);
+  else RefreshFtpDir();
+}
+
+void frmMain::m_oFtpClient_GetEvent(const std::string& sData, const std::string& sRequestID, bool bEndOfData,
+                                    long lErrCode) {
+  auto fail = [this](const std::string& sWhy) {
+    labStatus->setText(FromBytes("FTP-GET failed: " + sWhy));
+    SetButtonColour(cbGet, kRed);
+  };
+  if (lErrCode != 0) {
+    const std::string sError = "Error " + std::to_string(lErrCode);
+    Report(1, "FTP-GET failed", sError);
+    fail(sError);
+    return;
+  }
+  if (sRequestID.empty()) return;
+  if (!bEndOfData) {
+    Report(1, "FTP-GET failed", "File size exceeds max chunk size");
+    fail("File size exceeds max chunk size");
+    return;
+  }
+  try {
+    LibOrv_WriteFile(sData, sRequestID);
+  } catch (const OrvError& e) {
+    // The file of that name, if any, keeps its old content.
+    if (AppChannel* pApp = OrvApp()) pApp->Msg(2, "FTP-GET failed", ErrorText(e) + ": " + sRequestID, "", &e);
+    fail(ErrorText(e));
+    return;
+  }
+  Log24("FTP-GET OK: " + sRequestID);
+  labStatus->setText(FromBytes("FTP-GET OK: " + sRequestID));
+  SetButtonColour(cbGet, kGreen);
+  RefreshLocalFiles();
+}
+
+// --- Remote directory view ------------------------------------------------
+
+void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::string&, long lErrCode) {
+  if (lErrCode != 0) {
+    const std::string sError = "Error " + std::to_string(lErrCode);
+    Report(1, "FTP-DIR failed", sError);
+    labStatus->setText(FromBytes("FTP-DIR failed: " + sError));
+    SetButtonColour(cbConnect, kRed);
+    return;
+  }
+  try {
+    AddListing(sDirList);
+  } catch (const OrvError& e) {
+    Report(2, "m_oFtpClient_DirEvent", std::to_string(e.Number()) + ": " + e.Description());
+    return;
+  }
+  labFtpFileCnt->setText(QString::number(lbFtpFiles->count()) + QStringLiteral(" files"));
+  Log24("FTP-DIR OK");
+  labStatus->setText(QStringLiteral("FTP-DIR OK"));
+  SetButtonColour(cbConnect, kGreen);
+  SetConnected(true);
+  if (m_sAutoStatus == "connect") SetAutoTimer("sendmsg", 500);
+}
+
+// Folders go under the selected node, files into the list, in listing order.
+void frmMain::AddListing(const std::string& sDirList) {
+  lbFtpFiles->clear();
+  QTreeWidgetItem* pParent = tvFtpDirs->currentItem();
+  QStringList vsFiles;
+  QTreeWidgetItem* pLastAdded = nullptr;
+  std::size_t p = 0;
+  for (;;) {
+    const std::size_t e = sDirList.find("\r\n", p);
+    if (e == std::string::npos) break;  // the piece after the last CR LF is never looked at
+    const std::string sPiece = sDirList.substr(p, e - p);
+    p = e + 2;
+    if (sPiece.empty() || sPiece == "./" || sPiece == "../") continue;
+    if (sPiece.find('/') != std::string::npos) {
+      const std::string sName = sPiece.substr(0, sPiece.size() - 1);
+      if (QTreeWidgetItem* pNode = AddFtpNode("_" + sName, sName, "CloseFld", pParent)) pLastAdded = pNode;
+    } else {
+      vsFiles.append(FromBytes(sPiece));
+    }
+  }
+  lbFtpFiles->addItems(vsFiles);
+  if (pLastAdded) {
+    // Every node of one listing shares its parent: one scroll shows them.
+    for (QTreeWidgetItem* pUp = pParent; pUp; pUp = pUp->parent()) pUp->setExpanded(true);
+    tvFtpDirs->scrollToItem(pLastAdded);
+    if (pParent) SetFtpNodeImage(pParent, "OpenFld");
+  }
+}
+
+void frmMain::tvFtpDirs_Collapse(QTreeWidgetItem* pNode) { SetFtpNodeImage(pNode, "CloseFld"); }
+
+void frmMain::tvFtpDirs_Expand(QTreeWidgetItem* pNode) { SetFtpNodeImage(pNode, "OpenFld"); }
+
+void frmMain::tvFtpDirs_NodeClick(QTreeWidgetItem*) {
+  SetFtpPathFromTree();
+  RefreshFtpDir();
+}
+
+void frmMain::SetFtpPathFromTree() {
+  QTreeWidgetItem* pNode = tvFtpDirs->currentItem();
+  if (!pNode) return;
+  std::string sPath;
+  if (QString::fromStdString(FtpNodeKey(pNode)).trimmed() == QStringLiteral("ROOT")) {
+    ResetFtpTree();
+  } else {
+    sPath = ToBytes(pNode->text(0));
+    QTreeWidgetItem* pUp = pNode->parent();
+    while (pUp && FtpNodeKey(pUp) != "ROOT") {
+      sPath = ToBytes(pUp->text(0)) + "/" + sPath;
+      pUp = pUp->parent();
+    }
+    sPath = "/" + sPath;
+  }
+  tbFtpPath->setText(FromBytes(sPath + "/"));
+}
+
+void frmMain::ResetFtpTree() {
+  tvFtpDirs->clear();
+  m_oFtpNodes.clear();
+  tvFtpDirs->setCurrentItem(AddFtpNode("ROOT", "Root", "CloseFld", nullptr));
+}
+
+void frmMain::RefreshFtpDir() {
+  if (m_oFtpClient) m_oFtpClient->FtpDir(LibOrv_GetPath(ToBytes(tbFtpPath->text())), "");
+}
+
+void frmMain::lbFtpFiles_Click() {
+  const QListWidgetItem* pItem = lbFtpFiles->currentItem();
+  if (!pItem) return;
+  tbFtpPath->setText(FromBytes(LibOrv_GetPath(ToBytes(tbFtpPath->text())) + ToBytes(pItem->text())));
+}
+
+// --- Automatic run --------------------------------------------------------
+
+void frmMain::ReadCommandLine() {
+  for (const CommandLinePair& pair : CommandLine_Pairs(m_sCommandLine)) {
+    const std::string& sValue = pair.sValue;
+    if (pair.sName == "localpath") {
+      // A calling program may write the path the Windows way.
+      std::string sPath = sValue;
+      for (char& c : sPath)
+        if (c == '\\') c = '/';
+      tbLocalPath->setText(FromBytes(sPath));
+    } else if (pair.sName == "ftppath") {
+      std::string sPath = sValue;
+      for (char& c : sPath)
+        if (c == '\\') c = '/';
+      if (!sPath.empty()) {
+        if (sPath.front() != '/') sPath = "/" + sPath;
+        if (sPath.back() != '/') sPath += "/";
+      }
+      tbFtpPath->setText(FromBytes(sPath));
+    } else if (pair.sName == "ftpurl") {
+      SetFtpUrlText(sValue);
+    } else if (pair.sName == "ftpusr") {
+      SetFtpUsrText(sValue);
+    } else if (pair.sName == "ftppwd") {
+      SetFtpPwdText(sValue);
+    } else if (pair.sName == "alarmimg") {
+      m_sAlarmImg = sValue;
+    } else if (pair.sName == "msg") {
+      const std::string sStart = OrvApp() ? OrvApp()->StartUtc() : DAT_GetUtcTimeStamp();
+      m_sMsg = LibOrv_DecodeEscapes(sValue + "\r\nZeit " + DAT_CompactUtcToLocalText(sStart));
+    }
+  }
+  if (!m_sCommandLine.empty()) SetAutoTimer("connect", 500);
+}
+
+void frmMain::timAuto_Timer() {
+  timAuto->stop();
+  timAuto->setInterval(0);
+  const std::string sStart = OrvApp() ? OrvApp()->StartUtc() : std::string();
+  if (m_sAutoStatus == "connect") {
+    cbConnect_Click();
+  } else if (m_sAutoStatus == "sendmsg") {
+    if (m_sMsg.empty()) {
+      SetAutoTimer("alarmimg", 500);
+    } else if (m_oFtpClient) {
+      m_oFtpClient->FtpPut(m_sMsg, LibOrv_GetPath(ToBytes(tbFtpPath->text())) + sStart + ".msg", "");
+    }
+  } else if (m_sAutoStatus == "alarmimg") {
+    if (m_sAlarmImg.empty()) {
+      SetAutoTimer("autoupload", 500);
+    } else {
+      tbLocalPath->setText(FromBytes(m_sAlarmImg));
+      tbFtpPath->setText(FromBytes(LibOrv_GetPath(ToBytes(tbFtpPath->text())) + sStart + ".jpg"));
+      cbPut_Click();
+    }
+  } else if (m_sAutoStatus == "autoupload") {
+    if (!LibOrv_GetFileName(ToBytes(tbLocalPath->text())).empty()) cbPut_Click();
+    else SetAutoTimer("bye", 10000);
+  } else if (m_sAutoStatus == "bye") {
+    cbDisconnect_Click();
+    SetAutoTimer("end", 2000);
+  } else if (m_sAutoStatus == "end") {
+    Terminate();
+  } else {
+    m_sAutoStatus.clear();
+  }
 }

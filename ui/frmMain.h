@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ class QPushButton;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
+class cOrvFtpClient;
 class ctlSecurePwdEdit;
 
 // The program's one main window: the local file system on the left, the FTP
@@ -30,7 +32,9 @@ class frmMain : public QWidget, public AppWindow {
   Q_OBJECT
 
  public:
-  explicit frmMain(QWidget* pParent = nullptr);
+  // sCommandLine is the argument text the program was started with; a
+  // non-empty one starts the automatic run when the window loads.
+  explicit frmMain(std::string sCommandLine = "", QWidget* pParent = nullptr);
   ~frmMain() override;
 
   // AppWindow
@@ -47,10 +51,39 @@ class frmMain : public QWidget, public AppWindow {
 
   // Event handlers, named after their control and event.
   void Form_Load();
+  // Returns true when the close is cancelled.
+  bool Form_Unload();
   void Form_Resize();
   void dlb_Click();
   void Drive1_Change();
   void lbLocalFiles_Click();
+
+  void cbConnect_Click();
+  void cbDisconnect_Click();
+  void cbGet_Click();
+  void cbPut_Click();
+  void cbReName_Click();
+  void cbDelete_Click();
+  void cbMkDir_Click();
+  void cbSize_Click();
+
+  void m_oFtpClient_DirEvent(const std::string& sDirList, const std::string& sRequestID, long lErrCode);
+  void m_oFtpClient_PutEvent(const std::string& sRequestID, long lErrCode);
+  void m_oFtpClient_GetEvent(const std::string& sData, const std::string& sRequestID, bool bEndOfData,
+                             long lErrCode);
+
+  void tvFtpDirs_Collapse(QTreeWidgetItem* pNode);
+  void tvFtpDirs_Expand(QTreeWidgetItem* pNode);
+  void tvFtpDirs_NodeClick(QTreeWidgetItem* pNode);
+  void lbFtpFiles_Click();
+
+  void timAuto_Timer();
+
+  // The window's client object; empty while disconnected.
+  const std::shared_ptr<cOrvFtpClient>& FtpClient() const { return m_oFtpClient; }
+  // The automatic run's message text and image path, from the command line.
+  const std::string& AutoMsg() const { return m_sMsg; }
+  const std::string& AutoAlarmImg() const { return m_sAlarmImg; }
 
   // Refills the drive list with the given mount points and shows the drive
   // that holds the folder list's current folder as chosen; the folder list
@@ -100,6 +133,7 @@ class frmMain : public QWidget, public AppWindow {
 
  protected:
   void resizeEvent(QResizeEvent* pEvent) override;
+  void closeEvent(QCloseEvent* pEvent) override;
 
  private:
   void CreateControls();
@@ -111,8 +145,13 @@ class frmMain : public QWidget, public AppWindow {
   void LoadStep(Fn fnStep);
 
   void ShowStartFolder();
+  void ReadCommandLine();
   void RefreshLocalFiles();
   void SetConnected(bool bConnected);
+  void RefreshFtpDir();
+  void SetFtpPathFromTree();
+  void ResetFtpTree();
+  void AddListing(const std::string& sDirList);
   void ReportLocalViewError(const std::string& sWhat, const OrvError& oErr);
   void ShowDrive(const std::string& sDrive);
 
@@ -127,5 +166,9 @@ class frmMain : public QWidget, public AppWindow {
   std::vector<std::string> m_vsDrives;
   // The folder whose files the local file list shows.
   std::string m_sListedFolder;
+  std::string m_sCommandLine;
+  std::shared_ptr<cOrvFtpClient> m_oFtpClient;
   std::string m_sAutoStatus;
+  std::string m_sMsg;
+  std::string m_sAlarmImg;
 };
