@@ -12,8 +12,6 @@
 #include "FtpDispatcher.h"
 #include "FtpText.h"
 
-namespace {
-
 // Sets options one after another and keeps the first failure.
 class EasyOptions {
  public:
@@ -29,6 +27,8 @@ class EasyOptions {
   CURL* m_pEasy;
   CURLcode m_rc = CURLE_OK;
 };
+
+namespace {
 
 std::string OneLine(const char* p, std::size_t n) {
   std::string s(p, n);
@@ -125,7 +125,8 @@ FtpConnection::~FtpConnection() {
 bool FtpConnection::Open() {
   m_pMulti.reset(curl_multi_init());
   m_pEasy.reset(curl_easy_init());
-  return m_pMulti && m_pEasy;
+  m_pListEasy.reset(curl_easy_init());
+  return m_pMulti && m_pEasy && m_pListEasy;
 }
 
 void FtpConnection::Enqueue(FtpRequest request) {
@@ -238,18 +239,20 @@ void FtpConnection::CloseControlConnection(int32_t lLimitMs) {
   }
   if (m_hooks.fnDeadlineChanged) m_hooks.fnDeadlineChanged();
   m_pEasy.reset();
+  m_pListEasy.reset();
   pMulti.reset();
   EndExchange();
   NoteControlClosed();
 }
 
-CURLcode FtpConnection::Configure(const std::string& sUrlPath, int32_t lLimitMs) {
-  CURL* pEasy = m_pEasy.get();
+CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int32_t lLimitMs) {
+  m_pActive = pEasy;
   curl_easy_reset(pEasy);
   m_sErrorBuffer[0] = '\0';
   m_sLastCommand.clear();
   m_sLastReply.clear();
   m_lLastReplyCode = 0;
+  m_bTransferStarted = false;
   const std::string sUrl = "ftp://" + m_server.sUrlHost + ":" + std::to_string(m_server.iPort) + sUrlPath;
   const long lLimitSeconds = std::max<long>(1, (lLimitMs + 999) / 1000);
   EasyOptions options(pEasy);
@@ -276,7 +279,7 @@ CURLcode FtpConnection::Configure(const std::string& sUrlPath, int32_t lLimitMs)
 FtpConnection::Outcome FtpConnection::Transfer(int32_t lLimitMs) {
   Outcome outcome;
   CURLM* pMulti = m_pMulti.get();
-  CURLMcode mc = curl_multi_add_handle(pMulti, m_pEasy.get());
+  CURLMcode mc = curl_multi_add_handle(pMulti, m_pActive);
   if (mc != CURLM_OK) {
     outcome.rc = CURLE_FAILED_INIT;
     std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "%s", curl_multi_strerror(mc));
@@ -311,7 +314,7 @@ FtpConnection::Outcome FtpConnection::Transfer(int32_t lLimitMs) {
   }
   // Taking a handle out in mid-transfer makes libcurl drop its connection,
   // whose state is unknown then.
-  const CURLMcode mcRemove = curl_multi_remove_handle(pMulti, m_pEasy.get());
+  const CURLMcode mcRemove = curl_multi_remove_handle(pMulti, m_pActive);
   if (mcRemove != CURLM_OK && outcome.rc == CURLE_OK) {
     outcome.rc = CURLE_FAILED_INIT;
     std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "%s", curl_multi_strerror(mcRemove));
@@ -325,7 +328,7 @@ FtpConnection::Outcome FtpConnection::Transfer(int32_t lLimitMs) {
 
 long FtpConnection::ReplyCode() const {
   long lCode = 0;
-  if (curl_easy_getinfo(m_pEasy.get(), CURLINFO_RESPONSE_CODE, &lCode) != CURLE_OK) lCode = 0;
+  if (curl_easy_getinfo(m_pActive, CURLINFO_RESPONSE_CODE, &lCode) != CURLE_OK) lCode = 0;
   // A wildcard transfer ends with a pass that forgets the code.
   return lCode != 0 ? lCode : m_lLastReplyCode;
 }
@@ -374,6 +377,33 @@ void FtpConnection::Log(const std::string& s) const {
 
 std::string FtpConnection::Where() const { return m_server.sUrlHost + ":" + std::to_string(m_server.iPort); }
 
+FtpConnection::Outcome FtpConnection::Perform(CURL* pEasy, const std::string& sUrlPath, const FtpRequest& request,
+                                               const std::function<void(EasyOptions&)>& fnOptions,
+                                               const std::function<void()>& fnRestart) {
+  for (int iAttempt = 1;; ++iAttempt) {
+    const bool bWasOpen = m_bOpen;
+    CURLcode rc = Configure(pEasy, sUrlPath, request.lInactivityMs);
+    EasyOptions options(pEasy);
+    fnOptions(options);
+    if (rc == CURLE_OK) rc = options.Result();
+    if (rc != CURLE_OK) return Outcome{rc};
+    const Outcome outcome = Transfer(request.lInactivityMs);
+    if (iAttempt > 1 || !FoundConnectionDead(outcome, bWasOpen)) return outcome;
+    // Servers end idle sessions (often with a 421 that waits unread until
+    // the next command); the request did not start, so it may run again.
+    Log("FTP connection " + std::to_string(m_lHandle) + ": the server had ended the session; request " +
+        request.sRequestId + " goes over a new connection");
+    fnRestart();
+  }
+}
+
+bool FtpConnection::FoundConnectionDead(const Outcome& outcome, bool bWasOpen) const {
+  if (outcome.rc == CURLE_OK || outcome.bCancelled || outcome.bTimedOut) return false;
+  if (!bWasOpen || m_bOpen || m_bTransferStarted) return false;
+  const int32_t lCode = ResultCode(outcome);
+  return lCode == 421 || lCode < 0;
+}
+
 void FtpConnection::ExecuteDir(FtpRequest& request) {
   std::string sFolder = request.sPath;
   if (!sFolder.empty() && sFolder.back() != '/') sFolder += '/';
@@ -383,14 +413,17 @@ void FtpConnection::ExecuteDir(FtpRequest& request) {
   bool bListed = false;
   if (!m_bNoMlsd) {
     MlsdParser parser(listing);
-    CURLcode rc = Configure(sUrlPath, request.lInactivityMs);
-    EasyOptions options(m_pEasy.get());
-    options.Set(CURLOPT_CUSTOMREQUEST, "MLSD")
-        .Set(CURLOPT_WRITEFUNCTION, &OnMlsdData)
-        .Set(CURLOPT_WRITEDATA, static_cast<void*>(&parser));
-    if (rc == CURLE_OK) rc = options.Result();
-    if (rc == CURLE_OK) outcome = Transfer(request.lInactivityMs);
-    else outcome.rc = rc;
+    outcome = Perform(
+        m_pEasy.get(), sUrlPath, request,
+        [&](EasyOptions& options) {
+          options.Set(CURLOPT_CUSTOMREQUEST, "MLSD")
+              .Set(CURLOPT_WRITEFUNCTION, &OnMlsdData)
+              .Set(CURLOPT_WRITEDATA, static_cast<void*>(&parser));
+        },
+        [&] {
+          listing = FtpListing();
+          parser.Reset();
+        });
     if (outcome.bCancelled) return;
     const bool bRefused = outcome.rc != CURLE_OK && !outcome.bTimedOut &&
                           (outcome.lResponse == 500 || outcome.lResponse == 502);
@@ -403,15 +436,15 @@ void FtpConnection::ExecuteDir(FtpRequest& request) {
     }
   }
   if (!bListed) {
-    CURLcode rc = Configure(sUrlPath + "*", request.lInactivityMs);
-    EasyOptions options(m_pEasy.get());
-    options.Set(CURLOPT_WILDCARDMATCH, 1L)
-        .Set(CURLOPT_CHUNK_BGN_FUNCTION, &OnListEntry)
-        .Set(CURLOPT_CHUNK_DATA, static_cast<void*>(&listing))
-        .Set(CURLOPT_WRITEFUNCTION, &OnDiscard);
-    if (rc == CURLE_OK) rc = options.Result();
-    if (rc == CURLE_OK) outcome = Transfer(request.lInactivityMs);
-    else outcome = Outcome{rc};
+    outcome = Perform(
+        m_pListEasy.get(), sUrlPath + "*", request,
+        [&](EasyOptions& options) {
+          options.Set(CURLOPT_WILDCARDMATCH, 1L)
+              .Set(CURLOPT_CHUNK_BGN_FUNCTION, &OnListEntry)
+              .Set(CURLOPT_CHUNK_DATA, static_cast<void*>(&listing))
+              .Set(CURLOPT_WRITEFUNCTION, &OnDiscard);
+        },
+        [&] { listing = FtpListing(); });
     if (outcome.bCancelled) return;
     // libcurl reports a folder without entries as nothing matched; some
     // servers answer the listing of an empty folder with 450.
@@ -447,12 +480,15 @@ void FtpConnection::ExecuteGet(FtpRequest& request) {
     outcome.rc = CURLE_URL_MALFORMAT;
     std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "the path names no file");
   } else {
-    CURLcode rc = Configure(FtpUrlPath(request.sPath), request.lInactivityMs);
-    EasyOptions options(m_pEasy.get());
-    options.Set(CURLOPT_WRITEFUNCTION, &OnGetData).Set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
-    if (rc == CURLE_OK) rc = options.Result();
-    if (rc == CURLE_OK) outcome = Transfer(request.lInactivityMs);
-    else outcome.rc = rc;
+    outcome = Perform(
+        m_pEasy.get(), FtpUrlPath(request.sPath), request,
+        [&](EasyOptions& options) {
+          options.Set(CURLOPT_WRITEFUNCTION, &OnGetData).Set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
+        },
+        [&] {
+          sink.sData.clear();
+          sink.bTruncated = false;
+        });
     if (outcome.bCancelled) return;
   }
   bool bEndOfData = true;
@@ -480,15 +516,15 @@ void FtpConnection::ExecutePut(FtpRequest& request) {
     std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "the path names no file");
   } else {
     PutSource source{&request.sData, 0};
-    CURLcode rc = Configure(FtpUrlPath(request.sPath), request.lInactivityMs);
-    EasyOptions options(m_pEasy.get());
-    options.Set(CURLOPT_UPLOAD, 1L)
-        .Set(CURLOPT_READFUNCTION, &OnPutRead)
-        .Set(CURLOPT_READDATA, static_cast<void*>(&source))
-        .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(request.sData.size()));
-    if (rc == CURLE_OK) rc = options.Result();
-    if (rc == CURLE_OK) outcome = Transfer(request.lInactivityMs);
-    else outcome.rc = rc;
+    outcome = Perform(
+        m_pEasy.get(), FtpUrlPath(request.sPath), request,
+        [&](EasyOptions& options) {
+          options.Set(CURLOPT_UPLOAD, 1L)
+              .Set(CURLOPT_READFUNCTION, &OnPutRead)
+              .Set(CURLOPT_READDATA, static_cast<void*>(&source))
+              .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(request.sData.size()));
+        },
+        [&] { source.lOffset = 0; });
     if (outcome.bCancelled) return;
   }
   // The data has gone out or failed; it need not wait for the callback.
@@ -514,6 +550,8 @@ int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, v
       self->m_sLastReply = OneLine(p, n);
       if (IsFinalReplyLine(self->m_sLastReply)) {
         self->m_lLastReplyCode = std::stol(self->m_sLastReply.substr(0, 3));
+        // 125 and 150 open the data transfer.
+        if (self->m_lLastReplyCode == 125 || self->m_lLastReplyCode == 150) self->m_bTransferStarted = true;
         if (self->m_lLastReplyCode == 230 && IsLoginCommand(self->m_sLastCommand)) self->NoteLogin();
       }
       self->NoteActivity();

@@ -14,6 +14,8 @@
 #include "CurlHandles.h"
 #include "OrvFtpLibrary.h"
 
+class EasyOptions;
+
 struct FtpRequest {
   enum class Kind { kDir, kGet, kPut };
   Kind eKind = Kind::kDir;
@@ -36,8 +38,8 @@ struct FtpServer {
 };
 
 // One connection handle: a worker thread that runs the handle's requests in
-// order over one libcurl easy handle, whose multi handle keeps the control
-// connection open between requests.
+// order; its libcurl multi handle keeps the control connection open between
+// requests.
 class FtpConnection {
  public:
   using Clock = std::chrono::steady_clock;
@@ -81,7 +83,14 @@ class FtpConnection {
   void ExecutePut(FtpRequest& request);
   void CloseControlConnection(int32_t lLimitMs);
 
-  CURLcode Configure(const std::string& sPath, int32_t lLimitMs);
+  // Prepares pEasy for the next transfer.
+  CURLcode Configure(CURL* pEasy, const std::string& sUrlPath, int32_t lLimitMs);
+  // Configures pEasy, sets the transfer's own options and runs it; once
+  // more on a new connection when the old one turns out to be dead before
+  // the transfer began. fnRestart forgets what the first attempt received.
+  Outcome Perform(CURL* pEasy, const std::string& sUrlPath, const FtpRequest& request,
+                  const std::function<void(EasyOptions&)>& fnOptions, const std::function<void()>& fnRestart);
+  bool FoundConnectionDead(const Outcome& outcome, bool bWasOpen) const;
   Outcome Transfer(int32_t lLimitMs);
   long ReplyCode() const;
   int32_t ResultCode(const Outcome& outcome) const;
@@ -114,10 +123,17 @@ class FtpConnection {
 
   CurlMultiPtr m_pMulti;
   CurlEasyPtr m_pEasy;
+  // LIST through libcurl's wildcard matching gets an easy handle of its own:
+  // libcurl 7.88 leaks every listed entry when a handle that did other
+  // transfers before lists this way. Both share the multi handle's
+  // connection, so the control connection stays the same.
+  CurlEasyPtr m_pListEasy;
+  CURL* m_pActive = nullptr;  // the handle of the running transfer
   char m_sErrorBuffer[CURL_ERROR_SIZE] = {};
   std::string m_sLastCommand;
   std::string m_sLastReply;
   long m_lLastReplyCode = 0;
+  bool m_bTransferStarted = false;  // the server has opened the data transfer
   bool m_bOpen = false;      // a logged-in control connection is open
   bool m_bNoMlsd = false;    // the server refused MLSD once
 

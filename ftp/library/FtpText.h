@@ -31,6 +31,8 @@ class MlsdParser {
   void Feed(const char* p, std::size_t n);
   // The last line may lack its line end.
   void Finish();
+  // Forgets a line begun, for a reply that starts over.
+  void Reset() { m_sPartial.clear(); }
 
  private:
   void ParseLine(std::string_view sLine);

@@ -97,12 +97,15 @@ TEST_F(FtpLibraryTest, ServerWithoutMlsdIsAskedForItOnlyOnce) {
   server.WriteFile("/a.txt", "a");
   const int32_t h = Connect(server);
   Dir(h, "/", "1");
+  Get(h, "/a.txt", "between");
   Dir(h, "/", "2");
-  ASSERT_TRUE(WaitForAnswers(2));
-  EXPECT_THAT(Answers()[1].asFiles, ElementsAre("a.txt"));
+  ASSERT_TRUE(WaitForAnswers(3));
+  EXPECT_EQ(Answers()[1].sData, "a");
+  EXPECT_THAT(Answers()[2].asFiles, ElementsAre("a.txt"));
   const std::vector<std::string> commands = server.Commands();
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "MLSD"), 1);
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "LIST"), 2);
+  EXPECT_EQ(server.LoginCount(), 1);
 }
 
 TEST_F(FtpLibraryTest, ListingOf40000Entries) {
@@ -334,6 +337,35 @@ TEST_F(FtpLibraryTest, SilentServerFailsAfterTheInactivityLimit) {
   EXPECT_LT(Since(start2), 4000ms);
 }
 
+TEST_F(FtpLibraryTest, ServerThatNeverConfirmsATransferTimesOut) {
+  FtpTestServer server({"no_confirm"});
+  server.WriteFile("/f.txt", "data");
+  const int32_t h = Connect(server);
+  const auto start = std::chrono::steady_clock::now();
+  Get(h, "/f.txt", "get", 800);
+  ASSERT_TRUE(WaitForAnswers(1));
+  EXPECT_EQ(Only().lCode, -28);
+  EXPECT_LT(Since(start), 4000ms);
+}
+
+TEST_F(FtpLibraryTest, ConnectionDroppedWhileIdleIsOpenedAgain) {
+  FtpTestServer server({"short_idle"});
+  server.WriteFile("/f.txt", "data");
+  const int32_t h = Connect(server);
+  Get(h, "/f.txt", "before");
+  ASSERT_TRUE(WaitForAnswers(1));
+  m_pump.For(1800ms);
+  Get(h, "/f.txt", "after");
+  ASSERT_TRUE(WaitForAnswers(2));
+  EXPECT_EQ(Answers()[1].lCode, 0);
+  EXPECT_EQ(Answers()[1].sData, "data");
+  EXPECT_EQ(server.LoginCount(), 2);
+  EXPECT_EQ(std::count_if(Logs().begin(), Logs().end(),
+                          [](const std::string& s) { return s.find(" opened") != std::string::npos; }),
+            2);
+  EXPECT_TRUE(LogsContain(" closed"));
+}
+
 TEST_F(FtpLibraryTest, SlowButSteadyTransferIsNoTimeout) {
   FtpTestServer server({"trickle"});
   const std::string sData(8 * 1024, 't');
@@ -381,6 +413,7 @@ TEST_F(FtpLibraryTest, CloseCancelsOutstandingRequestsWithoutCallbacks) {
   m_pump.For(1000ms);
   EXPECT_TRUE(Answers().empty());
   EXPECT_TRUE(LogsContain("closed"));
+  EXPECT_EQ(normal.Commands().back(), "QUIT") << "an idle connection is closed politely";
 
   // A request on a closed handle still gets its one answer.
   Dir(hSlow, "/", "after close");

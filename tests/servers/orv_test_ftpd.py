@@ -98,6 +98,26 @@ class DropDataHandler(RecordingHandler):
     dtp_handler = DroppingDTPHandler
 
 
+class NoConfirmDTPHandler(DTPHandler):
+    """Completes the data transfer but never sends the final reply."""
+
+    def handle_close(self):
+        if not self._closed:
+            self.transfer_finished = True
+            self.close()
+
+
+class NoConfirmHandler(RecordingHandler):
+    dtp_handler = NoConfirmDTPHandler
+
+
+class ShortIdleHandler(RecordingHandler):
+    """Drops a control connection that has been idle for a second, as
+    servers do after their idle time-out."""
+
+    timeout = 1
+
+
 class TrickleDTPHandler(DTPHandler):
     """Sends small pieces with pauses between them, never stopping long."""
 
@@ -179,6 +199,8 @@ KINDS = {
     "mute_after_login": MuteAfterLoginHandler,
     "drop_data": DropDataHandler,
     "trickle": TrickleHandler,
+    "no_confirm": NoConfirmHandler,
+    "short_idle": ShortIdleHandler,
     "unix_list": UnixListHandler,
     "dos_list": DosListHandler,
 }

@@ -12,7 +12,9 @@
 // destructor, which also removes the root. Kinds other than "normal" are the
 // misbehaving servers of tests/servers/orv_test_ftpd.py: refuse_login,
 // stor_552, stor_553, never_answer, mute_after_login, drop_data, trickle,
-// unix_list (no MLSD), dos_list (no MLSD, Windows-style LIST).
+// no_confirm (no reply after a transfer), short_idle (drops idle sessions
+// after a second), unix_list (no MLSD), dos_list (no MLSD, Windows-style
+// LIST).
 class FtpTestServer {
  public:
   struct Options {
