@@ -70,6 +70,11 @@ class Watchdog {
 };
 
 struct Library {
+  Library();
+  // A process that ends without a shutdown still stops its threads before
+  // the library's state goes away.
+  ~Library();
+
   std::mutex mutex;
   bool bRunning = false;
   OrvFtpLogCallback pfnLog = nullptr;
@@ -88,18 +93,27 @@ Library& Lib() {
   return library;
 }
 
-std::vector<std::shared_ptr<FtpConnection>> AllConnections() {
-  Library& lib = Lib();
+void StopEverything(Library& lib);
+
+// The queue is made first so that it outlives the library's threads.
+Library::Library() { FtpDispatcher::Instance(); }
+
+Library::~Library() {
+  // The host's notifier may already be gone at this point.
+  FtpDispatcher::Instance().SetNotifier(nullptr);
+  StopEverything(*this);
+}
+
+std::vector<std::shared_ptr<FtpConnection>> AllConnections(Library& lib) {
   std::lock_guard<std::mutex> lock(lib.mutex);
   std::vector<std::shared_ptr<FtpConnection>> all = lib.closing;
   for (const auto& [lHandle, pConnection] : lib.connections) all.push_back(pConnection);
   return all;
 }
 
-void PostLogLine(const std::string& s) {
+void PostLogLine(Library& lib, const std::string& s) {
   OrvFtpLogCallback pfnLog;
   {
-    Library& lib = Lib();
     std::lock_guard<std::mutex> lock(lib.mutex);
     pfnLog = lib.pfnLog;
   }
@@ -107,8 +121,7 @@ void PostLogLine(const std::string& s) {
   FtpDispatcher::Instance().PostUnbound([pfnLog, s] { pfnLog(s.c_str()); });
 }
 
-void PokeWatchdog() {
-  Library& lib = Lib();
+void PokeWatchdog(Library& lib) {
   std::lock_guard<std::mutex> lock(lib.mutex);
   if (lib.pWatchdog) lib.pWatchdog->Poke();
 }
@@ -132,9 +145,9 @@ int32_t Limit(int32_t lInactivityMs) { return lInactivityMs > 0 ? lInactivityMs 
 // Hands the request to its connection, or answers it at once (through the
 // queue, never inside this call) when the handle names no connection.
 void Submit(int32_t lHandle, FtpRequest request) {
+  Library& lib = Lib();
   std::shared_ptr<FtpConnection> pConnection;
   {
-    Library& lib = Lib();
     std::lock_guard<std::mutex> lock(lib.mutex);
     auto it = lib.connections.find(lHandle);
     if (it != lib.connections.end()) pConnection = it->second;
@@ -144,8 +157,9 @@ void Submit(int32_t lHandle, FtpRequest request) {
     return;
   }
   const int32_t lCode = -static_cast<int32_t>(CURLE_BAD_FUNCTION_ARGUMENT);
-  PostLogLine("FTP connection " + std::to_string(lHandle) + ": request " + request.sRequestId + " failed with " +
-              std::to_string(lCode) + ": no such connection");
+  PostLogLine(lib, "FTP connection " + std::to_string(lHandle) + ": request " + request.sRequestId +
+                       " failed with " + std::to_string(lCode) + ": no such connection");
+  std::string().swap(request.sData);
   FtpDispatcher::Instance().PostUnbound([lHandle, lCode, r = std::move(request)] {
     switch (r.eKind) {
       case FtpRequest::Kind::kDir:
@@ -174,12 +188,15 @@ void OrvFtpClientInit(OrvFtpLogCallback pfnLog) {
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return;
     lib.bCurlReady = true;
   }
-  lib.pWatchdog = std::make_unique<Watchdog>(AllConnections);
+  lib.pWatchdog = std::make_unique<Watchdog>([&lib] { return AllConnections(lib); });
   lib.bRunning = true;
 }
 
-void OrvFtpClientShutdown() {
-  Library& lib = Lib();
+void OrvFtpClientShutdown() { StopEverything(Lib()); }
+
+namespace {
+
+void StopEverything(Library& lib) {
   std::vector<std::shared_ptr<FtpConnection>> stopping;
   std::unique_ptr<Watchdog> pWatchdog;
   {
@@ -205,6 +222,8 @@ void OrvFtpClientShutdown() {
   FtpDispatcher::Instance().Clear();
 }
 
+}  // namespace
+
 int32_t OrvFtpClientCreate(const char* sHost, int16_t iPort, const char* sUser, const char* sPassword) {
   const uint16_t iUnsignedPort = static_cast<uint16_t>(iPort);
   if (iUnsignedPort == 0 || HasLineBreak(sUser) || HasLineBreak(sPassword)) return 0;
@@ -216,7 +235,8 @@ int32_t OrvFtpClientCreate(const char* sHost, int16_t iPort, const char* sUser, 
   if (!lib.bRunning) return 0;
   ReapClosedLocked(lib);
   const int32_t lHandle = lib.lLastHandle + 1;
-  FtpConnection::Hooks hooks{PostLogLine, PokeWatchdog};
+  FtpConnection::Hooks hooks{[&lib](const std::string& sLine) { PostLogLine(lib, sLine); },
+                             [&lib] { PokeWatchdog(lib); }};
   auto pConnection = std::make_shared<FtpConnection>(
       lHandle, FtpServer{*sUrlHost, iUnsignedPort, Text(sUser), Text(sPassword)}, std::move(hooks));
   if (!pConnection->Open()) return 0;

@@ -1,6 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -482,4 +486,43 @@ TEST_F(FtpLibraryTest, PumpInsideACallbackDoesNothing) {
   ASSERT_TRUE(m_pump.Until([] { return order.size() == 3; }, 5s));
   EXPECT_EQ(iNestedAnswers, 1);
   EXPECT_THAT(order, ElementsAre("first", "second", "third"));
+}
+
+TEST_F(FtpLibraryTest, ShutdownInsideACallbackDropsTheRest) {
+  static int iCalls = 0;
+  iCalls = 0;
+  auto onPut = [](int32_t, int32_t, const char*, intptr_t) -> int32_t {
+    ++iCalls;
+    OrvFtpClientShutdown();  // the program ends from inside an event
+    return 0;
+  };
+  OrvFtpClientPutReq(0, "/a", "first", 0, nullptr, kLimitMs, onPut, 0);
+  OrvFtpClientPutReq(0, "/b", "second", 0, nullptr, kLimitMs, onPut, 0);
+  m_pump.For(300ms);
+  EXPECT_EQ(iCalls, 1);
+}
+
+// A process may end without shutting the library down; its threads must not
+// outlive the state they use.
+TEST(FtpLibraryExitTest, ProcessEndsCleanlyWithoutShutdown) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        // A server that accepts (in the kernel) and never greets.
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (::bind(s, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(s, 4) != 0 ||
+            ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+          std::exit(3);
+        OrvFtpClientInit([](const char*) -> int32_t { return 0; });
+        OrvFtpClientSetNotifier([] {});
+        const int32_t h = OrvFtpClientCreate("127.0.0.1", static_cast<int16_t>(ntohs(addr.sin_port)), "u", "p");
+        OrvFtpClientDirReq(h, "/", "pending", 10000, nullptr, 0);
+        std::this_thread::sleep_for(200ms);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
