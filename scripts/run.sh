@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the program.
+# Installs what is missing, builds, and shows the program's main job: an
+# unattended alarm delivery to a local FTP server (see scripts/demo.py).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
-exec "${BUILD_DIR:-$root/build}/OrvFtpUploader" "$@"
+exec /usr/bin/python3 "$root/scripts/demo.py" "${BUILD_DIR:-$root/build}/OrvFtpUploader"
