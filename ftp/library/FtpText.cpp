@@ -55,6 +55,9 @@ std::optional<std::string> FtpUrlHost(const std::string& sHost) {
     return std::nullopt;
   std::string sParsedHost = UrlPart(pUrl.get(), CURLUPART_HOST);
   if (sParsedHost.empty()) return std::nullopt;
+  // A link-local address keeps the interface it was given with.
+  const std::string sZone = UrlPart(pUrl.get(), CURLUPART_ZONEID);
+  if (!sZone.empty() && sParsedHost.back() == ']') sParsedHost.insert(sParsedHost.size() - 1, "%25" + sZone);
   return sParsedHost;
 }
 

@@ -35,6 +35,7 @@ TEST(FtpUrlTest, HostsMustBePlainHosts) {
   EXPECT_EQ(FtpUrlHost("127.0.0.1"), "127.0.0.1");
   EXPECT_EQ(FtpUrlHost("::1"), "[::1]");
   EXPECT_EQ(FtpUrlHost("[::1]"), "[::1]");
+  EXPECT_EQ(FtpUrlHost("fe80::1%eth0"), "[fe80::1%25eth0]");
   for (const char* sBad : {"", "a b", "user@host", "host:2121", "host/path", "host?x", "host#x", "[::1"})
     EXPECT_EQ(FtpUrlHost(sBad), std::nullopt) << sBad;
 }
