@@ -13,7 +13,8 @@
 // callback. Handles and result codes are 32-bit; sizes and pointers have
 // their natural width. A result code is 0 for success, the server's reply
 // code when the server refused (530, 550, 552, 553, ...), or minus the
-// libcurl error code otherwise (-7 could not connect, -28 time-out, ...).
+// libcurl error code otherwise (-7 could not connect, -28 time-out, -43 for
+// a handle that names no open connection, ...).
 //
 // The inactivity limit given with each request is in milliseconds: a
 // connect, a wait for a server reply or a transfer that moves no byte for
@@ -51,11 +52,14 @@ int32_t OrvFtpClientCreate(const char* sHost, int16_t iPort, const char* sUser, 
 // Requests run one after another in the order they were made, over one
 // control connection per handle; different handles run in parallel.
 // sPath is the remote folder ("/a/b/") for a listing, the remote file
-// ("/a/b/c.txt") otherwise.
+// ("/a/b/c.txt") otherwise. A path starting with "/" starts at the server's
+// root, any other at the login folder. An inactivity limit of 0 or less
+// means 10000 ms. A null callback is allowed (the request runs unanswered).
 void OrvFtpClientDirReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
                         OrvFtpDirCallback pfnCallback, intptr_t lUserValue);
 // A file larger than lMaxChunkSize yields its first lMaxChunkSize bytes with
-// end flag 0, and its transfer is abandoned.
+// end flag 0, and its transfer is abandoned. A failed get has no data and
+// end flag 1.
 void OrvFtpClientGetReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
                         std::size_t lMaxChunkSize, OrvFtpGetCallback pfnCallback, intptr_t lUserValue);
 // The data is copied at the call.

@@ -71,6 +71,10 @@ void FtpLibraryTest::Put(int32_t lHandle, const std::string& sPath, const std::s
   OrvFtpClientPutReq(lHandle, sPath.c_str(), sId.c_str(), sData.size(), sData.data(), lLimitMs, OnPut, 0);
 }
 
+void FtpLibraryTest::PutMove(int32_t lHandle, const std::string& sPath, const std::string& sId, std::string&& sData) {
+  OrvFtpClientPutReqMove(lHandle, sPath.c_str(), sId.c_str(), std::move(sData), kLimitMs, OnPut, 0);
+}
+
 bool FtpLibraryTest::WaitForAnswers(std::size_t n, std::chrono::milliseconds timeout) {
   return m_pump.Until([n] { return g_answers.size() >= n; }, timeout);
 }

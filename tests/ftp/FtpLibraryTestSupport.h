@@ -40,6 +40,7 @@ class FtpLibraryTest : public ::testing::Test {
                   std::size_t lChunk = 1048576);
   static void Put(int32_t lHandle, const std::string& sPath, const std::string& sId, const std::string& sData,
                   int32_t lLimitMs = kLimitMs);
+  static void PutMove(int32_t lHandle, const std::string& sPath, const std::string& sId, std::string&& sData);
 
   // Pumps until n answers are in; false on time-out.
   bool WaitForAnswers(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(30));

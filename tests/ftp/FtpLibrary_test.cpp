@@ -171,13 +171,7 @@ TEST_F(FtpLibraryTest, PutAndGetKeepAllByteValues) {
   sCaller.clear();
   sCaller.shrink_to_fit();
   std::string sMoved = sData;
-  OrvFtpClientPutReqMove(h, "/moved.bin", "moved", std::move(sMoved), kLimitMs,
-                         [](int32_t lHandle, int32_t lCode, const char* sId, intptr_t) -> int32_t {
-                           Answers().push_back({FtpAnswer::Kind::kPut, lHandle, lCode, sId, 0, {}, {}, {}, 0,
-                                                std::this_thread::get_id()});
-                           return 0;
-                         },
-                         0);
+  PutMove(h, "/moved.bin", "moved", std::move(sMoved));
   Put(h, "/empty.bin", "empty", "");
   Get(h, "/bytes.bin", "get");
   ASSERT_TRUE(WaitForAnswers(4));

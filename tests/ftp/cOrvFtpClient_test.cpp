@@ -98,25 +98,6 @@ TEST_F(FtpClientTest, PutTakesEmptyAndHandedOverContent) {
   EXPECT_TRUE(server.ReadFile("/large.bin") == sExpected);
 }
 
-TEST_F(FtpClientTest, FailuresArriveAsErrorCodes) {
-  FtpTestServer server;
-  auto o = cOrvFtpClient::Create();
-  ASSERT_TRUE(Connect(*o, server));
-  std::vector<long> codes;
-  o->DirEvent = [&](const std::string& sList, const std::string&, long lErr) {
-    EXPECT_EQ(sList, "");
-    codes.push_back(lErr);
-  };
-  o->GetEvent = [&](const std::string& sData, const std::string&, bool, long lErr) {
-    EXPECT_EQ(sData, "");
-    codes.push_back(lErr);
-  };
-  o->FtpDir("/missing/", "d");
-  o->FtpGet("/missing.txt", "g");
-  ASSERT_TRUE(m_pump.Until([&] { return codes.size() == 2; }));
-  EXPECT_THAT(codes, ElementsAre(550, 550));
-}
-
 TEST_F(FtpClientTest, ReleasingAConnectedClientEndsItsRequests) {
   FtpTestServer server({"trickle"});
   server.WriteFile("/slow.bin", std::string(64 * 1024, 's'));
@@ -134,18 +115,4 @@ TEST_F(FtpClientTest, ReleasingAConnectedClientEndsItsRequests) {
   ASSERT_FALSE(m_app.logs.empty());
   EXPECT_EQ(m_app.logs[0].s, "FTP_Unsubscribe " + std::to_string(lHandle));
   EXPECT_EQ(FTP_SubscriberCnt(), 0);
-}
-
-TEST_F(FtpClientTest, RequestOfAClientThatNeverConnectedFindsNoOwner) {
-  auto o = cOrvFtpClient::Create();
-  o->FtpDir("/", "d");
-  ASSERT_TRUE(m_pump.Until([&] {
-    for (const auto& line : m_app.logs)
-      if (line.eTyp == 1) return true;
-    return false;
-  }));
-  bool bFound = false;
-  for (const auto& line : m_app.logs)
-    bFound = bFound || line.s.rfind("FTP-Dir-Event mit dem Handle 0 konnte nicht zugestellt werden", 0) == 0;
-  EXPECT_TRUE(bFound);
 }
