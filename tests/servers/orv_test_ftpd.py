@@ -152,6 +152,16 @@ class TrickleHandler(RecordingHandler):
     dtp_handler = TrickleDTPHandler
 
 
+class CloseControlHandler(RecordingHandler):
+    """Accepts an upload, then closes the control connection while the data
+    still flows."""
+
+    def ftp_STOR(self, file, mode="w"):
+        result = super().ftp_STOR(file, mode)
+        self.ioloop.call_later(0, self.close, _errback=self.handle_error)
+        return result
+
+
 def without_mlsd(handler):
     cmds = dict(handler.proto_cmds)
     cmds.pop("MLSD", None)
@@ -199,6 +209,7 @@ KINDS = {
     "mute_after_login": MuteAfterLoginHandler,
     "drop_data": DropDataHandler,
     "trickle": TrickleHandler,
+    "close_control": CloseControlHandler,
     "no_confirm": NoConfirmHandler,
     "short_idle": ShortIdleHandler,
     "unix_list": UnixListHandler,

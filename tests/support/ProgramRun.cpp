@@ -52,7 +52,8 @@ ProgramCopy::Result ProgramCopy::Run(const Options& options) const {
   std::vector<char*> envp;
   for (auto& s : envStrings) envp.push_back(s.data());
   envp.push_back(nullptr);
-  std::vector<std::string> argStrings = {ProgramPath()};
+  std::vector<std::string> argStrings = options.prefix;
+  argStrings.push_back(ProgramPath());
   argStrings.insert(argStrings.end(), options.args.begin(), options.args.end());
   std::vector<char*> argv;
   for (auto& s : argStrings) argv.push_back(s.data());
@@ -68,7 +69,7 @@ ProgramCopy::Result ProgramCopy::Run(const Options& options) const {
     int fdNull = open("/dev/null", O_RDONLY);
     dup2(fdNull, 0);
     if (chdir(Folder().c_str()) != 0) _exit(127);
-    execve(argv[0], argv.data(), envp.data());
+    execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   close(aiOut[1]);

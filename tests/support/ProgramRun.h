@@ -30,6 +30,8 @@ class ProgramCopy {
   };
   struct Options {
     std::vector<std::string> args;
+    // A command the program runs under, such as "unshare -n".
+    std::vector<std::string> prefix;
     // Variables set (or, with no value, removed) on top of this process's.
     std::map<std::string, std::optional<std::string>> env;
     std::chrono::milliseconds timeout{60000};

@@ -1,0 +1,234 @@
+// What an unattended run does when the network, the server, the disk or its
+// own files fail: it never hangs or crashes, answers every request once,
+// ends through its disconnect and end states, and says what happened in its
+// exit status and log.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <random>
+
+#include "FtpTestServer.h"
+#include "LibOrv.h"
+#include "ProgramRun.h"
+#include "cStringList.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kSettingsKey[] = "\xF6RRk/zy7T7y=+4MX-kyp^cd$&gWdd";
+
+const std::map<std::string, std::optional<std::string>> kHeadless = {
+    {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}};
+
+std::vector<std::string> LogEntries(const std::string& sLog) {
+  std::vector<std::string> entries;
+  std::size_t p = 0;
+  for (std::size_t e; (e = sLog.find("\r\n", p)) != std::string::npos; p = e + 2)
+    entries.push_back(sLog.substr(p + 25, e - p - 25));
+  return entries;
+}
+
+int CountPrefix(const std::string& sLog, const std::string& sPrefix) {
+  int n = 0;
+  for (const std::string& s : LogEntries(sLog))
+    if (s.rfind(sPrefix, 0) == 0) ++n;
+  return n;
+}
+
+bool Contains(const std::string& s, const std::string& sPart) { return s.find(sPart) != std::string::npos; }
+
+// A loopback port where nothing listens.
+int DeadPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+class FaultMatrix : public ::testing::Test {
+ protected:
+  void SetUp() override { std::ofstream(program.CfgPath()).close(); }
+
+  ProgramCopy::Result Run(const std::string& sServer, std::vector<std::string> extra,
+                          std::vector<std::string> prefix = {}) {
+    std::vector<std::string> args = {"ftpurl=" + sServer, "ftpusr=orvtest", "ftppwd=Pa55-w0rd!"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    auto t0 = std::chrono::steady_clock::now();
+    auto result = program.Run({.args = args, .prefix = prefix, .env = kHeadless, .timeout = std::chrono::seconds(60)});
+    elapsed = std::chrono::steady_clock::now() - t0;
+    return result;
+  }
+  ProgramCopy::Result Run(const FtpTestServer& server, std::vector<std::string> extra) {
+    return Run("127.0.0.1:" + server.PortText(), std::move(extra));
+  }
+
+  // Every put got exactly one answer, the listing too, and the run ended
+  // through its last states.
+  void ExpectOrderlyEnd(const ProgramCopy::Result& result, int iExitStatus, int iPuts) {
+    EXPECT_FALSE(result.bTimedOut);
+    EXPECT_EQ(result.iSignal, 0);
+    EXPECT_EQ(result.iExitStatus, iExitStatus) << result.sStderr;
+    const std::string sLog = program.LogText();
+    EXPECT_EQ(iPuts, CountPrefix(sLog, "FTP-PUT OK") + CountPrefix(sLog, "Warnhinweis von Modul 'FTP-PUT failed'"))
+        << sLog;
+    EXPECT_EQ(CountPrefix(sLog, "FTP Connect to "),
+              CountPrefix(sLog, "FTP-DIR OK") + CountPrefix(sLog, "Warnhinweis von Modul 'FTP-DIR failed'"))
+        << sLog;
+    std::vector<std::string> states;
+    for (const std::string& s : LogEntries(sLog))
+      if (s.rfind("AutoStatus=", 0) == 0) states.push_back(s);
+    ASSERT_GE(states.size(), 2u) << sLog;
+    EXPECT_EQ(states[states.size() - 2], "AutoStatus=bye");
+    EXPECT_EQ(states.back(), "AutoStatus=end");
+    EXPECT_EQ(LogEntries(sLog).back(), "terminated normally");
+  }
+
+  std::string WriteLocal(const std::string& sName, const std::string& sContent) {
+    std::string sPath = program.Folder() + "/" + sName;
+    std::ofstream(sPath, std::ios::binary) << sContent;
+    return sPath;
+  }
+
+  ProgramCopy program;
+  std::chrono::steady_clock::duration elapsed{};
+};
+
+TEST_F(FaultMatrix, ConnectionRefused) {
+  auto result = Run("127.0.0.1:" + std::to_string(DeadPort()), {"msg=x"});
+  ExpectOrderlyEnd(result, 1, 0);
+  EXPECT_TRUE(Contains(program.LogText(), "'FTP-DIR failed': Error -7"));
+}
+
+TEST_F(FaultMatrix, HostNameThatDoesNotResolve) {
+  // In a network namespace of its own the lookup fails without any traffic.
+  if (std::system("unshare -n true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no network namespaces here";
+  auto result = Run("alarm-server.invalid", {"msg=x"}, {"unshare", "-n"});
+  ExpectOrderlyEnd(result, 1, 0);
+  EXPECT_TRUE(Contains(program.LogText(), "'FTP-DIR failed': Error -6")) << program.LogText();
+}
+
+TEST_F(FaultMatrix, ServerClosesTheControlConnectionMidTransfer) {
+  FtpTestServer server({.sKind = "close_control"});
+  std::string sBig(32 * 1024 * 1024, 'b');
+  auto result = Run(server, {"localpath=" + WriteLocal("big.bin", sBig)});
+  ExpectOrderlyEnd(result, 1, 1);
+  EXPECT_EQ(CountPrefix(program.LogText(), "Warnhinweis von Modul 'FTP-PUT failed'"), 1);
+}
+
+TEST_F(FaultMatrix, StorRefusedWith552) {
+  FtpTestServer server({.sKind = "stor_552"});
+  auto result = Run(server, {"localpath=" + WriteLocal("a.txt", "alarm")});
+  ExpectOrderlyEnd(result, 1, 1);
+  EXPECT_TRUE(Contains(program.LogText(), "'FTP-PUT failed': Error 552"));
+}
+
+TEST_F(FaultMatrix, MissingRemoteFolder) {
+  FtpTestServer server;
+  auto result = Run(server, {"ftppath=/no/such/folder", "msg=x"});
+  ExpectOrderlyEnd(result, 1, 1);
+  EXPECT_TRUE(Contains(program.LogText(), "'FTP-PUT failed': Error 550"));
+}
+
+TEST_F(FaultMatrix, TricklingServerWithinTheLimitSucceeds) {
+  FtpTestServer server({.sKind = "trickle"});
+  // A listing of several pieces, each after a pause.
+  for (int i = 0; i < 200; ++i) server.WriteFile("/camera-archive-" + std::to_string(i) + ".jpg", "x");
+  auto result = Run(server, {"localpath=" + WriteLocal("a.txt", "alarm")});
+  ExpectOrderlyEnd(result, 0, 1);
+  EXPECT_EQ(server.ReadFile("/a.txt"), "alarm");
+}
+
+TEST_F(FaultMatrix, UnwritableLogFolderDoesNotStopTheRun) {
+  FtpTestServer server;
+  std::ofstream(program.Folder() + "/log").close();  // a file where the folder should be
+  auto result = Run(server, {"localpath=" + WriteLocal("a.txt", "alarm")});
+  EXPECT_FALSE(result.bTimedOut);
+  EXPECT_EQ(result.iExitStatus, 0) << result.sStderr;
+  EXPECT_EQ(server.ReadFile("/a.txt"), "alarm");
+  EXPECT_TRUE(fs::is_regular_file(program.Folder() + "/log"));
+}
+
+TEST_F(FaultMatrix, ReadOnlySettingsFileAtShutdown) {
+  FtpTestServer server;
+  ::chmod(program.CfgPath().c_str(), 0444);
+  auto result = Run(server, {"localpath=" + WriteLocal("a.txt", "alarm")});
+  EXPECT_FALSE(result.bTimedOut);
+  EXPECT_EQ(result.iExitStatus, 1);
+  EXPECT_EQ(server.ReadFile("/a.txt"), "alarm");
+  EXPECT_EQ(fs::file_size(program.CfgPath()), 0u);
+  EXPECT_TRUE(Contains(program.LogText(), "Unerwarteter Fehler Nr. 70: Permission denied")) << program.LogText();
+}
+
+TEST(FaultMatrixSettings, DamagedSettingsFilesAreReplacedByValidOnes) {
+  FtpTestServer server;
+  cStringList valid;
+  valid.SetKey("another key entirely");
+  valid.SetValue("ftpusr", "someone");
+  std::string sOtherKey;
+  {
+    TempFolder tmp;
+    valid.Store(tmp.Path() + "/other.cfg");
+    sOtherKey = LibOrv_ReadFile(tmp.Path() + "/other.cfg");
+  }
+  std::mt19937 rng(11);
+  std::string sRandom(300, '\0');
+  for (char& c : sRandom) c = static_cast<char>(rng());
+  const std::vector<std::string> damaged = {sOtherKey, sOtherKey.substr(0, sOtherKey.size() / 2), sRandom};
+
+  // The runs take their fixed waits; they go side by side. All copies are
+  // made first: a copy still open for writing cannot be started.
+  std::vector<std::unique_ptr<ProgramCopy>> programs;
+  for (const std::string& sContent : damaged) {
+    programs.push_back(std::make_unique<ProgramCopy>());
+    LibOrv_WriteFile(sContent, programs.back()->CfgPath());
+  }
+  std::vector<std::future<ProgramCopy::Result>> runs;
+  for (auto& pProgram : programs) {
+    ProgramCopy& p = *pProgram;
+    runs.push_back(std::async(std::launch::async, [&p, &server] {
+      return p.Run({.args = {"ftpurl=127.0.0.1:" + server.PortText(), "ftpusr=orvtest", "ftppwd=Pa55-w0rd!"},
+                    .env = kHeadless,
+                    .timeout = std::chrono::seconds(60)});
+    }));
+  }
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    auto result = runs[i].get();
+    EXPECT_EQ(result.iExitStatus, 0) << "settings variant " << i << ": " << result.sStderr;
+    cStringList stored;
+    stored.SetKey(kSettingsKey);
+    EXPECT_TRUE(stored.Load(programs[i]->CfgPath())) << "settings variant " << i;
+    EXPECT_EQ(stored.GetValue("ftpusr"), "orvtest");
+    EXPECT_EQ(stored.GetValue("ftppwd"), "Pa55-w0rd!");
+  }
+}
+
+TEST_F(FaultMatrix, ClosingWhileARequestIsOutstandingEndsAtOnce) {
+  FtpTestServer server({.sKind = "never_answer"});
+  auto t0 = std::chrono::steady_clock::now();
+  auto result = program.Run(
+      {.args = {"ftpurl=127.0.0.1:" + server.PortText(), "ftpusr=u", "ftppwd=p", "msg=x"},
+       .env = kHeadless,
+       .timeout = std::chrono::seconds(30),
+       .terminateWhen = [](const ProgramCopy& p) { return p.LogText().find("FTP Connect to") != std::string::npos; }});
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(8));
+  EXPECT_FALSE(result.bTimedOut);
+  EXPECT_EQ(result.iExitStatus, 0) << result.sStderr;
+  const std::string sLog = program.LogText();
+  EXPECT_EQ(LogEntries(sLog).back(), "terminated normally");
+  EXPECT_FALSE(Contains(sLog, "FTP-DIR OK"));
+}
+
+}  // namespace
