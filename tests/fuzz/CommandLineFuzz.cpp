@@ -1,0 +1,110 @@
+// The command line on any text: every pair's value is a piece of the text
+// right after its name and "=", masking leaves every pair in place but shows
+// no password value, and arguments joined from a process's argument list
+// read back as the same names and values.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "CommandLine.h"
+#include "FuzzSupport.h"
+#include "FuzzTargets.h"
+
+namespace {
+
+using orvfuzz::FuzzInput;
+
+void CheckPairsLieInText(const std::string& sArgs, const std::vector<CommandLinePair>& pairs) {
+  std::size_t lAfterLast = 0;
+  for (const CommandLinePair& pair : pairs) {
+    ORV_FUZZ_CHECK(pair.lValueStart <= sArgs.size());
+    ORV_FUZZ_CHECK(pair.sValue.size() <= sArgs.size() - pair.lValueStart);
+    ORV_FUZZ_CHECK(sArgs.compare(pair.lValueStart, pair.sValue.size(), pair.sValue) == 0);
+    ORV_FUZZ_CHECK(pair.sName.find('=') == std::string::npos);
+    // The name ends at the "=" in front of the value or in front of its opening quote.
+    ORV_FUZZ_CHECK(pair.lValueStart >= 1);
+    std::size_t pEq = pair.lValueStart - 1;
+    if (sArgs[pEq] != '=') {
+      ORV_FUZZ_CHECK(pEq >= 1 && (sArgs[pEq] == '"' || sArgs[pEq] == '\'') && sArgs[pEq - 1] == '=');
+      --pEq;
+    }
+    ORV_FUZZ_CHECK(pEq >= pair.sName.size() && pEq - pair.sName.size() >= lAfterLast);
+    ORV_FUZZ_CHECK(sArgs.compare(pEq - pair.sName.size(), pair.sName.size(), pair.sName) == 0);
+    lAfterLast = pair.lValueStart + pair.sValue.size();
+  }
+}
+
+void CheckMasking(const std::string& sArgs, const std::vector<CommandLinePair>& pairs) {
+  const std::string sMasked = CommandLine_Masked(sArgs);
+  const std::vector<CommandLinePair> masked = CommandLine_Pairs(sMasked);
+  ORV_FUZZ_CHECK(masked.size() == pairs.size());
+  bool bAnyPassword = false;
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    ORV_FUZZ_CHECK(masked[i].sName == pairs[i].sName);
+    if (pairs[i].sName == "ftppwd") {
+      bAnyPassword = true;
+      ORV_FUZZ_CHECK(masked[i].sValue == "***");
+    } else {
+      ORV_FUZZ_CHECK(masked[i].sValue == pairs[i].sValue);
+    }
+  }
+  if (!bAnyPassword) ORV_FUZZ_CHECK(sMasked == sArgs);
+}
+
+// Whether an argument is name=value in a form whose value the argument text
+// must carry unchanged: a name, and a value that is not quoted already and,
+// when it holds a space, does not hold both kinds of quote.
+bool IsPlainPair(const std::string& sArg) {
+  const std::size_t pEq = sArg.find('=');
+  if (pEq == std::string::npos || pEq == 0 || sArg[0] == ' ') return false;
+  const std::string sValue = sArg.substr(pEq + 1);
+  if (!sValue.empty() && (sValue[0] == '"' || sValue[0] == '\'')) return false;
+  const bool bBothQuotes = sValue.find('"') != std::string::npos && sValue.find('\'') != std::string::npos;
+  return !(bBothQuotes && sValue.find(' ') != std::string::npos);
+}
+
+void CheckArguments(const std::string& sBytes) {
+  // The process arguments: the bytes cut at every NUL, after a program path.
+  std::vector<std::string> args = {"OrvFtpUploader"};
+  std::size_t p = 0;
+  for (std::size_t q = sBytes.find('\0'); q != std::string::npos; q = sBytes.find('\0', p)) {
+    args.push_back(sBytes.substr(p, q - p));
+    p = q + 1;
+  }
+  args.push_back(sBytes.substr(p));
+  std::vector<const char*> argv;
+  for (const std::string& s : args) argv.push_back(s.c_str());
+
+  const std::string sArgs = CommandLine_FromArgs(static_cast<int>(argv.size()), argv.data());
+  const std::vector<CommandLinePair> pairs = CommandLine_Pairs(sArgs);
+  CheckPairsLieInText(sArgs, pairs);
+  CheckMasking(sArgs, pairs);
+
+  std::vector<std::pair<std::string, std::string>> expected;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i].empty()) continue;
+    if (!IsPlainPair(args[i])) return;
+    const std::size_t pEq = args[i].find('=');
+    expected.emplace_back(args[i].substr(0, pEq), args[i].substr(pEq + 1));
+  }
+  ORV_FUZZ_CHECK(pairs.size() == expected.size());
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    ORV_FUZZ_CHECK(pairs[i].sName == expected[i].first);
+    ORV_FUZZ_CHECK(pairs[i].sValue == expected[i].second);
+  }
+}
+
+}  // namespace
+
+void orvfuzz::CommandLine(const uint8_t* pData, std::size_t lSize) {
+  FuzzInput in(pData, lSize);
+  const bool bArgumentList = in.Flag();
+  const std::string sRest = in.Rest();
+  if (bArgumentList) {
+    CheckArguments(sRest);
+    return;
+  }
+  const std::vector<CommandLinePair> pairs = CommandLine_Pairs(sRest);
+  CheckPairsLieInText(sRest, pairs);
+  CheckMasking(sRest, pairs);
+}
