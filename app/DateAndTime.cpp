@@ -111,24 +111,28 @@ std::string DAT_UtcToLocalText(const SystemTime& stUtc) { return DAT_FormatDispl
 
 std::string DAT_CompactUtcToLocalText(const std::string& s) { return DAT_UtcToLocalText(DAT_ParseCompact(s)); }
 
-std::string DAT_GetUtcTimeStamp() {
-  static TimeCache cache;
+namespace {
+
+// The text fnCompute gives, computed anew only when the timer has moved on.
+template <typename Fn>
+const std::string& CachedText(TimeCache& cache, Fn fnCompute) {
   float fTimer = DAT_Timer();
   if (!cache.bValid || fTimer != cache.fTimer) {
     cache.bValid = true;
     cache.fTimer = fTimer;
-    cache.sText = DAT_FormatCompact(DAT_SystemTimeNow());
+    cache.sText = fnCompute();
   }
   return cache.sText;
 }
 
+}  // namespace
+
+std::string DAT_GetUtcTimeStamp() {
+  static TimeCache cache;
+  return CachedText(cache, [] { return DAT_FormatCompact(DAT_SystemTimeNow()); });
+}
+
 std::string DAT_GetLocalTimeText() {
   static TimeCache cache;
-  float fTimer = DAT_Timer();
-  if (!cache.bValid || fTimer != cache.fTimer) {
-    cache.bValid = true;
-    cache.fTimer = fTimer;
-    cache.sText = DAT_UtcToLocalText(DAT_SystemTimeNow());
-  }
-  return cache.sText;
+  return CachedText(cache, [] { return DAT_UtcToLocalText(DAT_SystemTimeNow()); });
 }

@@ -20,18 +20,10 @@ const std::map<std::string, std::optional<std::string>> kHeadlessCet = {
     {"QT_QPA_PLATFORM", std::nullopt},
     {"TZ", "XXX-1"}};
 
-std::vector<std::string> LogEntries(const std::string& sLog) {
-  std::vector<std::string> entries;
-  std::size_t p = 0;
-  for (std::size_t e; (e = sLog.find("\r\n", p)) != std::string::npos; p = e + 2)
-    entries.push_back(sLog.substr(p + 25, e - p - 25));
-  return entries;
-}
-
 // The states the run went through, in order.
 std::vector<std::string> States(const std::string& sLog) {
   std::vector<std::string> states;
-  for (const std::string& s : LogEntries(sLog))
+  for (const std::string& s : ProgramCopy::LogEntries(sLog))
     if (s.rfind("AutoStatus=", 0) == 0) states.push_back(s.substr(11));
   return states;
 }
@@ -89,7 +81,7 @@ TEST_F(AlarmRun, DeliversMessageAndImageAndEnds) {
   EXPECT_EQ(server.ReadFile("/in/" + sStamp + ".msg"), "Fire in hall 2\r\nZeit " + LocalText(sStamp));
   EXPECT_EQ(server.ReadFile("/in/cam1.jpg"), std::string("\xFF\xD8\xFF image bytes\0\x01", 18));
   EXPECT_EQ(States(sLog), (std::vector<std::string>{"connect", "sendmsg", "alarmimg", "autoupload", "bye", "end"}));
-  EXPECT_EQ(LogEntries(sLog).back(), "terminated normally");
+  EXPECT_EQ(ProgramCopy::LogEntries(sLog).back(), "terminated normally");
   EXPECT_FALSE(Contains(sLog, server.Password()));
 
   // The run's credentials are kept for the next start, enciphered.
@@ -123,7 +115,7 @@ TEST_F(AlarmRun, WithNothingToSendEndsAfterTheWait) {
   EXPECT_TRUE(fs::is_empty(server.Root()));
   const std::string sLog = program.LogText();
   EXPECT_FALSE(Contains(sLog, "FTP Put"));
-  EXPECT_EQ(LogEntries(sLog).back(), "terminated normally");
+  EXPECT_EQ(ProgramCopy::LogEntries(sLog).back(), "terminated normally");
 }
 
 // A failed run still disconnects and ends, says so in its exit status and
@@ -136,7 +128,7 @@ void ExpectFailedRun(const ProgramCopy::Result& result, const std::string& sLog,
   ASSERT_GE(states.size(), 2u);
   EXPECT_EQ(states[states.size() - 2], "bye");
   EXPECT_EQ(states.back(), "end");
-  EXPECT_EQ(LogEntries(sLog).back(), "terminated normally");
+  EXPECT_EQ(ProgramCopy::LogEntries(sLog).back(), "terminated normally");
 }
 
 TEST_F(AlarmRun, RefusedLoginEndsTheRun) {

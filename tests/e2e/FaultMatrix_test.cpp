@@ -28,17 +28,9 @@ const char kSettingsKey[] = "\xF6RRk/zy7T7y=+4MX-kyp^cd$&gWdd";
 const std::map<std::string, std::optional<std::string>> kHeadless = {
     {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}};
 
-std::vector<std::string> LogEntries(const std::string& sLog) {
-  std::vector<std::string> entries;
-  std::size_t p = 0;
-  for (std::size_t e; (e = sLog.find("\r\n", p)) != std::string::npos; p = e + 2)
-    entries.push_back(sLog.substr(p + 25, e - p - 25));
-  return entries;
-}
-
 int CountPrefix(const std::string& sLog, const std::string& sPrefix) {
   int n = 0;
-  for (const std::string& s : LogEntries(sLog))
+  for (const std::string& s : ProgramCopy::LogEntries(sLog))
     if (s.rfind(sPrefix, 0) == 0) ++n;
   return n;
 }
@@ -88,12 +80,12 @@ class FaultMatrix : public ::testing::Test {
               CountPrefix(sLog, "FTP-DIR OK") + CountPrefix(sLog, "Warnhinweis von Modul 'FTP-DIR failed'"))
         << sLog;
     std::vector<std::string> states;
-    for (const std::string& s : LogEntries(sLog))
+    for (const std::string& s : ProgramCopy::LogEntries(sLog))
       if (s.rfind("AutoStatus=", 0) == 0) states.push_back(s);
     ASSERT_GE(states.size(), 2u) << sLog;
     EXPECT_EQ(states[states.size() - 2], "AutoStatus=bye");
     EXPECT_EQ(states.back(), "AutoStatus=end");
-    EXPECT_EQ(LogEntries(sLog).back(), "terminated normally");
+    EXPECT_EQ(ProgramCopy::LogEntries(sLog).back(), "terminated normally");
   }
 
   std::string WriteLocal(const std::string& sName, const std::string& sContent) {
@@ -227,7 +219,7 @@ TEST_F(FaultMatrix, ClosingWhileARequestIsOutstandingEndsAtOnce) {
   EXPECT_FALSE(result.bTimedOut);
   EXPECT_EQ(result.iExitStatus, 0) << result.sStderr;
   const std::string sLog = program.LogText();
-  EXPECT_EQ(LogEntries(sLog).back(), "terminated normally");
+  EXPECT_EQ(ProgramCopy::LogEntries(sLog).back(), "terminated normally");
   EXPECT_FALSE(Contains(sLog, "FTP-DIR OK"));
 }
 

@@ -10,18 +10,6 @@
 
 namespace {
 
-std::vector<std::string> LogEntries(const std::string& sLog) {
-  std::vector<std::string> entries;
-  std::size_t p = 0;
-  while (p < sLog.size()) {
-    std::size_t e = sLog.find("\r\n", p);
-    if (e == std::string::npos) break;
-    entries.push_back(sLog.substr(p + 25, e - p - 25));
-    p = e + 2;
-  }
-  return entries;
-}
-
 const std::map<std::string, std::optional<std::string>> kHeadless = {
     {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}};
 
@@ -35,7 +23,7 @@ TEST(StartAndEnd, WithoutSettingsFileStartUpFailsWith53) {
   EXPECT_NE(result.sStderr.find("Bitte wenden Sie sich per Email an "), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(program.CfgPath()));
   // The window was never shown: nothing after the start lines was logged.
-  auto entries = LogEntries(program.LogText());
+  auto entries = ProgramCopy::LogEntries(program.LogText());
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[1], "CommandLine=ftpurl=127.0.0.1");
 }
@@ -61,7 +49,7 @@ TEST(StartAndEnd, NormalStartAndCloseLogsTheLifeCycle) {
                              }});
   EXPECT_FALSE(result.bTimedOut);
   EXPECT_EQ(result.iExitStatus, 0) << result.sStderr;
-  auto entries = LogEntries(program.LogText());
+  auto entries = ProgramCopy::LogEntries(program.LogText());
   ASSERT_GE(entries.size(), 3u);
   EXPECT_EQ(entries[0], "OrvFtpUploader Ver. 1.1.3 starting with local PWD=" + program.Folder());
   EXPECT_EQ(entries[1], "CommandLine=");

@@ -36,6 +36,15 @@ std::string ProgramCopy::LogText() const {
   return ss.str();
 }
 
+std::vector<std::string> ProgramCopy::LogEntries(const std::string& sLog) {
+  // Each entry: "DD.MM.YYYY hh:mm:ss.fff: " (25 bytes), the text, CR LF.
+  std::vector<std::string> entries;
+  std::size_t p = 0;
+  for (std::size_t e; (e = sLog.find("\r\n", p)) != std::string::npos; p = e + 2)
+    entries.push_back(e - p >= 25 ? sLog.substr(p + 25, e - p - 25) : std::string());
+  return entries;
+}
+
 ProgramCopy::Result ProgramCopy::Run(const Options& options) const {
   std::map<std::string, std::string> env;
   for (char** p = environ; *p; ++p) {

@@ -21,6 +21,8 @@ class ProgramCopy {
   // The run's log (the only file in log/), empty when there is none.
   std::string LogText() const;
   std::string LogFileName() const;
+  // The log's entries without their time stamps.
+  static std::vector<std::string> LogEntries(const std::string& sLog);
 
   struct Result {
     int iExitStatus = -1;  // -1 when killed by a signal
