@@ -128,14 +128,21 @@ void LibOrv_ReadFileInto(std::string& sData, const std::string& sFileName) {
   std::string sContent;
   sContent.resize(static_cast<std::size_t>(st.st_size));
   std::size_t lDone = 0;
+  // Once the size that fstat gave is read, the end of the file is checked
+  // with a small buffer: growing the content instead would copy a large
+  // file once more just to find that nothing follows.
+  std::array<char, 65536> acTail;
   for (;;) {
-    if (lDone == sContent.size()) sContent.resize(sContent.size() + 65536);  // file grew meanwhile
-    ssize_t n = ::read(fd.Get(), sContent.data() + lDone, sContent.size() - lDone);
+    const bool bTail = lDone == sContent.size();
+    char* pTo = bTail ? acTail.data() : sContent.data() + lDone;
+    const std::size_t lRoom = bTail ? acTail.size() : sContent.size() - lDone;
+    ssize_t n = ::read(fd.Get(), pTo, lRoom);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw OrvError::FromErrno(errno, sFileName, kSource);
     }
     if (n == 0) break;
+    if (bTail) sContent.append(acTail.data(), static_cast<std::size_t>(n));  // the file grew meanwhile
     lDone += static_cast<std::size_t>(n);
   }
   sContent.resize(lDone);
