@@ -1,0 +1,308 @@
+// How the window turns listings into tree nodes and list entries, and how
+// the tree and the remote list answer clicks, driven by scripted directory
+// events.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "RecordingApp.h"
+#include "frmMain.h"
+
+namespace {
+
+const QColor kGreen(0, 255, 0);
+const QColor kRed(255, 0, 0);
+
+std::string Text(const QLineEdit* p) { return p->text().toStdString(); }
+std::string Text(const QLabel* p) { return p->text().toStdString(); }
+QColor Colour(const QPushButton* p) { return p->palette().color(QPalette::Button); }
+
+std::vector<std::string> Entries(const QListWidget* p) {
+  std::vector<std::string> vs;
+  for (int i = 0; i < p->count(); ++i) vs.push_back(p->item(i)->text().toStdString());
+  return vs;
+}
+
+// A node's children as key=text, in tree order.
+std::vector<std::string> Children(const QTreeWidgetItem* p) {
+  std::vector<std::string> vs;
+  for (int i = 0; i < p->childCount(); ++i)
+    vs.push_back(frmMain::FtpNodeKey(p->child(i)) + "=" + p->child(i)->text(0).toStdString());
+  return vs;
+}
+
+// Every node of the tree, depth first.
+int NodeCount(const QTreeWidget* pTree) {
+  int n = 0;
+  for (QTreeWidgetItemIterator it(const_cast<QTreeWidget*>(pTree)); *it; ++it) ++n;
+  return n;
+}
+
+class Listing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_oWindow.Load();
+    m_oWindow.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_oWindow));
+  }
+
+  void Dir(const std::string& sDirList, long lErrCode = 0) { m_oWindow.m_oFtpClient_DirEvent(sDirList, "", lErrCode); }
+  QTreeWidgetItem* Node(const std::string& sKey) { return m_oWindow.FtpNode(sKey); }
+  QTreeWidgetItem* Root() { return Node("ROOT"); }
+  void Select(const std::string& sKey) { m_oWindow.tvFtpDirs->setCurrentItem(Node(sKey)); }
+  void ClickNode(const std::string& sKey) {
+    QTreeWidgetItem* p = Node(sKey);
+    ASSERT_NE(p, nullptr) << sKey;
+    m_oWindow.tvFtpDirs->scrollToItem(p);
+    QTest::mouseClick(m_oWindow.tvFtpDirs->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      m_oWindow.tvFtpDirs->visualItemRect(p).center());
+  }
+  void ClickFile(int iRow) {
+    QListWidget* p = m_oWindow.lbFtpFiles;
+    QTest::mouseClick(p->viewport(), Qt::LeftButton, Qt::NoModifier, p->visualItemRect(p->item(iRow)).center());
+  }
+  void ExpectConnectedControls(bool bEnabled) {
+    frmMain& w = m_oWindow;
+    for (QWidget* p : std::initializer_list<QWidget*>{w.cbGet, w.cbPut, w.cbMkDir, w.cbReName, w.cbSize,
+                                                      w.cbDelete, w.tvFtpDirs, w.lbFtpFiles}) {
+      EXPECT_EQ(p->isEnabled(), bEnabled) << p->objectName().toStdString();
+    }
+  }
+
+  RecordingApp m_oApp;
+  frmMain m_oWindow;
+};
+
+TEST_F(Listing, FoldersGoUnderTheSelectedNodeAndFilesIntoTheList) {
+  Dir("pub/\r\nincoming/\r\nreadme.txt\r\n");
+  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"_pub=pub", "_incoming=incoming"}));
+  EXPECT_EQ(frmMain::FtpNodeImage(Node("_pub")), "CloseFld");
+  EXPECT_EQ(frmMain::FtpNodeImage(Root()), "OpenFld");
+  EXPECT_TRUE(Root()->isExpanded());
+  EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), std::vector<std::string>{"readme.txt"});
+  EXPECT_EQ(Text(m_oWindow.labFtpFileCnt), "1 files");
+  EXPECT_EQ(Text(m_oWindow.labStatus), "FTP-DIR OK");
+  EXPECT_EQ(Colour(m_oWindow.cbConnect), kGreen);
+  ExpectConnectedControls(true);
+  EXPECT_TRUE(m_oApp.messages.empty());
+  ASSERT_FALSE(m_oApp.logs.empty());
+  EXPECT_EQ(m_oApp.logs.back().s, "FTP-DIR OK");
+  EXPECT_EQ(m_oApp.logs.back().eTyp, 24);
+  EXPECT_EQ(m_oWindow.tvFtpDirs->currentItem(), Root()) << "the selection stays";
+}
+
+TEST_F(Listing, EntriesKeepTheListingsOrder) {
+  Dir("zeta/\r\nalpha/\r\nb.txt\r\na.txt\r\nC.txt\r\n");
+  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"_zeta=zeta", "_alpha=alpha"}));
+  EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), (std::vector<std::string>{"b.txt", "a.txt", "C.txt"}));
+}
+
+TEST_F(Listing, DotEntriesEmptyLinesAndAnUnterminatedTailAreSkipped) {
+  Dir("./\r\n../\r\n\r\npub/\r\n\r\nfile.txt\r\ntail without line end");
+  EXPECT_EQ(Children(Root()), std::vector<std::string>{"_pub=pub"});
+  EXPECT_EQ(NodeCount(m_oWindow.tvFtpDirs), 2);
+  EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), std::vector<std::string>{"file.txt"});
+  EXPECT_EQ(Text(m_oWindow.labFtpFileCnt), "1 files");
+  // Only the exact lines are skipped.
+  Dir("../x/\r\n.hidden\r\n ./\r\n");
+  EXPECT_NE(Node("_../x"), nullptr);
+  EXPECT_NE(Node("_ ."), nullptr);
+  EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), std::vector<std::string>{".hidden"});
+}
+
+TEST_F(Listing, TheSameListingTwiceAddsNoNodesAndReplacesTheList) {
+  const std::string sList = "pub/\r\nincoming/\r\nreadme.txt\r\nindex.html\r\n";
+  Dir(sList);
+  Dir(sList);
+  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"_pub=pub", "_incoming=incoming"}));
+  EXPECT_EQ(NodeCount(m_oWindow.tvFtpDirs), 3);
+  EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), (std::vector<std::string>{"readme.txt", "index.html"}));
+  EXPECT_EQ(Text(m_oWindow.labFtpFileCnt), "2 files");
+  EXPECT_TRUE(m_oApp.messages.empty()) << "a folder already in the tree is skipped silently";
+}
+
+TEST_F(Listing, AFolderNameIsInTheTreeOnlyOnce) {
+  Dir("a/\r\nb/\r\n");
+  Select("_a");
+  Dir("docs/\r\n");
+  EXPECT_EQ(Children(Node("_a")), std::vector<std::string>{"_docs=docs"});
+  Select("_b");
+  Dir("docs/\r\nDocs/\r\nother.txt\r\n");
+  // Keys are case-sensitive: Docs is a folder of its own.
+  EXPECT_EQ(Children(Node("_b")), std::vector<std::string>{"_Docs=Docs"});
+  EXPECT_EQ(Node("_docs")->parent(), Node("_a"));
+  EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), std::vector<std::string>{"other.txt"});
+  EXPECT_EQ(Text(m_oWindow.labStatus), "FTP-DIR OK");
+  EXPECT_TRUE(m_oApp.messages.empty());
+}
+
+TEST_F(Listing, ALineWithASlashInsideIsAFolderWithoutItsLastCharacter) {
+  Dir("a/b\r\nc/\r\n");
+  ASSERT_NE(Node("_a/"), nullptr);
+  EXPECT_EQ(Node("_a/")->text(0).toStdString(), "a/");
+  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"_a/=a/", "_c=c"}));
+  EXPECT_EQ(m_oWindow.lbFtpFiles->count(), 0);
+}
+
+TEST_F(Listing, AFailedListingOnlyReportsAndTurnsConnectRed) {
+  // Before any good listing the FTP side stays disabled.
+  Dir("ignored/\r\n", 7);
+  ExpectConnectedControls(false);
+  EXPECT_EQ(Root()->childCount(), 0);
+
+  Dir("pub/\r\nreadme.txt\r\n");
+  m_oApp.messages.clear();
+  m_oApp.logs.clear();
+  for (long lCode : {7L, -1L, 530L}) {
+    SCOPED_TRACE(lCode);
+    m_oApp.messages.clear();
+    Dir("new/\r\nnew.txt\r\n", lCode);
+    const std::string sError = "Error " + std::to_string(lCode);
+    ASSERT_EQ(m_oApp.messages.size(), 1u);
+    EXPECT_EQ(m_oApp.messages[0].m, 1);
+    EXPECT_EQ(m_oApp.messages[0].sModule, "FTP-DIR failed");
+    EXPECT_EQ(m_oApp.messages[0].sMsg, sError);
+    EXPECT_EQ(Text(m_oWindow.labStatus), "FTP-DIR failed: " + sError);
+    EXPECT_EQ(Colour(m_oWindow.cbConnect), kRed);
+    EXPECT_EQ(Children(Root()), std::vector<std::string>{"_pub=pub"});
+    EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), std::vector<std::string>{"readme.txt"});
+    EXPECT_EQ(Text(m_oWindow.labFtpFileCnt), "1 files");
+    ExpectConnectedControls(true);
+  }
+  EXPECT_TRUE(m_oApp.logs.empty()) << "a failed listing logs no FTP-DIR OK";
+  EXPECT_EQ(Text(m_oWindow.labStatus), "FTP-DIR failed: Error 530");
+}
+
+TEST_F(Listing, AnEmptyListingEmptiesTheListAndConfirmsTheConnection) {
+  Dir("pub/\r\na.txt\r\nb.txt\r\n", 0);
+  Dir("", 9);
+  ASSERT_EQ(Colour(m_oWindow.cbConnect), kRed);
+  m_oApp.logs.clear();
+  Dir("");
+  EXPECT_EQ(m_oWindow.lbFtpFiles->count(), 0);
+  EXPECT_EQ(Text(m_oWindow.labFtpFileCnt), "0 files");
+  EXPECT_EQ(Text(m_oWindow.labStatus), "FTP-DIR OK");
+  EXPECT_EQ(Colour(m_oWindow.cbConnect), kGreen);
+  ASSERT_EQ(m_oApp.logs.size(), 1u);
+  EXPECT_EQ(m_oApp.logs[0].s, "FTP-DIR OK");
+  ExpectConnectedControls(true);
+  EXPECT_EQ(Children(Root()), std::vector<std::string>{"_pub=pub"});
+}
+
+TEST_F(Listing, AListingOfFortyThousandEntriesIsHandledWhole) {
+  std::string sList;
+  for (int i = 0; i < 2000; ++i) sList += "folder" + std::to_string(i) + "/\r\n";
+  for (int i = 0; i < 38000; ++i) sList += "file" + std::to_string(i) + ".jpg\r\n";
+  const auto start = std::chrono::steady_clock::now();
+  Dir(sList);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(m_oApp.messages.empty());
+  EXPECT_EQ(Text(m_oWindow.labStatus), "FTP-DIR OK");
+  EXPECT_EQ(Root()->childCount(), 2000);
+  EXPECT_NE(Node("_folder1999"), nullptr);
+  ASSERT_EQ(m_oWindow.lbFtpFiles->count(), 38000);
+  EXPECT_EQ(m_oWindow.lbFtpFiles->item(37999)->text().toStdString(), "file37999.jpg");
+  EXPECT_EQ(Text(m_oWindow.labFtpFileCnt), "38000 files");
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count(), 20) << "no work per line that grows";
+}
+
+TEST_F(Listing, NodeClicksSetTheFolderPath) {
+  Dir("pub/\r\n");
+  Select("_pub");
+  Dir("incoming/\r\nmy folder/\r\n");
+  ClickNode("_pub");
+  EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/pub/");
+  ClickNode("_incoming");
+  EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/pub/incoming/");
+  ClickNode("_my folder");
+  EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/pub/my folder/");
+  EXPECT_EQ(NodeCount(m_oWindow.tvFtpDirs), 4) << "a folder click keeps the tree";
+}
+
+TEST_F(Listing, ARootClickRebuildsTheTree) {
+  Dir("pub/\r\nincoming/\r\n");
+  Select("_pub");
+  Dir("deep/\r\n");
+  m_oWindow.tbFtpPath->setText("/pub/deep/");
+  ClickNode("ROOT");
+  EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/");
+  ASSERT_EQ(m_oWindow.tvFtpDirs->topLevelItemCount(), 1);
+  EXPECT_EQ(NodeCount(m_oWindow.tvFtpDirs), 1);
+  EXPECT_EQ(Root()->text(0).toStdString(), "Root");
+  EXPECT_EQ(frmMain::FtpNodeImage(Root()), "CloseFld");
+  EXPECT_EQ(m_oWindow.tvFtpDirs->currentItem(), Root());
+  EXPECT_EQ(Node("_pub"), nullptr);
+  // The next listing fills the new tree from the top again.
+  Dir("pub/\r\n");
+  EXPECT_EQ(Children(Root()), std::vector<std::string>{"_pub=pub"});
+}
+
+TEST_F(Listing, FileClicksJoinTheFileToThePathsFolder) {
+  Dir("readme.txt\r\nindex.html\r\n");
+  m_oWindow.tbFtpPath->setText("/pub/");
+  ClickFile(0);
+  EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/pub/readme.txt");
+  ClickFile(1);
+  EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/pub/index.html");
+  EXPECT_TRUE(m_oApp.messages.empty());
+}
+
+TEST_F(Listing, CollapseAndExpandSwitchTheFolderImage) {
+  Dir("pub/\r\n");
+  Select("_pub");
+  Dir("incoming/\r\n");
+  QTreeWidget* pTree = m_oWindow.tvFtpDirs;
+  ASSERT_TRUE(Node("_pub")->isExpanded());
+  EXPECT_EQ(frmMain::FtpNodeImage(Node("_pub")), "OpenFld");
+  pTree->collapseItem(Node("_pub"));
+  EXPECT_EQ(frmMain::FtpNodeImage(Node("_pub")), "CloseFld");
+  pTree->collapseItem(Root());
+  EXPECT_EQ(frmMain::FtpNodeImage(Root()), "CloseFld");
+  pTree->expandItem(Root());
+  EXPECT_EQ(frmMain::FtpNodeImage(Root()), "OpenFld");
+  EXPECT_EQ(frmMain::FtpNodeImage(Node("_pub")), "CloseFld");
+  pTree->expandItem(Node("_pub"));
+  EXPECT_EQ(frmMain::FtpNodeImage(Node("_pub")), "OpenFld");
+  EXPECT_EQ(frmMain::FtpNodeImage(Node("_incoming")), "CloseFld");
+}
+
+TEST_F(Listing, PlaceholderCommandsOnlySayTheyAreNotImplemented) {
+  Dir("a.txt\r\n");
+  m_oWindow.tbFtpPath->setText("/a.txt");
+  const std::string sStatus = Text(m_oWindow.labStatus);
+  for (QPushButton* p : {m_oWindow.cbReName, m_oWindow.cbDelete, m_oWindow.cbMkDir, m_oWindow.cbSize}) {
+    SCOPED_TRACE(p->objectName().toStdString());
+    m_oApp.boxes.clear();
+    ASSERT_TRUE(p->isEnabled());
+    p->click();
+    ASSERT_EQ(m_oApp.boxes.size(), 1u);
+    EXPECT_EQ(m_oApp.boxes[0].sText, "Not implemented yet!");
+    EXPECT_EQ(m_oApp.boxes[0].sTitle, "OrvFtpUploader");
+  }
+  EXPECT_TRUE(m_oApp.messages.empty());
+  EXPECT_EQ(Text(m_oWindow.labStatus), sStatus);
+  EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), std::vector<std::string>{"a.txt"});
+  EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/a.txt");
+}
+
+// Transfer results as the client object reports them.
+TEST_F(Listing, GetResultsThatWriteNothing) {
+  m_oWindow.labStatus->setText("before");
+  m_oWindow.m_oFtpClient_GetEvent("data", "", true, 0);
+  EXPECT_EQ(Text(m_oWindow.labStatus), "before");
+  EXPECT_TRUE(m_oApp.messages.empty());
+  EXPECT_EQ(Colour(m_oWindow.cbGet), QApplication::palette().color(QPalette::Button));
+}
+
+}  // namespace
