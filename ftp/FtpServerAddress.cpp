@@ -2,7 +2,17 @@
 
 namespace {
 
-constexpr const char* kDefaultPort = "21";
+struct Scheme {
+  const char* sPrefix;
+  const char* sDefaultPort;
+  OrvFtpSecurity eSecurity;
+};
+
+constexpr Scheme kSchemes[] = {
+    {"ftp://", "21", OrvFtpSecurity::kPlain},
+    {"ftpes://", "21", OrvFtpSecurity::kExplicitTls},
+    {"ftps://", "990", OrvFtpSecurity::kImplicitTls},
+};
 
 bool StartsWithNoCase(const std::string& s, const std::string& sPrefix) {
   if (s.size() < sPrefix.size()) return false;
@@ -18,15 +28,19 @@ bool StartsWithNoCase(const std::string& s, const std::string& sPrefix) {
 
 FtpServerAddress FtpServerAddress_Parse(const std::string& sText) {
   std::string s = sText;
-  const std::string sScheme = "ftp://";
-  if (StartsWithNoCase(s, sScheme)) {
-    s = s.substr(sScheme.size());
+  FtpServerAddress address{"", "21", OrvFtpSecurity::kPlain};
+  for (const Scheme& scheme : kSchemes) {
+    if (!StartsWithNoCase(s, scheme.sPrefix)) continue;
+    address.sPort = scheme.sDefaultPort;
+    address.eSecurity = scheme.eSecurity;
+    s = s.substr(std::string(scheme.sPrefix).size());
     // Anything from the first "/" on names a folder, not the server.
     std::size_t pSlash = s.find('/');
     if (pSlash != std::string::npos) s = s.substr(0, pSlash);
+    break;
   }
 
-  FtpServerAddress address{s, kDefaultPort};
+  address.sHost = s;
   if (!s.empty() && s[0] == '[') {
     std::size_t pClose = s.find(']');
     if (pClose == std::string::npos) return address;  // the library refuses it

@@ -91,7 +91,8 @@ void FTP_Shutdown() {
 }
 
 long FTP_Subscribe(const std::shared_ptr<cOrvFtpClient>& oClient, const std::string& sIpAddress,
-                   const std::string& sTcpPort, const std::string& sUsr, const std::string& sPwd) {
+                   const std::string& sTcpPort, const std::string& sUsr, const std::string& sPwd,
+                   OrvFtpSecurity eSecurity) {
   if (sTcpPort.size() > 5) {
     ReportPortText(sIpAddress, ": TCP-Port-Eintrag ist zu lang: ", sTcpPort);
     return 0;
@@ -104,7 +105,8 @@ long FTP_Subscribe(const std::shared_ptr<cOrvFtpClient>& oClient, const std::str
   if (!bFtpInitialized) FTP_Init();
   FTP_Unsubscribe(oClient);
 
-  const int32_t lHandle = OrvFtpClientCreate(sIpAddress.c_str(), iPort, sUsr.c_str(), sPwd.c_str());
+  const int32_t lHandle =
+      OrvFtpClientCreateSecure(sIpAddress.c_str(), iPort, sUsr.c_str(), sPwd.c_str(), eSecurity);
   if (lHandle == 0) return 0;
 
   const long lWref = LibOrv_ObjToPtr(oClient);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "OrvFtpLibrary.h"
+
 // Binds the FTP library to the program's client objects: starts and stops
 // the library, opens and closes connections, and routes the library's
 // callbacks by connection handle to the client object that owns the handle.
@@ -24,9 +26,11 @@ void FTP_Init();
 void FTP_Shutdown();
 
 // Checks the port text, closes any earlier connection of oClient, opens the
-// new one and registers it. The new connection handle, or 0.
+// new one (plain FTP unless eSecurity asks for TLS) and registers it. The
+// new connection handle, or 0.
 long FTP_Subscribe(const std::shared_ptr<cOrvFtpClient>& oClient, const std::string& sIpAddress,
-                   const std::string& sTcpPort, const std::string& sUsr, const std::string& sPwd);
+                   const std::string& sTcpPort, const std::string& sUsr, const std::string& sPwd,
+                   OrvFtpSecurity eSecurity = OrvFtpSecurity::kPlain);
 // Closes and removes the connection of oClient, if it has one.
 void FTP_Unsubscribe(const std::shared_ptr<cOrvFtpClient>& oClient);
 // The same by the object handle, for a client object that is ending and so

@@ -17,8 +17,8 @@ cOrvFtpClient::~cOrvFtpClient() {
 }
 
 bool cOrvFtpClient::FtpConnect(const std::string& sIpAddress, const std::string& sTcpPort,
-                               const std::string& sUsr, const std::string& sPwd) {
-  m_lHandle = FTP_Subscribe(shared_from_this(), sIpAddress, sTcpPort, sUsr, sPwd);
+                               const std::string& sUsr, const std::string& sPwd, OrvFtpSecurity eSecurity) {
+  m_lHandle = FTP_Subscribe(shared_from_this(), sIpAddress, sTcpPort, sUsr, sPwd, eSecurity);
   if (m_lHandle != 0) {
     if (AppChannel* pApp = OrvApp())
       pApp->Log("ZEMO -> FTP: OrvFtpClientCreate FtpHandle=" + std::to_string(m_lHandle), 24);

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "OrvFtpLibrary.h"
+
 // One FTP server connection as the main window uses it. Requests return at
 // once; their outcome arrives later as DirEvent, PutEvent or GetEvent on the
 // user-interface thread. Objects live in shared_ptrs (Create), so that the
@@ -20,7 +22,7 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   cOrvFtpClient& operator=(const cOrvFtpClient&) = delete;
 
   bool FtpConnect(const std::string& sIpAddress, const std::string& sTcpPort, const std::string& sUsr,
-                  const std::string& sPwd);
+                  const std::string& sPwd, OrvFtpSecurity eSecurity = OrvFtpSecurity::kPlain);
   void FtpDir(const std::string& sFtpPath, const std::string& sRequestID);
   void FtpPut(const std::string& sData, const std::string& sFtpPath, const std::string& sRequestID);
   // Takes the content over, so a large file is not copied once more.

@@ -529,7 +529,7 @@ void frmMain::cbConnect_Click() {
   const FtpServerAddress address = FtpServerAddress_Parse(sServer);
   // The client object reports a failed connection itself; the listing below
   // then fails as well and turns the button red.
-  m_oFtpClient->FtpConnect(address.sHost, address.sPort, sUsr, FtpPwdText());
+  m_oFtpClient->FtpConnect(address.sHost, address.sPort, sUsr, FtpPwdText(), address.eSecurity);
   if (m_oFtpClient) m_oFtpClient->FtpDir("/", "");
 }
 

@@ -253,11 +253,14 @@ CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int3
   m_sLastReply.clear();
   m_lLastReplyCode = 0;
   m_bTransferStarted = false;
-  const std::string sUrl = "ftp://" + m_server.sUrlHost + ":" + std::to_string(m_server.iPort) + sUrlPath;
+  const bool bImplicitTls = m_server.eSecurity == OrvFtpSecurity::kImplicitTls;
+  const char* sScheme = bImplicitTls ? "ftps" : "ftp";
+  const std::string sUrl =
+      std::string(sScheme) + "://" + m_server.sUrlHost + ":" + std::to_string(m_server.iPort) + sUrlPath;
   const long lLimitSeconds = std::max<long>(1, (lLimitMs + 999) / 1000);
   EasyOptions options(pEasy);
   options.Set(CURLOPT_URL, sUrl.c_str())
-      .Set(CURLOPT_PROTOCOLS_STR, "ftp")
+      .Set(CURLOPT_PROTOCOLS_STR, sScheme)
       .Set(CURLOPT_NOSIGNAL, 1L)
       .Set(CURLOPT_ERRORBUFFER, m_sErrorBuffer)
       .Set(CURLOPT_VERBOSE, 1L)
@@ -271,6 +274,17 @@ CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int3
       .Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, lLimitSeconds)
       .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD))
       .Set(CURLOPT_TCP_KEEPALIVE, 1L);
+  if (m_server.eSecurity != OrvFtpSecurity::kPlain) {
+    // TLS or nothing, on the control and on every data connection; the
+    // certificate is checked, host name included.
+    options.Set(CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL))
+        .Set(CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS))
+        .Set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2))
+        .Set(CURLOPT_SSL_VERIFYPEER, 1L)
+        .Set(CURLOPT_SSL_VERIFYHOST, 2L);
+    // Replaces only the bundle file; the system's certificate folder stays.
+    if (!m_server.sCaFile.empty()) options.Set(CURLOPT_CAINFO, m_server.sCaFile.c_str());
+  }
   if (!m_server.sUser.empty())
     options.Set(CURLOPT_USERNAME, m_server.sUser.c_str()).Set(CURLOPT_PASSWORD, m_server.sPassword.c_str());
   return options.Result();
@@ -323,6 +337,8 @@ FtpConnection::Outcome FtpConnection::Transfer(int32_t lLimitMs) {
   outcome.bCancelled = eWhy == Interrupt::kCancelled;
   outcome.bTimedOut = eWhy == Interrupt::kTimedOut && outcome.rc != CURLE_OK;
   outcome.lResponse = ReplyCode();
+  if (curl_easy_getinfo(m_pActive, CURLINFO_SSL_VERIFYRESULT, &outcome.lVerifyResult) != CURLE_OK)
+    outcome.lVerifyResult = 0;
   return outcome;
 }
 
@@ -336,6 +352,9 @@ long FtpConnection::ReplyCode() const {
 int32_t FtpConnection::ResultCode(const Outcome& outcome) const {
   if (outcome.rc == CURLE_OK) return 0;
   if (outcome.bTimedOut) return -static_cast<int32_t>(CURLE_OPERATION_TIMEDOUT);
+  // The server answered AUTH TLS or PROT P with a refusal; what failed is
+  // our demand for TLS, not the command the caller asked for.
+  if (outcome.rc == CURLE_USE_SSL_FAILED) return -static_cast<int32_t>(CURLE_USE_SSL_FAILED);
   if (outcome.lResponse >= 400 && outcome.lResponse <= 999) return static_cast<int32_t>(outcome.lResponse);
   return -static_cast<int32_t>(outcome.rc);
 }
@@ -351,7 +370,7 @@ void FtpConnection::NoteLogin() {
   if (m_bOpen) NoteControlClosed();
   m_bOpen = true;
   Log("FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where() + " opened" +
-      (m_server.sUser.empty() ? std::string() : " for user " + m_server.sUser));
+      SecurityText() + (m_server.sUser.empty() ? std::string() : " for user " + m_server.sUser));
 }
 
 void FtpConnection::NoteControlClosed() {
@@ -363,16 +382,30 @@ void FtpConnection::NoteControlClosed() {
 void FtpConnection::LogFailure(const FtpRequest& request, const Outcome& outcome, int32_t lCode) {
   const std::string sCommand = m_sLastCommand.empty() ? "connect to " + Where() : m_sLastCommand;
   std::string sWhy;
+  const bool bServerSaidWhy = lCode == outcome.lResponse || outcome.rc == CURLE_USE_SSL_FAILED;
   if (outcome.bTimedOut) sWhy = "no reply and no data for " + std::to_string(request.lInactivityMs) + " ms";
-  else if (lCode == outcome.lResponse && !m_sLastReply.empty()) sWhy = m_sLastReply;
+  else if (bServerSaidWhy && !m_sLastReply.empty()) sWhy = m_sLastReply;
   else if (m_sErrorBuffer[0] != '\0') sWhy = m_sErrorBuffer;
   else sWhy = curl_easy_strerror(outcome.rc);
+  if (!outcome.bTimedOut) {
+    const std::string sTls = TlsFailureText(outcome.rc, outcome.lVerifyResult, m_sLastCommand, sWhy);
+    if (!sTls.empty()) sWhy = sTls + " (" + sWhy + ")";
+  }
   Log("FTP connection " + std::to_string(m_lHandle) + ": request " + request.sRequestId + " failed with " +
       std::to_string(lCode) + ": " + sCommand + " -> " + sWhy);
 }
 
 void FtpConnection::Log(const std::string& s) const {
   if (m_hooks.fnLog) m_hooks.fnLog(s);
+}
+
+std::string FtpConnection::SecurityText() const {
+  switch (m_server.eSecurity) {
+    case OrvFtpSecurity::kExplicitTls: return " with explicit TLS";
+    case OrvFtpSecurity::kImplicitTls: return " with implicit TLS";
+    case OrvFtpSecurity::kPlain: break;
+  }
+  return {};
 }
 
 std::string FtpConnection::Where() const { return m_server.sUrlHost + ":" + std::to_string(m_server.iPort); }

@@ -35,6 +35,9 @@ struct FtpServer {
   uint16_t iPort = 21;
   std::string sUser;
   std::string sPassword;
+  OrvFtpSecurity eSecurity = OrvFtpSecurity::kPlain;
+  // Certificate authorities trusted besides the system's; empty for none.
+  std::string sCaFile;
 };
 
 // One connection handle: a worker thread that runs the handle's requests in
@@ -74,6 +77,7 @@ class FtpConnection {
     bool bCancelled = false;
     bool bTimedOut = false;
     long lResponse = 0;
+    long lVerifyResult = 0;  // the X.509 verification result of a TLS handshake
   };
 
   void Run();
@@ -99,6 +103,7 @@ class FtpConnection {
   void NoteControlClosed();
   void Log(const std::string& s) const;
   std::string Where() const;
+  std::string SecurityText() const;
 
   void BeginExchange(int32_t lLimitMs);
   Interrupt EndExchange();

@@ -35,7 +35,53 @@ bool StartsWithNoCase(std::string_view s, std::string_view sPrefix) {
   return true;
 }
 
+// X.509 verification results (OpenSSL's X509_V_ERR_* values).
+constexpr long kUnableToGetIssuerCert = 2;
+constexpr long kCertNotYetValid = 9;
+constexpr long kCertHasExpired = 10;
+constexpr long kDepthZeroSelfSignedCert = 18;
+constexpr long kSelfSignedCertInChain = 19;
+constexpr long kUnableToGetIssuerCertLocally = 20;
+constexpr long kUnableToVerifyLeafSignature = 21;
+constexpr long kCertRevoked = 23;
+constexpr long kHostnameMismatch = 62;
+constexpr long kIpAddressMismatch = 64;
+
+std::string CertificateFailureText(long lVerifyResult, const std::string& sCurlText) {
+  switch (lVerifyResult) {
+    case kCertHasExpired: return "certificate has expired";
+    case kCertNotYetValid: return "certificate is not valid yet";
+    case kUnableToGetIssuerCert:
+    case kDepthZeroSelfSignedCert:
+    case kSelfSignedCertInChain:
+    case kUnableToGetIssuerCertLocally:
+    case kUnableToVerifyLeafSignature: return "certificate issuer is unknown";
+    case kCertRevoked: return "certificate has been revoked";
+    case kHostnameMismatch:
+    case kIpAddressMismatch: return "certificate is for another host name";
+    default: break;
+  }
+  // libcurl checks the host name itself once the chain has verified, and
+  // says so only in its text.
+  if (sCurlText.find("target host name") != std::string::npos) return "certificate is for another host name";
+  return "certificate was refused (verification result " + std::to_string(lVerifyResult) + ")";
+}
+
 }  // namespace
+
+std::string TlsFailureText(int iCurlCode, long lVerifyResult, const std::string& sCommand,
+                           const std::string& sCurlText) {
+  switch (iCurlCode) {
+    case CURLE_PEER_FAILED_VERIFICATION: return CertificateFailureText(lVerifyResult, sCurlText);
+    case CURLE_USE_SSL_FAILED:
+      if (StartsWithNoCase(sCommand, "PBSZ") || StartsWithNoCase(sCommand, "PROT"))
+        return "the server does not protect data connections";
+      return "the server does not offer TLS";
+    case CURLE_SSL_CACERT_BADFILE: return "the trusted certificate authorities cannot be read";
+    case CURLE_SSL_CONNECT_ERROR: return "the TLS handshake failed";
+    default: return {};
+  }
+}
 
 std::optional<std::string> FtpUrlHost(const std::string& sHost) {
   if (sHost.empty()) return std::nullopt;

@@ -17,6 +17,13 @@ std::optional<std::string> FtpUrlHost(const std::string& sHost);
 // than the login folder.
 std::string FtpUrlPath(const std::string& sPath);
 
+// Why a TLS connection failed, in words a user can act on, or "" when the
+// failure had nothing to do with TLS. iCurlCode is the transfer's libcurl
+// result, lVerifyResult the X.509 verification result of its handshake,
+// sCommand the last command sent and sCurlText libcurl's error text.
+std::string TlsFailureText(int iCurlCode, long lVerifyResult, const std::string& sCommand,
+                           const std::string& sCurlText);
+
 // The folders and files of one listing, in the server's order.
 struct FtpListing {
   std::vector<std::string> asFolders;

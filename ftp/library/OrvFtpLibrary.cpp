@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -225,10 +226,20 @@ void StopEverything(Library& lib) {
 }  // namespace
 
 int32_t OrvFtpClientCreate(const char* sHost, int16_t iPort, const char* sUser, const char* sPassword) {
+  return OrvFtpClientCreateSecure(sHost, iPort, sUser, sPassword, OrvFtpSecurity::kPlain);
+}
+
+int32_t OrvFtpClientCreateSecure(const char* sHost, int16_t iPort, const char* sUser, const char* sPassword,
+                                 OrvFtpSecurity eSecurity) {
   const uint16_t iUnsignedPort = static_cast<uint16_t>(iPort);
   if (iUnsignedPort == 0 || HasLineBreak(sUser) || HasLineBreak(sPassword)) return 0;
+  if (eSecurity != OrvFtpSecurity::kPlain && eSecurity != OrvFtpSecurity::kExplicitTls &&
+      eSecurity != OrvFtpSecurity::kImplicitTls)
+    return 0;
   std::optional<std::string> sUrlHost = FtpUrlHost(Text(sHost));
   if (!sUrlHost) return 0;
+  FtpServer server{*sUrlHost, iUnsignedPort, Text(sUser), Text(sPassword), eSecurity, {}};
+  if (eSecurity != OrvFtpSecurity::kPlain) server.sCaFile = Text(std::getenv("ORV_FTP_CA_FILE"));
 
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
@@ -237,8 +248,7 @@ int32_t OrvFtpClientCreate(const char* sHost, int16_t iPort, const char* sUser, 
   const int32_t lHandle = lib.lLastHandle + 1;
   FtpConnection::Hooks hooks{[&lib](const std::string& sLine) { PostLogLine(lib, sLine); },
                              [&lib] { PokeWatchdog(lib); }};
-  auto pConnection = std::make_shared<FtpConnection>(
-      lHandle, FtpServer{*sUrlHost, iUnsignedPort, Text(sUser), Text(sPassword)}, std::move(hooks));
+  auto pConnection = std::make_shared<FtpConnection>(lHandle, std::move(server), std::move(hooks));
   if (!pConnection->Open()) return 0;
   lib.lLastHandle = lHandle;
   lib.connections.emplace(lHandle, std::move(pConnection));

@@ -49,6 +49,28 @@ void OrvFtpClientShutdown();
 // brackets).
 int32_t OrvFtpClientCreate(const char* sHost, int16_t iPort, const char* sUser, const char* sPassword);
 
+// How a connection protects itself. With either TLS form the control
+// connection and every data connection are encrypted, or the request fails;
+// nothing ever goes out in plain text instead.
+enum class OrvFtpSecurity : int32_t {
+  kPlain = 0,
+  // AUTH TLS on a plain connection before the login, then PBSZ 0 and
+  // PROT P. A server that refuses either fails the request with -64.
+  kExplicitTls = 1,
+  // TLS from the first byte (usually port 990).
+  kImplicitTls = 2,
+};
+
+// OrvFtpClientCreate with a choice of security; a value outside
+// OrvFtpSecurity gives 0. The server's certificate must verify against the
+// system's certificate store and name the host as given; a certificate
+// that does not fails the request with -60 and a log line that says why.
+// The environment variable ORV_FTP_CA_FILE, read here, may name a PEM file
+// of further certificate authorities to trust (for tests, or a private CA);
+// when that file cannot be read, requests fail with -77.
+int32_t OrvFtpClientCreateSecure(const char* sHost, int16_t iPort, const char* sUser, const char* sPassword,
+                                 OrvFtpSecurity eSecurity);
+
 // Requests run one after another in the order they were made, over one
 // control connection per handle; different handles run in parallel.
 // sPath is the remote folder ("/a/b/") for a listing, the remote file

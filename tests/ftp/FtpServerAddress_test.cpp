@@ -4,10 +4,12 @@
 
 namespace {
 
-void ExpectAddress(const std::string& sText, const std::string& sHost, const std::string& sPort) {
+void ExpectAddress(const std::string& sText, const std::string& sHost, const std::string& sPort,
+                   OrvFtpSecurity eSecurity = OrvFtpSecurity::kPlain) {
   FtpServerAddress a = FtpServerAddress_Parse(sText);
   EXPECT_EQ(a.sHost, sHost) << sText;
   EXPECT_EQ(a.sPort, sPort) << sText;
+  EXPECT_EQ(a.eSecurity, eSecurity) << sText;
 }
 
 TEST(FtpServerAddress, AcceptedForms) {
@@ -23,11 +25,34 @@ TEST(FtpServerAddress, AcceptedForms) {
   ExpectAddress("ftp://[::1]:21/", "::1", "21");
 }
 
+TEST(FtpServerAddress, TlsSchemesAndTheirDefaultPorts) {
+  const OrvFtpSecurity kExplicit = OrvFtpSecurity::kExplicitTls;
+  const OrvFtpSecurity kImplicit = OrvFtpSecurity::kImplicitTls;
+  ExpectAddress("ftpes://host", "host", "21", kExplicit);
+  ExpectAddress("FTPES://host:2121/", "host", "2121", kExplicit);
+  ExpectAddress("ftpes://[::1]/pub/", "::1", "21", kExplicit);
+  ExpectAddress("ftps://host", "host", "990", kImplicit);
+  ExpectAddress("Ftps://host/in/", "host", "990", kImplicit);
+  ExpectAddress("ftps://127.0.0.1:21", "127.0.0.1", "21", kImplicit);
+  ExpectAddress("ftps://[::1]:9990", "::1", "9990", kImplicit);
+  ExpectAddress("ftps://::1", "::1", "990", kImplicit);
+}
+
 TEST(FtpServerAddress, BadPortsReachThePortChecks) {
   ExpectAddress("host:", "host", "");
   ExpectAddress("host:2a", "host", "2a");
   ExpectAddress("host:123456", "host", "123456");
   ExpectAddress("", "", "21");
+  ExpectAddress("ftps://host:", "host", "", OrvFtpSecurity::kImplicitTls);
+  ExpectAddress("ftpes://host:x1", "host", "x1", OrvFtpSecurity::kExplicitTls);
+}
+
+// Only the three schemes choose a security; anything else is a host text
+// that the library refuses, never a plain connection to a guessed host.
+TEST(FtpServerAddress, OtherSchemesAreNoTlsSchemes) {
+  ExpectAddress("sftp://host", "sftp", "//host");
+  ExpectAddress("ftpes:/host", "ftpes", "/host");
+  ExpectAddress("ftps:host", "ftps", "host");
 }
 
 }  // namespace

@@ -22,16 +22,16 @@ namespace {
 constexpr const char* kPython = "/usr/bin/python3";  // Debian's, with pyftpdlib
 constexpr int kStartTimeoutMs = 15000;
 
-std::filesystem::path ScriptPath() {
+std::filesystem::path ScriptPath(const char* sScript) {
   const char* sSource = std::getenv("ORV_SOURCE_DIR");
   if (sSource == nullptr || *sSource == '\0')
     throw std::runtime_error("FtpTestServer: ORV_SOURCE_DIR is not set");
-  return std::filesystem::path(sSource) / "tests" / "servers" / "orv_test_ftpd.py";
+  return std::filesystem::path(sSource) / "tests" / "servers" / sScript;
 }
 
-std::filesystem::path MakeWorkDir() {
+std::filesystem::path MakeWorkDir(const char* sPrefix = "orv-ftpd") {
   const char* sTmp = std::getenv("TMPDIR");
-  std::string sTemplate = std::string(sTmp && *sTmp ? sTmp : "/tmp") + "/orv-ftpd-XXXXXX";
+  std::string sTemplate = std::string(sTmp && *sTmp ? sTmp : "/tmp") + "/" + sPrefix + "-XXXXXX";
   if (::mkdtemp(sTemplate.data()) == nullptr) throw std::runtime_error("FtpTestServer: mkdtemp failed");
   return sTemplate;
 }
@@ -88,7 +88,126 @@ int ReadPort(int fd) {
   return std::atoi(sOut.c_str() + 5);
 }
 
+// Runs the openssl tool and waits for it; its output goes to the log file,
+// which a failure quotes.
+void RunOpenssl(std::vector<std::string> args, const std::filesystem::path& log) {
+  args.insert(args.begin(), "openssl");
+  std::vector<char*> argv;
+  for (std::string& s : args) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  const int rc = ::posix_spawnp(&pid, "openssl", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("TestCertificates: cannot start openssl");
+  int iStatus = 0;
+  while (::waitpid(pid, &iStatus, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFEXITED(iStatus) || WEXITSTATUS(iStatus) != 0)
+    throw std::runtime_error("TestCertificates: openssl " + args[1] + " failed:\n" + ReadWhole(log));
+}
+
+// Sections for the two authorities, each with its own records, and the
+// extensions of the certificates they issue.
+std::string OpensslConfig(const std::filesystem::path& folder) {
+  std::string s =
+      "[req]\n"
+      "distinguished_name = dn\n"
+      "[dn]\n"
+      "[authority]\n"
+      "basicConstraints = critical, CA:TRUE\n"
+      "keyUsage = critical, keyCertSign, cRLSign\n"
+      "subjectKeyIdentifier = hash\n"
+      "[loopback]\n"
+      "basicConstraints = CA:FALSE\n"
+      "keyUsage = critical, digitalSignature\n"
+      "extendedKeyUsage = serverAuth\n"
+      "subjectAltName = IP:127.0.0.1, IP:::1, DNS:localhost\n"
+      "[other_host]\n"
+      "basicConstraints = CA:FALSE\n"
+      "keyUsage = critical, digitalSignature\n"
+      "extendedKeyUsage = serverAuth\n"
+      "subjectAltName = DNS:other.example.org, IP:192.0.2.10\n"
+      "[any_name]\n"
+      "commonName = supplied\n";
+  for (const char* sCa : {"trusted", "rogue"}) {
+    const std::string sBase = (folder / sCa).string();
+    s += std::string("[") + sCa + "]\n" + "database = " + sBase + "-index.txt\n" + "serial = " + sBase +
+         "-serial.txt\n" + "new_certs_dir = " + folder.string() + "\n" +
+         "default_md = sha256\npolicy = any_name\nunique_subject = no\n";
+  }
+  return s;
+}
+
+void WriteText(const std::filesystem::path& path, const std::string& s) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << s;
+  if (!out) throw std::runtime_error("TestCertificates: cannot write " + path.string());
+}
+
 }  // namespace
+
+const TestCertificates& TestCertificates::Get() {
+  static const TestCertificates certificates;
+  return certificates;
+}
+
+TestCertificates::TestCertificates() : m_folder(MakeWorkDir("orv-certs")), m_owner(::getpid()) {
+  const std::filesystem::path log = m_folder / "openssl.log";
+  const std::string sConfig = (m_folder / "openssl.cnf").string();
+  auto file = [this](const std::string& sName) { return (m_folder / sName).string(); };
+  const std::vector<std::string> ecKey = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+  try {
+    WriteText(sConfig, OpensslConfig(m_folder));
+    for (const char* sCa : {"trusted", "rogue"}) {
+      WriteText(file(std::string(sCa) + "-index.txt"), "");
+      WriteText(file(std::string(sCa) + "-serial.txt"), sCa[0] == 't' ? "1000\n" : "2000\n");
+      std::vector<std::string> args = {"req", "-x509", "-config", sConfig, "-extensions", "authority"};
+      args.insert(args.end(), ecKey.begin(), ecKey.end());
+      args.insert(args.end(), {"-keyout", file(std::string(sCa) + "-ca.key"), "-out",
+                               file(std::string(sCa) + "-ca.pem"), "-days", "30", "-subj",
+                               std::string("/CN=OrvFtpUploader ") + sCa + " test CA"});
+      RunOpenssl(args, log);
+    }
+    auto issue = [&](const std::string& sName, const std::string& sCommonName, const char* sCa,
+                     const char* sExtensions, std::vector<std::string> validity) {
+      std::vector<std::string> request = {"req", "-new", "-config", sConfig};
+      request.insert(request.end(), ecKey.begin(), ecKey.end());
+      request.insert(request.end(),
+                     {"-keyout", file(sName + ".key"), "-out", file(sName + ".csr"), "-subj", "/CN=" + sCommonName});
+      RunOpenssl(request, log);
+      std::vector<std::string> sign = {"ca",   "-batch",      "-notext", "-config", sConfig, "-name", sCa,
+                                       "-cert", file(std::string(sCa) + "-ca.pem"), "-keyfile",
+                                       file(std::string(sCa) + "-ca.key"), "-extensions", sExtensions, "-in",
+                                       file(sName + ".csr"), "-out", file(sName + ".pem")};
+      sign.insert(sign.end(), validity.begin(), validity.end());
+      RunOpenssl(sign, log);
+      return Identity{file(sName + ".pem"), file(sName + ".key")};
+    };
+    const std::vector<std::string> current = {"-days", "30"};
+    m_sCaFile = file("trusted-ca.pem");
+    m_loopback = issue("loopback", "localhost", "trusted", "loopback", current);
+    m_unknownIssuer = issue("unknown-issuer", "localhost", "rogue", "loopback", current);
+    m_otherHost = issue("other-host", "other.example.org", "trusted", "other_host", current);
+    m_expired = issue("expired", "localhost", "trusted", "loopback",
+                      {"-startdate", "20200101000000Z", "-enddate", "20200201000000Z"});
+  } catch (...) {
+    std::error_code ec;
+    std::filesystem::remove_all(m_folder, ec);
+    throw;
+  }
+}
+
+TestCertificates::~TestCertificates() {
+  // A forked child that ends normally must not take the parent's files.
+  if (::getpid() != m_owner) return;
+  std::error_code ec;
+  std::filesystem::remove_all(m_folder, ec);
+}
 
 FtpTestServer::FtpTestServer() : FtpTestServer(Options()) {}
 
@@ -107,15 +226,23 @@ FtpTestServer::FtpTestServer(Options options) : m_options(std::move(options)) {
 FtpTestServer::~FtpTestServer() { Stop(); }
 
 void FtpTestServer::Start() {
-  const std::string sScript = ScriptPath().string();
+  const bool bTls = !m_options.sTlsKind.empty();
+  if (bTls && m_options.sKind != "normal")
+    throw std::runtime_error("FtpTestServer: a TLS server has no kind " + m_options.sKind);
+  const std::string sScript = ScriptPath(bTls ? "orv_tls_ftpd.py" : "orv_test_ftpd.py").string();
   const std::string sRoot = m_root.string();
   const std::string sLogins = (m_workDir / "logins.txt").string();
   const std::string sCommands = (m_workDir / "commands.txt").string();
   const std::string sLog = (m_workDir / "server.log").string();
   std::vector<std::string> args = {kPython,   sScript,        "--root",  sRoot,
                                    "--user",  m_options.sUser, "--password", m_options.sPassword,
-                                   "--host",  m_options.sHost, "--kind",  m_options.sKind,
+                                   "--host",  m_options.sHost, "--kind",  bTls ? m_options.sTlsKind : m_options.sKind,
                                    "--logins", sLogins,        "--commands", sCommands};
+  if (bTls) {
+    TestCertificates::Identity identity = m_options.certificate;
+    if (identity.sCertFile.empty()) identity = TestCertificates::Get().Loopback();
+    args.insert(args.end(), {"--certfile", identity.sCertFile, "--keyfile", identity.sKeyFile});
+  }
   std::vector<char*> argv;
   for (std::string& s : args) argv.push_back(s.data());
   argv.push_back(nullptr);

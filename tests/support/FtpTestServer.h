@@ -6,6 +6,42 @@
 #include <string>
 #include <vector>
 
+// Certificates for TLS test servers, made once per process with the openssl
+// tool in a temporary folder that goes away at the end: a test certificate
+// authority and server certificates with their keys (PEM files).
+class TestCertificates {
+ public:
+  struct Identity {
+    std::string sCertFile;
+    std::string sKeyFile;
+  };
+
+  // Throws std::runtime_error when the openssl tool fails.
+  static const TestCertificates& Get();
+  ~TestCertificates();
+  TestCertificates(const TestCertificates&) = delete;
+  TestCertificates& operator=(const TestCertificates&) = delete;
+
+  // The authority that a client under test is told to trust.
+  const std::string& CaFile() const { return m_sCaFile; }
+  // For 127.0.0.1, ::1 and localhost, issued by CaFile.
+  const Identity& Loopback() const { return m_loopback; }
+  // The loopback names, issued by another authority that nobody trusts.
+  const Identity& UnknownIssuer() const { return m_unknownIssuer; }
+  // Issued by CaFile for other.example.org and 192.0.2.10 only.
+  const Identity& OtherHost() const { return m_otherHost; }
+  // The loopback names, issued by CaFile, valid in January 2020 only.
+  const Identity& Expired() const { return m_expired; }
+
+ private:
+  TestCertificates();
+
+  std::filesystem::path m_folder;
+  pid_t m_owner;
+  std::string m_sCaFile;
+  Identity m_loopback, m_unknownIssuer, m_otherHost, m_expired;
+};
+
 // A pyftpdlib server for one test: a temporary root folder, one user, a free
 // loopback port. It starts in the constructor (which returns once the server
 // accepts connections, or throws std::runtime_error) and stops in the
@@ -15,6 +51,12 @@
 // no_confirm (no reply after a transfer), short_idle (drops idle sessions
 // after a second), unix_list (no MLSD), dos_list (no MLSD, Windows-style
 // LIST).
+//
+// With sTlsKind set, the server is one of tests/servers/orv_tls_ftpd.py
+// instead (sKind must stay "normal"): explicit (AUTH TLS and PROT P
+// required), implicit (TLS from the first byte), explicit_no_prot (refuses
+// protected data connections). It presents the given certificate, or
+// TestCertificates' loopback one.
 class FtpTestServer {
  public:
   struct Options {
@@ -22,6 +64,8 @@ class FtpTestServer {
     std::string sHost = "127.0.0.1";  // or "::1"
     std::string sUser = "orvtest";
     std::string sPassword = "Pa55-w0rd!";
+    std::string sTlsKind{};
+    TestCertificates::Identity certificate{};
   };
 
   FtpTestServer();

@@ -1,0 +1,104 @@
+"""FTP servers over TLS for the tests: pyftpdlib's TLS handler with a
+temporary root and one user, recording logins and commands like the plain
+servers of orv_test_ftpd.py.
+
+Usage: orv_tls_ftpd.py --root DIR --user U --password P --certfile PEM
+                       --keyfile PEM [--host H] [--kind KIND]
+                       [--logins FILE] [--commands FILE]
+
+Kinds: explicit (AUTH TLS required before the login, PROT P before any data
+connection), implicit (TLS from the first byte), explicit_no_prot (AUTH TLS,
+but data connections are only offered in plain text).
+
+Prints "PORT <n>" on standard output once the server listens.
+"""
+
+import argparse
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+from pyftpdlib.servers import FTPServer
+
+from orv_test_ftpd import RecordingHandler
+
+
+class EarlyHandshakeDTPHandler(TLS_DTPHandler):
+    """Lets a client start the data connection's TLS handshake before it
+    sends the transfer command, as libcurl does. pyftpdlib 1.5.7 takes the
+    waiting handshake for a connection that went away and resets it."""
+
+    def readable(self):
+        return self._ssl_accepting or super().readable()
+
+
+class ExplicitTlsHandler(RecordingHandler, TLS_FTPHandler):
+    """Refuses USER and PASS before AUTH TLS, and data connections before
+    PROT P, so that nothing can pass in plain text."""
+
+    tls_control_required = True
+    tls_data_required = True
+    dtp_handler = EarlyHandshakeDTPHandler
+
+
+class ImplicitTlsHandler(ExplicitTlsHandler):
+    """Starts TLS as soon as the connection is accepted; greets only over
+    TLS."""
+
+    def handle(self):
+        self.secure_connection(self.ssl_context)
+
+    def handle_ssl_established(self):
+        super().handle()
+
+
+class NoProtHandler(RecordingHandler, TLS_FTPHandler):
+    """Secures the control connection but refuses protected data
+    connections."""
+
+    tls_control_required = True
+    dtp_handler = EarlyHandshakeDTPHandler
+
+    def ftp_PROT(self, line):
+        if line.upper() == "P":
+            self.respond("534 Protected data connections are not available.")
+        else:
+            super().ftp_PROT(line)
+
+
+KINDS = {
+    "explicit": ExplicitTlsHandler,
+    "implicit": ImplicitTlsHandler,
+    "explicit_no_prot": NoProtHandler,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--user", required=True)
+    parser.add_argument("--password", required=True)
+    parser.add_argument("--certfile", required=True)
+    parser.add_argument("--keyfile", required=True)
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--kind", default="explicit", choices=sorted(KINDS))
+    parser.add_argument("--logins")
+    parser.add_argument("--commands")
+    args = parser.parse_args()
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    handler = KINDS[args.kind]
+    handler.authorizer = authorizer
+    handler.logins_file = args.logins
+    handler.commands_file = args.commands
+    handler.certfile = args.certfile
+    handler.keyfile = args.keyfile
+
+    server = FTPServer((args.host, 0), handler)
+    print("PORT %d" % server.socket.getsockname()[1], flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
