@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   libcurl4-openssl-dev
   libgtest-dev libgmock-dev
+  ca-certificates openssl
   python3 python3-pyftpdlib python3-openssl
   xvfb xauth
 )
