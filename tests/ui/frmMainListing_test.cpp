@@ -12,11 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "RecordingApp.h"
+#include "TempFolder.h"
 #include "frmMain.h"
 
 namespace {
@@ -296,13 +298,20 @@ TEST_F(Listing, PlaceholderCommandsOnlySayTheyAreNotImplemented) {
   EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/a.txt");
 }
 
-// Transfer results as the client object reports them.
+// Get results that must leave the local side alone.
 TEST_F(Listing, GetResultsThatWriteNothing) {
+  TempFolder oFolder;
+  const std::string sTarget = oFolder.Path() + "/a.bin";
   m_oWindow.labStatus->setText("before");
   m_oWindow.m_oFtpClient_GetEvent("data", "", true, 0);
   EXPECT_EQ(Text(m_oWindow.labStatus), "before");
   EXPECT_TRUE(m_oApp.messages.empty());
   EXPECT_EQ(Colour(m_oWindow.cbGet), QApplication::palette().color(QPalette::Button));
+
+  m_oWindow.m_oFtpClient_GetEvent("first block", sTarget, false, 0);
+  EXPECT_EQ(Text(m_oWindow.labStatus), "FTP-GET failed: File size exceeds max chunk size");
+  EXPECT_EQ(Colour(m_oWindow.cbGet), kRed);
+  EXPECT_TRUE(std::filesystem::is_empty(oFolder.Path()));
 }
 
 }  // namespace
