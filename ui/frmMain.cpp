@@ -89,6 +89,18 @@ void SetButtonColour(QPushButton* p, const QColor& c) {
 // Back to the system's button face.
 void SetButtonFace(QPushButton* p) { p->setPalette(QPalette()); }
 
+// A folder node of the remote tree, filled before it joins the tree: the
+// view then takes notice of it once, not of every value set on it.
+QTreeWidgetItem* NewFolderNode(const std::string& sKey, const std::string& sText, const std::string& sImage,
+                               const QIcon& oIcon) {
+  auto* pNode = new QTreeWidgetItem();
+  pNode->setText(0, FromBytes(sText));
+  pNode->setData(0, kNodeKeyRole, QByteArray(sKey.data(), static_cast<qsizetype>(sKey.size())));
+  pNode->setData(0, kNodeImageRole, QByteArray(sImage.data(), static_cast<qsizetype>(sImage.size())));
+  pNode->setIcon(0, oIcon);
+  return pNode;
+}
+
 }  // namespace
 
 frmMain::frmMain(std::string sCommandLine, QWidget* pParent)
@@ -671,26 +683,48 @@ void frmMain::AddListing(const std::string& sDirList) {
   lbFtpFiles->clear();
   QTreeWidgetItem* pParent = tvFtpDirs->currentItem();
   QStringList vsFiles;
-  QTreeWidgetItem* pLastAdded = nullptr;
-  std::size_t p = 0;
-  for (;;) {
-    const std::size_t e = sDirList.find("\r\n", p);
-    if (e == std::string::npos) break;  // the piece after the last CR LF is never looked at
-    const std::string sPiece = sDirList.substr(p, e - p);
-    p = e + 2;
-    if (sPiece.empty() || sPiece == "./" || sPiece == "../") continue;
-    if (sPiece.find('/') != std::string::npos) {
-      const std::string sName = sPiece.substr(0, sPiece.size() - 1);
-      if (QTreeWidgetItem* pNode = AddFtpNode("_" + sName, sName, "CloseFld", pParent)) pLastAdded = pNode;
-    } else {
-      vsFiles.append(FromBytes(sPiece));
+  // The new folder nodes join the tree together after the loop; they all
+  // show the same picture, so one icon serves them all.
+  QList<QTreeWidgetItem*> vpNodes;
+  QIcon oFolderIcon;
+  auto fnJoinTree = [&] {
+    if (vpNodes.isEmpty()) return;
+    if (pParent) pParent->addChildren(vpNodes);
+    else tvFtpDirs->addTopLevelItems(vpNodes);
+  };
+  try {
+    std::size_t p = 0;
+    for (;;) {
+      const std::size_t e = sDirList.find("\r\n", p);
+      if (e == std::string::npos) break;  // the piece after the last CR LF is never looked at
+      const std::string sPiece = sDirList.substr(p, e - p);
+      p = e + 2;
+      if (sPiece.empty() || sPiece == "./" || sPiece == "../") continue;
+      if (sPiece.find('/') != std::string::npos) {
+        const std::string sName = sPiece.substr(0, sPiece.size() - 1);
+        const std::string sKey = "_" + sName;
+        if (m_oFtpNodes.count(sKey) != 0) continue;
+        RequireImage("CloseFld");
+        if (oFolderIcon.isNull()) oFolderIcon = ImageList1.Icon(QStringLiteral("CloseFld"));
+        QTreeWidgetItem* pNode = NewFolderNode(sKey, sName, "CloseFld", oFolderIcon);
+        m_oFtpNodes.emplace(sKey, pNode);
+        vpNodes.append(pNode);
+      } else {
+        vsFiles.append(FromBytes(sPiece));
+      }
     }
+  } catch (...) {
+    // Nodes made before a failure stay in the tree, as they did when each
+    // joined it on its own.
+    fnJoinTree();
+    throw;
   }
+  fnJoinTree();
   lbFtpFiles->addItems(vsFiles);
-  if (pLastAdded) {
+  if (!vpNodes.isEmpty()) {
     // Every node of one listing shares its parent: one scroll shows them.
     for (QTreeWidgetItem* pUp = pParent; pUp; pUp = pUp->parent()) pUp->setExpanded(true);
-    tvFtpDirs->scrollToItem(pLastAdded);
+    tvFtpDirs->scrollToItem(vpNodes.last());
     if (pParent) SetFtpNodeImage(pParent, "OpenFld");
   }
 }
