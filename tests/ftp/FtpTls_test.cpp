@@ -121,6 +121,45 @@ TEST_F(FtpTlsTest, HostNameMatchesTheCertificatesDnsName) {
   EXPECT_EQ(Only().lCode, 0) << AllLogs();
 }
 
+// A file larger than one chunk ends its protected data connection early;
+// the session goes on.
+TEST_F(FtpTlsTest, LargeFilesAndAnAbandonedGet) {
+  FtpTestServer server({.sTlsKind = "explicit"});
+  std::string sLarge(3 * 1048576 + 17, '\0');
+  for (std::size_t i = 0; i < sLarge.size(); ++i) sLarge[i] = static_cast<char>(i * 31 + i / 4093);
+  const int32_t h = Connect(server, OrvFtpSecurity::kExplicitTls);
+  Put(h, "/large.bin", "put", sLarge);
+  Get(h, "/large.bin", "first chunk", kLimitMs, 1048576);
+  Get(h, "/large.bin", "whole", kLimitMs, sLarge.size());
+  Dir(h, "/", "after");
+  ASSERT_TRUE(WaitForAnswers(4));
+  for (const FtpAnswer& a : Answers()) EXPECT_EQ(a.lCode, 0) << a.sId << "\n" << AllLogs();
+  EXPECT_TRUE(server.ReadFile("/large.bin") == sLarge);
+  EXPECT_EQ(Answers()[1].lEnd, 0);
+  EXPECT_TRUE(Answers()[1].sData == sLarge.substr(0, 1048576));
+  EXPECT_EQ(Answers()[2].lEnd, 1);
+  EXPECT_TRUE(Answers()[2].sData == sLarge);
+  EXPECT_THAT(Answers()[3].asFiles, ElementsAre("large.bin"));
+}
+
+// A session the server ended while idle is opened again, with TLS and the
+// certificate checked again.
+TEST_F(FtpTlsTest, SessionDroppedWhileIdleIsOpenedAgainWithTls) {
+  FtpTestServer server({.sTlsKind = "explicit_short_idle"});
+  server.WriteFile("/f.txt", "data");
+  const int32_t h = Connect(server, OrvFtpSecurity::kExplicitTls);
+  Get(h, "/f.txt", "before");
+  ASSERT_TRUE(WaitForAnswers(1));
+  m_pump.For(std::chrono::milliseconds(1800));
+  Get(h, "/f.txt", "after");
+  ASSERT_TRUE(WaitForAnswers(2));
+  EXPECT_EQ(Answers()[1].lCode, 0) << AllLogs();
+  EXPECT_EQ(Answers()[1].sData, "data");
+  EXPECT_EQ(server.LoginCount(), 2);
+  const std::vector<std::string> commands = server.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "AUTH TLS"), 2);
+}
+
 struct RefusedCertificate {
   const char* sName;
   const TestCertificates::Identity& (TestCertificates::*pfnIdentity)() const;

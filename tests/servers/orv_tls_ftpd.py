@@ -8,7 +8,8 @@ Usage: orv_tls_ftpd.py --root DIR --user U --password P --certfile PEM
 
 Kinds: explicit (AUTH TLS required before the login, PROT P before any data
 connection), implicit (TLS from the first byte), explicit_no_prot (AUTH TLS,
-but data connections are only offered in plain text).
+but data connections are only offered in plain text), explicit_short_idle
+(explicit, dropping sessions idle for a second).
 
 Prints "PORT <n>" on standard output once the server listens.
 """
@@ -52,6 +53,12 @@ class ImplicitTlsHandler(ExplicitTlsHandler):
         super().handle()
 
 
+class ShortIdleTlsHandler(ExplicitTlsHandler):
+    """Drops a control connection that has been idle for a second."""
+
+    timeout = 1
+
+
 class NoProtHandler(RecordingHandler, TLS_FTPHandler):
     """Secures the control connection but refuses protected data
     connections."""
@@ -70,6 +77,7 @@ KINDS = {
     "explicit": ExplicitTlsHandler,
     "implicit": ImplicitTlsHandler,
     "explicit_no_prot": NoProtHandler,
+    "explicit_short_idle": ShortIdleTlsHandler,
 }
 
 

@@ -55,7 +55,8 @@ class TestCertificates {
 // With sTlsKind set, the server is one of tests/servers/orv_tls_ftpd.py
 // instead (sKind must stay "normal"): explicit (AUTH TLS and PROT P
 // required), implicit (TLS from the first byte), explicit_no_prot (refuses
-// protected data connections). It presents the given certificate, or
+// protected data connections), explicit_short_idle (drops idle sessions
+// after a second). It presents the given certificate, or
 // TestCertificates' loopback one.
 class FtpTestServer {
  public:
