@@ -217,7 +217,16 @@ KINDS = {
 }
 
 
+def end_with_parent():
+    """Ends this server when the test that started it ends, however it ends."""
+    import ctypes
+    import signal
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
 def main():
+    end_with_parent()
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--user", required=True)

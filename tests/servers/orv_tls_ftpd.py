@@ -21,7 +21,7 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
-from orv_test_ftpd import RecordingHandler
+from orv_test_ftpd import RecordingHandler, end_with_parent
 
 
 class EarlyHandshakeDTPHandler(TLS_DTPHandler):
@@ -82,6 +82,7 @@ KINDS = {
 
 
 def main():
+    end_with_parent()
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--user", required=True)
