@@ -1,5 +1,6 @@
 #include "FtpConnection.h"
 
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -56,6 +57,22 @@ bool IsFinalReplyLine(const std::string& s) {
 }
 
 bool NamesAFile(const std::string& sPath) { return !sPath.empty() && sPath.back() != '/'; }
+
+// How long to wait for the multi handle's sockets. With no socket to offer,
+// libcurl would sit out the whole wait even where it only needs to be
+// called again (between an EPSV reply and opening the data connection, for
+// one), which stalls every such transfer by a second.
+int PollWaitMs(CURLM* pMulti) {
+  constexpr int kSocketWaitMs = 1000;
+  constexpr int kNoSocketWaitMs = 1;
+  fd_set read, write, except;
+  FD_ZERO(&read);
+  FD_ZERO(&write);
+  FD_ZERO(&except);
+  int iMaxFd = -1;
+  if (curl_multi_fdset(pMulti, &read, &write, &except, &iMaxFd) != CURLM_OK) return kNoSocketWaitMs;
+  return iMaxFd < 0 ? kNoSocketWaitMs : kSocketWaitMs;
+}
 
 struct GetSink {
   std::string sData;
@@ -318,7 +335,7 @@ FtpConnection::Outcome FtpConnection::Transfer(int32_t lLimitMs) {
       bInterrupted = m_eInterrupt != Interrupt::kNone;
     }
     if (bInterrupted) break;
-    mc = curl_multi_poll(pMulti, nullptr, 0, 1000, nullptr);
+    mc = curl_multi_poll(pMulti, nullptr, 0, PollWaitMs(pMulti), nullptr);
   }
   if (mc != CURLM_OK) {
     outcome.rc = CURLE_FAILED_INIT;
