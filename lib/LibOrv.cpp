@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -125,27 +126,24 @@ void LibOrv_ReadFileInto(std::string& sData, const std::string& sFileName) {
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0) throw OrvError::FromErrno(errno, sFileName, kSource);
   if (S_ISDIR(st.st_mode)) throw OrvError::FromNumber(OrvError::kPathFileAccess, kSource);
+  // The file is read through a small buffer and appended: reading straight
+  // into a string resized to the file's size would first fill it with
+  // zeros, one more pass over a large file's memory. The room is taken at
+  // once, so a file that keeps its size is never copied on the way.
+  const std::size_t lSize = static_cast<std::size_t>(st.st_size);
+  const std::size_t lChunk = std::clamp<std::size_t>(lSize + 1, 4096, 262144);
   std::string sContent;
-  sContent.resize(static_cast<std::size_t>(st.st_size));
-  std::size_t lDone = 0;
-  // Once the size that fstat gave is read, the end of the file is checked
-  // with a small buffer: growing the content instead would copy a large
-  // file once more just to find that nothing follows.
-  std::array<char, 65536> acTail;
+  sContent.reserve(lSize);
+  std::unique_ptr<char[]> pChunk(new char[lChunk]);
   for (;;) {
-    const bool bTail = lDone == sContent.size();
-    char* pTo = bTail ? acTail.data() : sContent.data() + lDone;
-    const std::size_t lRoom = bTail ? acTail.size() : sContent.size() - lDone;
-    ssize_t n = ::read(fd.Get(), pTo, lRoom);
+    ssize_t n = ::read(fd.Get(), pChunk.get(), lChunk);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw OrvError::FromErrno(errno, sFileName, kSource);
     }
     if (n == 0) break;
-    if (bTail) sContent.append(acTail.data(), static_cast<std::size_t>(n));  // the file grew meanwhile
-    lDone += static_cast<std::size_t>(n);
+    sContent.append(pChunk.get(), static_cast<std::size_t>(n));
   }
-  sContent.resize(lDone);
   sData = std::move(sContent);
 }
 
