@@ -6,12 +6,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <typeinfo>
 #include <vector>
 
 #include "FuzzSupport.h"
 #include "FuzzTargets.h"
+
+namespace orvfuzz {
+// Names the target in test output.
+void PrintTo(const Target& target, std::ostream* pOut) { *pOut << target.sName; }
+}  // namespace orvfuzz
 
 namespace {
 
