@@ -6,10 +6,13 @@
 //   put_get_bench HOST PORT USER PASSWORD put  LOCAL_FILE  REMOTE_FILE
 //   put_get_bench HOST PORT USER PASSWORD get  REMOTE_FILE LOCAL_FILE
 //   put_get_bench HOST PORT USER PASSWORD many LOCAL_DIR   REMOTE_DIR/
+//   put_get_bench HOST PORT USER PASSWORD queue LOCAL_DIR  REMOTE_DIR/
 //   put_get_bench HOST PORT USER PASSWORD dir  REMOTE_DIR/ ENTRIES
 //
 // "many" puts every file of LOCAL_DIR (in name order) one after another over
-// the one connection, each after the previous one was confirmed. "dir" lists
+// the one connection, each after the previous one was confirmed; "queue"
+// hands them all over at once, and the connection runs them one after
+// another. "dir" lists
 // the folder through the directory event and checks the number of entries
 // (with "." and ".." where the server lists them). Prints the
 // seconds from the first request to the last event; exits 0 only when every
@@ -59,11 +62,19 @@ bool PutOne(cOrvFtpClient& client, bench::Pump& pump, Outcome& outcome, const st
   return true;
 }
 
+std::vector<std::string> FileNames(const std::string& sFolder) {
+  std::vector<std::string> vsNames;
+  for (const auto& entry : std::filesystem::directory_iterator(sFolder))
+    if (entry.is_regular_file()) vsNames.push_back(entry.path().filename().string());
+  std::sort(vsNames.begin(), vsNames.end());
+  return vsNames;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 8) {
-    std::fprintf(stderr, "usage: %s HOST PORT USER PASSWORD put|get|many|dir SOURCE TARGET\n", argv[0]);
+    std::fprintf(stderr, "usage: %s HOST PORT USER PASSWORD put|get|many|queue|dir SOURCE TARGET\n", argv[0]);
     return 2;
   }
   const std::string sHost = argv[1], sPort = argv[2], sUser = argv[3], sPassword = argv[4];
@@ -121,15 +132,33 @@ int main(int argc, char** argv) {
             lLines == std::stoul(sTarget);
       if (!bOk) std::fprintf(stderr, "dir %s: error %ld, %zu entries\n", sSource.c_str(), outcome.lErrCode, lLines);
     } else if (sMode == "many") {
-      std::vector<std::string> vsNames;
-      for (const auto& entry : std::filesystem::directory_iterator(sSource))
-        if (entry.is_regular_file()) vsNames.push_back(entry.path().filename().string());
-      std::sort(vsNames.begin(), vsNames.end());
+      const std::vector<std::string> vsNames = FileNames(sSource);
       bOk = !vsNames.empty();
       for (const std::string& sName : vsNames) {
         bOk = PutOne(*client, pump, outcome, sSource + "/" + sName, sTarget + sName);
         if (!bOk) break;
       }
+    } else if (sMode == "queue") {
+      const std::vector<std::string> vsNames = FileNames(sSource);
+      std::size_t lAnswered = 0, lFailed = 0;
+      client->PutEvent = [&](const std::string&, long lErrCode) {
+        ++lAnswered;
+        if (lErrCode != 0) ++lFailed;
+      };
+      bOk = !vsNames.empty();
+      for (const std::string& sName : vsNames) {
+        std::string sData;
+        try {
+          LibOrv_ReadFileInto(sData, sSource + "/" + sName);
+        } catch (const OrvError& e) {
+          std::fprintf(stderr, "read %s: %s\n", sName.c_str(), e.Description().c_str());
+          bOk = false;
+          break;
+        }
+        client->FtpPut(std::move(sData), sTarget + sName, "");
+      }
+      bOk = bOk && pump.Until([&] { return lAnswered == vsNames.size(); }, kTimeout) && lFailed == 0;
+      if (!bOk) std::fprintf(stderr, "queue: %zu answers, %zu failed\n", lAnswered, lFailed);
     } else {
       std::fprintf(stderr, "unknown mode %s\n", sMode.c_str());
       return 2;
