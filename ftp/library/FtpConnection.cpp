@@ -190,6 +190,7 @@ void FtpConnection::InterruptLocked(Interrupt eWhy) {
 }
 
 void FtpConnection::BeginExchange(int32_t lLimitMs) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(lLimitMs);
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bExchange = true;
@@ -203,7 +204,7 @@ void FtpConnection::BeginExchange(int32_t lLimitMs) {
       m_bRefuseSockets = false;
     }
   }
-  if (m_hooks.fnDeadlineChanged) m_hooks.fnDeadlineChanged();
+  if (m_hooks.fnDeadlineChanged) m_hooks.fnDeadlineChanged(deadline);
 }
 
 FtpConnection::Interrupt FtpConnection::EndExchange() {
@@ -246,6 +247,7 @@ void FtpConnection::CloseControlConnection(int32_t lLimitMs) {
   // Closing says QUIT on a live connection; the inactivity limit bounds the
   // wait for its answer.
   CurlMultiPtr pMulti;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(lLimitMs);
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     pMulti = std::move(m_pMulti);
@@ -254,7 +256,7 @@ void FtpConnection::CloseControlConnection(int32_t lLimitMs) {
     m_limit = std::chrono::milliseconds(lLimitMs);
     NoteActivity();
   }
-  if (m_hooks.fnDeadlineChanged) m_hooks.fnDeadlineChanged();
+  if (m_hooks.fnDeadlineChanged) m_hooks.fnDeadlineChanged(deadline);
   m_pEasy.reset();
   m_pListEasy.reset();
   pMulti.reset();

@@ -48,8 +48,8 @@ class FtpConnection {
   using Clock = std::chrono::steady_clock;
   struct Hooks {
     std::function<void(const std::string&)> fnLog;
-    // Called when a new inactivity deadline starts.
-    std::function<void()> fnDeadlineChanged;
+    // Called with the deadline when a new inactivity deadline starts.
+    std::function<void(Clock::time_point)> fnDeadlineChanged;
   };
 
   FtpConnection(int32_t lHandle, FtpServer server, Hooks hooks);

@@ -39,9 +39,12 @@ class Watchdog {
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
 
-  void Poke() {
+  // A new deadline that comes after the next round needs no early round:
+  // that round sees it, so the watchdog is not woken for every request.
+  void Poke(Clock::time_point deadline) {
     {
       std::lock_guard<std::mutex> lock(m_mutex);
+      if (m_bWaiting && deadline >= m_nextRound) return;
       m_bPoked = true;
     }
     m_wake.notify_one();
@@ -58,7 +61,10 @@ class Watchdog {
       for (const std::shared_ptr<FtpConnection>& pConnection : m_fnConnections())
         next = std::min(next, pConnection->EnforceInactivity(now));
       lock.lock();
+      m_nextRound = next;
+      m_bWaiting = true;
       m_wake.wait_until(lock, next, [this] { return m_bStop || m_bPoked; });
+      m_bWaiting = false;
     }
   }
 
@@ -67,6 +73,9 @@ class Watchdog {
   std::condition_variable m_wake;
   bool m_bStop = false;
   bool m_bPoked = false;
+  // While it waits, the time of its next round.
+  bool m_bWaiting = false;
+  Clock::time_point m_nextRound;
   std::thread m_thread;
 };
 
@@ -122,9 +131,9 @@ void PostLogLine(Library& lib, const std::string& s) {
   FtpDispatcher::Instance().PostUnbound([pfnLog, s] { pfnLog(s.c_str()); });
 }
 
-void PokeWatchdog(Library& lib) {
+void PokeWatchdog(Library& lib, Clock::time_point deadline) {
   std::lock_guard<std::mutex> lock(lib.mutex);
-  if (lib.pWatchdog) lib.pWatchdog->Poke();
+  if (lib.pWatchdog) lib.pWatchdog->Poke(deadline);
 }
 
 // Joins the threads of closed connections that have finished. Caller holds
@@ -247,7 +256,7 @@ int32_t OrvFtpClientCreateSecure(const char* sHost, int16_t iPort, const char* s
   ReapClosedLocked(lib);
   const int32_t lHandle = lib.lLastHandle + 1;
   FtpConnection::Hooks hooks{[&lib](const std::string& sLine) { PostLogLine(lib, sLine); },
-                             [&lib] { PokeWatchdog(lib); }};
+                             [&lib](Clock::time_point deadline) { PokeWatchdog(lib, deadline); }};
   auto pConnection = std::make_shared<FtpConnection>(lHandle, std::move(server), std::move(hooks));
   if (!pConnection->Open()) return 0;
   lib.lLastHandle = lHandle;
