@@ -12,11 +12,12 @@
 // "many" puts every file of LOCAL_DIR (in name order) one after another over
 // the one connection, each after the previous one was confirmed; "queue"
 // hands them all over at once, and the connection runs them one after
-// another. "dir" lists
-// the folder through the directory event and checks the number of entries
-// (with "." and ".." where the server lists them). Prints the
-// seconds from the first request to the last event; exits 0 only when every
-// request succeeded.
+// another. "dir" lists the folder through the directory event and checks the
+// number of entries (with "." and ".." where the server lists them).
+//
+// Prints the seconds from the first request to the last event; exits 0 only
+// when every request succeeded. With ORV_BENCH_PHASES set, each put also
+// tells on standard error how long reading its file took.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
