@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -168,7 +169,15 @@ void Operate(cStringList& o, FuzzInput& in) {
   const std::string sBefore = cStringListTestPeer::Text(o);
   const Lines old = Split(sBefore);
   const uint8_t bOp = in.Byte() % 13;
-  const long lIndex = in.Between(-2, kMaxIndex);
+  // Reading and removing also meet the extreme indexes; writing beyond the
+  // end pads, so it stays near the end.
+  long lIndex = in.Between(-2, kMaxIndex + 3);
+  if (lIndex > kMaxIndex) {
+    const long kExtremes[] = {std::numeric_limits<long>::min(), std::numeric_limits<long>::max(),
+                              std::numeric_limits<long>::max() - 1};
+    const bool bReadsOrRemoves = bOp == 0 || bOp == 3 || bOp == 12;
+    lIndex = bReadsOrRemoves ? kExtremes[lIndex - kMaxIndex - 1] : kMaxIndex;
+  }
   const long k = std::max(lIndex, 1L);  // the line an index addresses
   const std::string s = in.Text(40);
   const std::string t = in.Text(40);

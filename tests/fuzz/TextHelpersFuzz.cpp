@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,11 @@ std::string Extract(const std::string& s, const std::string& sSeparator, long lI
 void CheckExtract(FuzzInput& in) {
   RecordingApp app;
   const std::string sSeparator = in.Take(in.Byte() % 4);
-  const long lIndex = in.Between(-1100, 1100);
+  // Mostly indexes around the field count, now and then the extremes.
+  const long kExtremes[] = {std::numeric_limits<long>::min(), std::numeric_limits<long>::min() + 1,
+                            std::numeric_limits<long>::max(), std::numeric_limits<long>::max() - 1};
+  long lIndex = in.Between(-1100, 1104);
+  if (lIndex > 1100) lIndex = kExtremes[lIndex - 1101];
   const std::string s = in.Rest();
   const std::string sField = Extract(s, sSeparator, lIndex);
 
