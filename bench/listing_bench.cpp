@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMetaObject>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -27,13 +28,17 @@
 
 namespace {
 
+// Runs the event loop until fnDone holds or the time is up. It sleeps
+// between events, as the program's own loop does, so that the server and
+// the connection's worker have the processor to themselves meanwhile.
 bool ProcessUntil(const std::function<bool()>& fnDone, std::chrono::seconds timeout) {
-  const bench::Clock::time_point deadline = bench::Clock::now() + timeout;
-  while (!fnDone()) {
-    if (bench::Clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-  }
-  return true;
+  bool bTimedOut = false;
+  QTimer deadline;
+  deadline.setSingleShot(true);
+  QObject::connect(&deadline, &QTimer::timeout, [&bTimedOut] { bTimedOut = true; });
+  deadline.start(timeout);
+  while (!fnDone() && !bTimedOut) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  return fnDone();
 }
 
 std::string StatusText(const frmMain& w) { return w.labStatus->text().toStdString(); }
