@@ -331,3 +331,22 @@ TEST_F(Listing, GetResultsThatWriteNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Listing, PutOfAFileThatCannotBeReadIsReportedAndSendsNothing) {
+  // A regular file that refuses to be read, whoever asks.
+  const std::string sUnreadable = "/proc/self/clear_refs";
+  if (!std::filesystem::is_regular_file(sUnreadable)) GTEST_SKIP() << "no such file here";
+  m_oWindow.tbLocalPath->setText(QString::fromStdString(sUnreadable));
+  m_oWindow.tbFtpPath->setText("/pub/");
+  m_oWindow.cbPut_Click();
+  ASSERT_EQ(m_oApp.messages.size(), 1u);
+  EXPECT_EQ(m_oApp.messages[0].m, 2);
+  EXPECT_EQ(m_oApp.messages[0].sModule, "Put file to FTP server");
+  EXPECT_EQ(m_oApp.messages[0].lErrNumber, 75);
+  EXPECT_EQ(m_oApp.messages[0].sMsg, "Error 75: Path/File access error: " + sUnreadable);
+  EXPECT_EQ(m_oWindow.FtpClient(), nullptr);
+}
+
+}  // namespace
