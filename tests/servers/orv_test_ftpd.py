@@ -225,28 +225,38 @@ def end_with_parent():
     ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
 
 
-def main():
+def serve(kinds, default_kind, add_arguments=None, configure=None):
+    """Runs the server of the kind the command line names until it is ended;
+    the first line on standard output is "PORT <port>"."""
     end_with_parent()
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--user", required=True)
     parser.add_argument("--password", required=True)
     parser.add_argument("--host", default="127.0.0.1")
-    parser.add_argument("--kind", default="normal", choices=sorted(KINDS))
+    parser.add_argument("--kind", default=default_kind, choices=sorted(kinds))
     parser.add_argument("--logins")
     parser.add_argument("--commands")
+    if add_arguments:
+        add_arguments(parser)
     args = parser.parse_args()
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
-    handler = KINDS[args.kind]
+    handler = kinds[args.kind]
     handler.authorizer = authorizer
     handler.logins_file = args.logins
     handler.commands_file = args.commands
+    if configure:
+        configure(handler, args)
 
     server = FTPServer((args.host, 0), handler)
     print("PORT %d" % server.socket.getsockname()[1], flush=True)
     server.serve_forever()
+
+
+def main():
+    serve(KINDS, "normal")
 
 
 if __name__ == "__main__":

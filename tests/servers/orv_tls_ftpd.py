@@ -14,14 +14,11 @@ but data connections are only offered in plain text), explicit_short_idle
 Prints "PORT <n>" on standard output once the server listens.
 """
 
-import argparse
 import sys
 
-from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
-from pyftpdlib.servers import FTPServer
 
-from orv_test_ftpd import RecordingHandler, end_with_parent
+from orv_test_ftpd import RecordingHandler, serve
 
 
 class EarlyHandshakeDTPHandler(TLS_DTPHandler):
@@ -81,32 +78,18 @@ KINDS = {
 }
 
 
-def main():
-    end_with_parent()
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--root", required=True)
-    parser.add_argument("--user", required=True)
-    parser.add_argument("--password", required=True)
+def add_certificate_arguments(parser):
     parser.add_argument("--certfile", required=True)
     parser.add_argument("--keyfile", required=True)
-    parser.add_argument("--host", default="127.0.0.1")
-    parser.add_argument("--kind", default="explicit", choices=sorted(KINDS))
-    parser.add_argument("--logins")
-    parser.add_argument("--commands")
-    args = parser.parse_args()
 
-    authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
-    handler = KINDS[args.kind]
-    handler.authorizer = authorizer
-    handler.logins_file = args.logins
-    handler.commands_file = args.commands
+
+def use_certificate(handler, args):
     handler.certfile = args.certfile
     handler.keyfile = args.keyfile
 
-    server = FTPServer((args.host, 0), handler)
-    print("PORT %d" % server.socket.getsockname()[1], flush=True)
-    server.serve_forever()
+
+def main():
+    serve(KINDS, "explicit", add_certificate_arguments, use_certificate)
 
 
 if __name__ == "__main__":
