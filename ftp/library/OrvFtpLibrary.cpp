@@ -264,13 +264,19 @@ int32_t OrvFtpClientCreateSecure(const char* sHost, int16_t iPort, const char* s
   return lHandle;
 }
 
-void OrvFtpClientDirReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
-                        OrvFtpDirCallback pfnCallback, intptr_t lUserValue) {
+// The parts every request has, copied from the caller's texts.
+static FtpRequest NewRequest(FtpRequest::Kind eKind, const char* sPath, const char* sRequestId, int32_t lInactivityMs) {
   FtpRequest request;
-  request.eKind = FtpRequest::Kind::kDir;
+  request.eKind = eKind;
   request.sPath = Text(sPath);
   request.sRequestId = Text(sRequestId);
   request.lInactivityMs = Limit(lInactivityMs);
+  return request;
+}
+
+void OrvFtpClientDirReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
+                        OrvFtpDirCallback pfnCallback, intptr_t lUserValue) {
+  FtpRequest request = NewRequest(FtpRequest::Kind::kDir, sPath, sRequestId, lInactivityMs);
   request.lUserValue = lUserValue;
   request.pfnDir = pfnCallback;
   Submit(lHandle, std::move(request));
@@ -278,11 +284,7 @@ void OrvFtpClientDirReq(int32_t lHandle, const char* sPath, const char* sRequest
 
 void OrvFtpClientGetReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
                         std::size_t lMaxChunkSize, OrvFtpGetCallback pfnCallback, intptr_t lUserValue) {
-  FtpRequest request;
-  request.eKind = FtpRequest::Kind::kGet;
-  request.sPath = Text(sPath);
-  request.sRequestId = Text(sRequestId);
-  request.lInactivityMs = Limit(lInactivityMs);
+  FtpRequest request = NewRequest(FtpRequest::Kind::kGet, sPath, sRequestId, lInactivityMs);
   request.lMaxChunkSize = lMaxChunkSize;
   request.lUserValue = lUserValue;
   request.pfnGet = pfnCallback;
@@ -299,11 +301,7 @@ void OrvFtpClientPutReq(int32_t lHandle, const char* sPath, const char* sRequest
 
 void OrvFtpClientPutReqMove(int32_t lHandle, const char* sPath, const char* sRequestId, std::string&& sData,
                             int32_t lInactivityMs, OrvFtpPutCallback pfnCallback, intptr_t lUserValue) {
-  FtpRequest request;
-  request.eKind = FtpRequest::Kind::kPut;
-  request.sPath = Text(sPath);
-  request.sRequestId = Text(sRequestId);
-  request.lInactivityMs = Limit(lInactivityMs);
+  FtpRequest request = NewRequest(FtpRequest::Kind::kPut, sPath, sRequestId, lInactivityMs);
   request.sData = std::move(sData);
   request.lUserValue = lUserValue;
   request.pfnPut = pfnCallback;
