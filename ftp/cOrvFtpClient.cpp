@@ -43,6 +43,14 @@ void cOrvFtpClient::FtpPut(std::string&& sData, const std::string& sFtpPath, con
                          kInactivityMs, FTP_PutCallback, 0);
 }
 
+void cOrvFtpClient::FtpPut(LocalFileSource&& oFile, const std::string& sFtpPath, const std::string& sRequestID) {
+  const std::uint64_t lSize = oFile.Size();
+  std::string sHead = oFile.TakeHead();
+  const int iFd = oFile.ReleaseDescriptor();
+  OrvFtpClientPutFileReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), std::move(sHead), iFd,
+                         lSize, kInactivityMs, FTP_PutCallback, 0);
+}
+
 void cOrvFtpClient::FtpGet(const std::string& sFtpPath, const std::string& sRequestID) {
   OrvFtpClientGetReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), kInactivityMs,
                      kMaxChunkSize, FTP_GetCallback, 0);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "LocalFileSource.h"
 #include "OrvFtpLibrary.h"
 
 // One FTP server connection as the main window uses it. Requests return at
@@ -27,6 +28,9 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   void FtpPut(const std::string& sData, const std::string& sFtpPath, const std::string& sRequestID);
   // Takes the content over, so a large file is not copied once more.
   void FtpPut(std::string&& sData, const std::string& sFtpPath, const std::string& sRequestID);
+  // Puts an opened local file; what was not read at the opening is read
+  // while it is sent.
+  void FtpPut(LocalFileSource&& oFile, const std::string& sFtpPath, const std::string& sRequestID);
   void FtpGet(const std::string& sFtpPath, const std::string& sRequestID);
 
   // Called by the registry only.

@@ -14,6 +14,7 @@
 #include <map>
 
 #include "AppChannel.h"
+#include "LocalFileSource.h"
 #include "OrvError.h"
 
 std::string LibOrv_CutAtNull(const std::string& s) {
@@ -120,31 +121,7 @@ class FileDescriptor {
 }  // namespace
 
 void LibOrv_ReadFileInto(std::string& sData, const std::string& sFileName) {
-  static const char* kSource = "LibOrv_ReadFile";
-  FileDescriptor fd(::open(sFileName.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.Get() < 0) throw OrvError::FromErrno(errno, sFileName, kSource);
-  struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0) throw OrvError::FromErrno(errno, sFileName, kSource);
-  if (S_ISDIR(st.st_mode)) throw OrvError::FromNumber(OrvError::kPathFileAccess, kSource);
-  // The file is read through a small buffer and appended: reading straight
-  // into a string resized to the file's size would first fill it with
-  // zeros, one more pass over a large file's memory. The room is taken at
-  // once, so a file that keeps its size is never copied on the way.
-  const std::size_t lSize = static_cast<std::size_t>(st.st_size);
-  const std::size_t lChunk = std::clamp<std::size_t>(lSize + 1, 4096, 262144);
-  std::string sContent;
-  sContent.reserve(lSize);
-  std::unique_ptr<char[]> pChunk(new char[lChunk]);
-  for (;;) {
-    ssize_t n = ::read(fd.Get(), pChunk.get(), lChunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw OrvError::FromErrno(errno, sFileName, kSource);
-    }
-    if (n == 0) break;
-    sContent.append(pChunk.get(), static_cast<std::size_t>(n));
-  }
-  sData = std::move(sContent);
+  sData = LocalFileSource::Open(sFileName, std::numeric_limits<std::size_t>::max()).TakeHead();
 }
 
 std::string LibOrv_ReadFile(const std::string& sFileName) {

@@ -11,6 +11,7 @@
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <optional>
 #include <utility>
 
 #include "AppChannel.h"
@@ -19,6 +20,7 @@
 #include "DirListBox.h"
 #include "FtpServerAddress.h"
 #include "LibOrv.h"
+#include "LocalFileSource.h"
 #include "LocalFiles.h"
 #include "MainAndTerminate.h"
 #include "OrvError.h"
@@ -590,19 +592,21 @@ void frmMain::cbPut_Click() {
     Report(2, "Put file to FTP server", "File doesnt exist: " + sLocalPath);
     return;
   }
-  std::string sData;
+  // A large file is read on while it is sent; its beginning is read here,
+  // so that a file that cannot be read is reported now and nothing is sent.
+  std::optional<LocalFileSource> oData;
   try {
-    LibOrv_ReadFileInto(sData, sLocalPath);
+    oData.emplace(LocalFileSource::Open(sLocalPath));
   } catch (const OrvError& e) {
     if (AppChannel* pApp = OrvApp()) pApp->Msg(2, "Put file to FTP server", ErrorText(e) + ": " + sLocalPath, "", &e);
     return;
   }
-  if (sData.empty()) {
+  if (oData->Empty()) {
     Report(1, "Put file to FTP server", "File contains no data: " + sLocalPath);
     return;
   }
   const std::string sTarget = LibOrv_GetPath(ToBytes(tbFtpPath->text())) + sFile;
-  if (m_oFtpClient) m_oFtpClient->FtpPut(std::move(sData), sTarget, "");
+  if (m_oFtpClient) m_oFtpClient->FtpPut(std::move(*oData), sTarget, "");
 }
 
 namespace {

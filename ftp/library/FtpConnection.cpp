@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -99,15 +100,37 @@ std::size_t OnGetData(char* p, std::size_t lSize, std::size_t lCount, void* pSin
 
 struct PutSource {
   const std::string* pData = nullptr;
-  std::size_t lOffset = 0;
+  const FtpPutFile* pFile = nullptr;
+  std::uint64_t lOffset = 0;
+  int iErrno = 0;  // why reading the file failed
 };
 
+// The data in memory first, then the file's bytes, read as they are needed.
 std::size_t OnPutRead(char* p, std::size_t lSize, std::size_t lCount, void* pSource) {
   auto* pPut = static_cast<PutSource*>(pSource);
-  const std::size_t n = std::min(lSize * lCount, pPut->pData->size() - pPut->lOffset);
-  std::copy_n(pPut->pData->data() + pPut->lOffset, n, p);
-  pPut->lOffset += n;
-  return n;
+  const std::size_t lRoom = lSize * lCount;
+  const std::string& sData = *pPut->pData;
+  if (pPut->lOffset < sData.size()) {
+    const std::size_t n = std::min<std::size_t>(lRoom, sData.size() - pPut->lOffset);
+    std::copy_n(sData.data() + pPut->lOffset, n, p);
+    pPut->lOffset += n;
+    return n;
+  }
+  if (pPut->pFile == nullptr || pPut->lOffset >= pPut->pFile->lSize) return 0;
+  const std::size_t lWant =
+      static_cast<std::size_t>(std::min<std::uint64_t>(lRoom, pPut->pFile->lSize - pPut->lOffset));
+  for (;;) {
+    // A file that ends before its size makes libcurl fail the upload as
+    // partial.
+    const ssize_t n = ::pread(pPut->pFile->iFd, p, lWant, static_cast<off_t>(pPut->lOffset));
+    if (n >= 0) {
+      pPut->lOffset += static_cast<std::uint64_t>(n);
+      return static_cast<std::size_t>(n);
+    }
+    if (errno == EINTR) continue;
+    pPut->iErrno = errno;
+    return CURL_READFUNC_ABORT;
+  }
 }
 
 std::size_t OnMlsdData(char* p, std::size_t lSize, std::size_t lCount, void* pParser) {
@@ -561,26 +584,40 @@ void FtpConnection::ExecuteGet(FtpRequest& request) {
       });
 }
 
+FtpPutFile::~FtpPutFile() {
+  if (iFd >= 0) ::close(iFd);
+}
+
 void FtpConnection::ExecutePut(FtpRequest& request) {
   Outcome outcome;
   if (!NamesAFile(request.sPath)) {
     outcome.rc = CURLE_URL_MALFORMAT;
     std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "the path names no file");
   } else {
-    PutSource source{&request.sData, 0};
+    PutSource source{&request.sData, request.pFile.get()};
+    const std::uint64_t lSize = request.pFile ? request.pFile->lSize : request.sData.size();
     outcome = Perform(
         m_pEasy.get(), FtpUrlPath(request.sPath), request,
         [&](EasyOptions& options) {
           options.Set(CURLOPT_UPLOAD, 1L)
               .Set(CURLOPT_READFUNCTION, &OnPutRead)
               .Set(CURLOPT_READDATA, static_cast<void*>(&source))
-              .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(request.sData.size()));
+              .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(lSize));
         },
-        [&] { source.lOffset = 0; });
+        [&] {
+          source.lOffset = 0;
+          source.iErrno = 0;
+        });
     if (outcome.bCancelled) return;
+    if (source.iErrno != 0 && outcome.rc != CURLE_OK) {
+      outcome.rc = CURLE_READ_ERROR;
+      std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "cannot read the local file: %s",
+                    std::strerror(source.iErrno));
+    }
   }
   // The data has gone out or failed; it need not wait for the callback.
   std::string().swap(request.sData);
+  request.pFile.reset();
   const int32_t lCode = ResultCode(outcome);
   if (lCode != 0) LogFailure(request, outcome, lCode);
   if (request.pfnPut == nullptr) return;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -16,6 +17,19 @@
 
 class EasyOptions;
 
+// The open local file a put reads on from while it sends; closed when the
+// request lets go of it, whether it ran, failed or was dropped.
+struct FtpPutFile {
+  FtpPutFile(int iFd, std::uint64_t lSize) : iFd(iFd), lSize(lSize) {}
+  ~FtpPutFile();
+  FtpPutFile(const FtpPutFile&) = delete;
+  FtpPutFile& operator=(const FtpPutFile&) = delete;
+  const int iFd;
+  // The length of the whole data: the request's sData, then the file's
+  // bytes from offset sData.size() on.
+  const std::uint64_t lSize;
+};
+
 struct FtpRequest {
   enum class Kind { kDir, kGet, kPut };
   Kind eKind = Kind::kDir;
@@ -25,6 +39,7 @@ struct FtpRequest {
   intptr_t lUserValue = 0;
   std::size_t lMaxChunkSize = 0;
   std::string sData;
+  std::shared_ptr<FtpPutFile> pFile;  // a put's data beyond sData, if any
   OrvFtpDirCallback pfnDir = nullptr;
   OrvFtpGetCallback pfnGet = nullptr;
   OrvFtpPutCallback pfnPut = nullptr;

@@ -170,6 +170,7 @@ void Submit(int32_t lHandle, FtpRequest request) {
   PostLogLine(lib, "FTP connection " + std::to_string(lHandle) + ": request " + request.sRequestId +
                        " failed with " + std::to_string(lCode) + ": no such connection");
   std::string().swap(request.sData);
+  request.pFile.reset();
   FtpDispatcher::Instance().PostUnbound([lHandle, lCode, r = std::move(request)] {
     switch (r.eKind) {
       case FtpRequest::Kind::kDir:
@@ -301,8 +302,16 @@ void OrvFtpClientPutReq(int32_t lHandle, const char* sPath, const char* sRequest
 
 void OrvFtpClientPutReqMove(int32_t lHandle, const char* sPath, const char* sRequestId, std::string&& sData,
                             int32_t lInactivityMs, OrvFtpPutCallback pfnCallback, intptr_t lUserValue) {
+  OrvFtpClientPutFileReq(lHandle, sPath, sRequestId, std::move(sData), -1, 0, lInactivityMs, pfnCallback,
+                         lUserValue);
+}
+
+void OrvFtpClientPutFileReq(int32_t lHandle, const char* sPath, const char* sRequestId, std::string&& sHead,
+                            int iFd, std::uint64_t lSize, int32_t lInactivityMs, OrvFtpPutCallback pfnCallback,
+                            intptr_t lUserValue) {
   FtpRequest request = NewRequest(FtpRequest::Kind::kPut, sPath, sRequestId, lInactivityMs);
-  request.sData = std::move(sData);
+  request.sData = std::move(sHead);
+  if (iFd >= 0) request.pFile = std::make_shared<FtpPutFile>(iFd, std::max<std::uint64_t>(lSize, request.sData.size()));
   request.lUserValue = lUserValue;
   request.pfnPut = pfnCallback;
   Submit(lHandle, std::move(request));

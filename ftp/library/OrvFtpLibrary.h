@@ -92,6 +92,16 @@ void OrvFtpClientPutReq(int32_t lHandle, const char* sPath, const char* sRequest
 void OrvFtpClientPutReqMove(int32_t lHandle, const char* sPath, const char* sRequestId, std::string&& sData,
                             int32_t lInactivityMs, OrvFtpPutCallback pfnCallback, intptr_t lUserValue);
 
+// A put of sHead followed by the bytes from offset sHead.size() up to lSize
+// of the open file descriptor iFd, which the library reads while it sends
+// (so a large file is never held in memory whole) and closes once the
+// request has ended, also when it fails, is cancelled or never runs. A file
+// that cannot be read fails the request with -26, one that ends before
+// lSize with -18; the log line says why. An iFd below 0 puts sHead alone.
+void OrvFtpClientPutFileReq(int32_t lHandle, const char* sPath, const char* sRequestId, std::string&& sHead,
+                            int iFd, std::uint64_t lSize, int32_t lInactivityMs, OrvFtpPutCallback pfnCallback,
+                            intptr_t lUserValue);
+
 // Cancels the handle's outstanding requests without callbacks and closes its
 // connection; the handle is invalid afterwards. Every flag value does the
 // same (the program passes -1).

@@ -75,6 +75,11 @@ void FtpLibraryTest::PutMove(int32_t lHandle, const std::string& sPath, const st
   OrvFtpClientPutReqMove(lHandle, sPath.c_str(), sId.c_str(), std::move(sData), kLimitMs, OnPut, 0);
 }
 
+void FtpLibraryTest::PutFile(int32_t lHandle, const std::string& sPath, const std::string& sId, std::string sHead,
+                             int iFd, std::uint64_t lSize) {
+  OrvFtpClientPutFileReq(lHandle, sPath.c_str(), sId.c_str(), std::move(sHead), iFd, lSize, kLimitMs, OnPut, 0);
+}
+
 bool FtpLibraryTest::WaitForAnswers(std::size_t n, std::chrono::milliseconds timeout) {
   return m_pump.Until([n] { return g_answers.size() >= n; }, timeout);
 }

@@ -41,6 +41,9 @@ class FtpLibraryTest : public ::testing::Test {
   static void Put(int32_t lHandle, const std::string& sPath, const std::string& sId, const std::string& sData,
                   int32_t lLimitMs = kLimitMs);
   static void PutMove(int32_t lHandle, const std::string& sPath, const std::string& sId, std::string&& sData);
+  // A put of sHead and then the open file iFd from sHead.size() up to lSize.
+  static void PutFile(int32_t lHandle, const std::string& sPath, const std::string& sId, std::string sHead, int iFd,
+                      std::uint64_t lSize);
 
   // Pumps until n answers are in; false on time-out.
   bool WaitForAnswers(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(30));

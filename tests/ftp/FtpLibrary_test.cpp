@@ -2,13 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 
 #include "FtpLibraryTestSupport.h"
+#include "TempFolder.h"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -183,6 +188,91 @@ TEST_F(FtpLibraryTest, PutAndGetKeepAllByteValues) {
   EXPECT_EQ(server.ReadFile("/empty.bin"), "");
   EXPECT_TRUE(Answers()[3].sData == sData);
   EXPECT_EQ(Answers()[3].lEnd, 1);
+}
+
+// The local files of the file puts below, and whether a descriptor still
+// names one of them (a closed number may have gone to another file since).
+class FtpFilePutTest : public FtpLibraryTest {
+ protected:
+  int OpenLocal(const std::string& sName, const std::string& sContent) {
+    const std::string sPath = m_local.Path() + "/" + sName;
+    std::ofstream(sPath, std::ios::binary) << sContent;
+    const int fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    ::fstat(fd, &m_stLast);
+    return fd;
+  }
+  bool StillOpen(int fd) const {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && st.st_dev == m_stLast.st_dev && st.st_ino == m_stLast.st_ino;
+  }
+  std::string LocalPath(const std::string& sName) const { return m_local.Path() + "/" + sName; }
+
+  TempFolder m_local;
+  struct stat m_stLast {};
+};
+
+TEST_F(FtpFilePutTest, SendsWhatIsInMemoryThenTheRestOfTheFileAndClosesIt) {
+  FtpTestServer server;
+  const std::string sData = AllByteValues(1200);
+  const int32_t h = Connect(server);
+  // The beginning in memory is what the file holds there; the file is read
+  // from the end of it on, so a stray read from its start would show.
+  const int fd = OpenLocal("big.bin", sData);
+  PutFile(h, "/big.bin", "file", sData.substr(0, 70001), fd, sData.size());
+  const int fdAll = OpenLocal("all.bin", sData);
+  PutFile(h, "/all.bin", "all from the file", "", fdAll, sData.size());
+  ASSERT_TRUE(WaitForAnswers(2));
+  EXPECT_EQ(Answers()[0].lCode, 0);
+  EXPECT_EQ(Answers()[1].lCode, 0);
+  EXPECT_TRUE(server.ReadFile("/big.bin") == sData);
+  EXPECT_TRUE(server.ReadFile("/all.bin") == sData);
+  EXPECT_FALSE(StillOpen(fdAll)) << "the library closes the file";
+}
+
+TEST_F(FtpFilePutTest, AFileThatShrankOrCannotBeReadFailsThePut) {
+  FtpTestServer server;
+  const int32_t h = Connect(server);
+  // Cut short after it was opened, as by another program.
+  const std::string sData = AllByteValues(800);
+  const int fd = OpenLocal("shrinks.bin", sData);
+  ASSERT_EQ(::truncate(LocalPath("shrinks.bin").c_str(), 100000), 0);
+  PutFile(h, "/shrinks.bin", "shrank", sData.substr(0, 1000), fd, sData.size());
+  // A descriptor that yields no file data at all.
+  const int fdFolder = ::open(m_local.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  PutFile(h, "/folder.bin", "unreadable", "head", fdFolder, 100000);
+  Put(h, "/after.txt", "after", "after");
+  ASSERT_TRUE(WaitForAnswers(3));
+  EXPECT_EQ(Answers()[0].lCode, -18);
+  EXPECT_TRUE(LogsContain("request shrank failed with -18: STOR shrinks.bin -> Uploaded unaligned file size"));
+  EXPECT_EQ(Answers()[1].lCode, -26);
+  EXPECT_TRUE(LogsContain("request unreadable failed with -26: STOR folder.bin -> cannot read the local file: "
+                          "Is a directory"));
+  EXPECT_EQ(Answers()[2].lCode, 0) << "the handle goes on working";
+  EXPECT_EQ(server.ReadFile("/after.txt"), "after");
+}
+
+TEST_F(FtpFilePutTest, TheFileIsClosedWhenThePutNeverRuns) {
+  // No such connection: answered at once, file closed.
+  const int fdNoHandle = OpenLocal("a.bin", "abc");
+  PutFile(0, "/a.bin", "no handle", "", fdNoHandle, 3);
+  ASSERT_TRUE(WaitForAnswers(1));
+  EXPECT_EQ(Only().lCode, -43);
+  EXPECT_FALSE(StillOpen(fdNoHandle));
+
+  // Waiting behind a transfer when the handle is closed: dropped unanswered,
+  // file closed.
+  FtpTestServer slow({"trickle"});
+  slow.WriteFile("/slow.bin", std::string(64 * 1024, 's'));
+  const int32_t h = Connect(slow);
+  Get(h, "/slow.bin", "running");
+  const int fdQueued = OpenLocal("b.bin", "abc");
+  PutFile(h, "/b.bin", "queued", "", fdQueued, 3);
+  std::this_thread::sleep_for(300ms);
+  OrvFtpClientClose(h, -1);
+  OrvFtpClientShutdown();
+  EXPECT_FALSE(StillOpen(fdQueued));
+  m_pump.For(200ms);
+  EXPECT_EQ(Answers().size(), 1u);
 }
 
 TEST_F(FtpLibraryTest, RefusalsCarryTheServersReplyCode) {

@@ -547,6 +547,24 @@ TEST_F(RemoteWindow, PutSendsTheLocalFileUnderItsOwnNameAndListsTheFolderAgain) 
                           [](const auto& l) { return l.s == "FTP-PUT OK" && l.eTyp == 24; }));
 }
 
+TEST_F(RemoteWindow, PutOfALargeFileSendsItWholeEvenWhenItIsRemovedAfterTheClick) {
+  FtpTestServer server;
+  // Larger than what the command reads at once: the rest is read while it
+  // is sent, from the file opened at the click.
+  const std::string sData = RandomBytes(3 * 1048576 + 12345, 9);
+  WriteLocal(Local("video.bin"), sData);
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  w.tbFtpPath->setText("/");
+  w.tbLocalPath->setText(QString::fromStdString(Local("video.bin")));
+  w.cbPut->click();
+  fs::remove(Local("video.bin"));
+  ASSERT_TRUE(PumpUntil([&] { return Colour(w.cbPut) == kGreen || Colour(w.cbPut) == kRed; }));
+  EXPECT_EQ(Colour(w.cbPut), kGreen);
+  EXPECT_TRUE(server.ReadFile("/video.bin") == sData);
+  EXPECT_TRUE(m_oApp.messages.empty());
+}
+
 TEST_F(RemoteWindow, PutRefusesWhatItCannotSend) {
   FtpTestServer server;
   WriteLocal(Local("empty.txt"), "");

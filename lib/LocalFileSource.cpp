@@ -1,0 +1,82 @@
+#include "LocalFileSource.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <utility>
+
+#include "OrvError.h"
+
+namespace {
+
+constexpr const char* kSource = "LibOrv_ReadFile";
+
+// Appends up to lMax bytes of fd to sContent, through a small buffer:
+// reading straight into a string resized to the file's size would first
+// fill it with zeros, one more pass over a large file's memory. Returns
+// false once the end of the file is reached.
+bool AppendFrom(int fd, std::string& sContent, std::size_t lMax, const std::string& sFileName) {
+  const std::size_t lChunk = std::clamp<std::size_t>(std::min(lMax, sContent.capacity()) + 1, 4096, 262144);
+  std::unique_ptr<char[]> pChunk(new char[lChunk]);
+  std::size_t lRead = 0;
+  while (lRead < lMax) {
+    ssize_t n = ::read(fd, pChunk.get(), std::min(lChunk, lMax - lRead));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw OrvError::FromErrno(errno, sFileName, kSource);
+    }
+    if (n == 0) return false;
+    sContent.append(pChunk.get(), static_cast<std::size_t>(n));
+    lRead += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+LocalFileSource LocalFileSource::Open(const std::string& sFileName, std::size_t lWholeLimit) {
+  LocalFileSource o;
+  o.m_fd = ::open(sFileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (o.m_fd < 0) throw OrvError::FromErrno(errno, sFileName, kSource);
+  struct stat st {};
+  if (::fstat(o.m_fd, &st) != 0) throw OrvError::FromErrno(errno, sFileName, kSource);
+  if (S_ISDIR(st.st_mode)) throw OrvError::FromNumber(OrvError::kPathFileAccess, kSource);
+  o.m_lSize = static_cast<std::uint64_t>(std::max<off_t>(st.st_size, 0));
+  // Only a regular file's size can be trusted to say where it ends.
+  const bool bStream = S_ISREG(st.st_mode) && o.m_lSize > lWholeLimit;
+  // The room is taken at once, so a file that keeps its size is never
+  // copied on the way.
+  o.m_sHead.reserve(bStream ? lWholeLimit : static_cast<std::size_t>(o.m_lSize));
+  const std::size_t lMax = bStream ? lWholeLimit : std::numeric_limits<std::size_t>::max();
+  if (!AppendFrom(o.m_fd, o.m_sHead, lMax, sFileName) || !bStream) {
+    // Wholly read (a file that shrank since the look at its size too).
+    ::close(std::exchange(o.m_fd, -1));
+    o.m_lSize = o.m_sHead.size();
+  }
+  return o;
+}
+
+LocalFileSource::LocalFileSource(LocalFileSource&& other) noexcept
+    : m_sHead(std::move(other.m_sHead)), m_fd(std::exchange(other.m_fd, -1)), m_lSize(other.m_lSize) {}
+
+LocalFileSource& LocalFileSource::operator=(LocalFileSource&& other) noexcept {
+  if (this != &other) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_sHead = std::move(other.m_sHead);
+    m_fd = std::exchange(other.m_fd, -1);
+    m_lSize = other.m_lSize;
+  }
+  return *this;
+}
+
+LocalFileSource::~LocalFileSource() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+std::string LocalFileSource::TakeHead() { return std::move(m_sHead); }
+
+int LocalFileSource::ReleaseDescriptor() { return std::exchange(m_fd, -1); }
