@@ -62,8 +62,10 @@ bool NamesAFile(const std::string& sPath) { return !sPath.empty() && sPath.back(
 // How long to wait for the multi handle's sockets. With no socket to offer,
 // libcurl would sit out the whole wait even where it only needs to be
 // called again (between an EPSV reply and opening the data connection, for
-// one), which stalls every such transfer by a second.
-int PollWaitMs(CURLM* pMulti) {
+// one), which stalls every such transfer by a second. So without a socket
+// it is called again at once the first time, and every millisecond while
+// that lasts (a state that waits for a timer of its own must not spin).
+int PollWaitMs(CURLM* pMulti, int& iRoundsWithoutSocket) {
   constexpr int kSocketWaitMs = 1000;
   constexpr int kNoSocketWaitMs = 1;
   fd_set read, write, except;
@@ -71,8 +73,11 @@ int PollWaitMs(CURLM* pMulti) {
   FD_ZERO(&write);
   FD_ZERO(&except);
   int iMaxFd = -1;
-  if (curl_multi_fdset(pMulti, &read, &write, &except, &iMaxFd) != CURLM_OK) return kNoSocketWaitMs;
-  return iMaxFd < 0 ? kNoSocketWaitMs : kSocketWaitMs;
+  if (curl_multi_fdset(pMulti, &read, &write, &except, &iMaxFd) == CURLM_OK && iMaxFd >= 0) {
+    iRoundsWithoutSocket = 0;
+    return kSocketWaitMs;
+  }
+  return iRoundsWithoutSocket++ == 0 ? 0 : kNoSocketWaitMs;
 }
 
 struct GetSink {
@@ -344,6 +349,7 @@ FtpConnection::Outcome FtpConnection::Transfer(int32_t lLimitMs) {
   BeginExchange(lLimitMs);
   bool bDone = false;
   bool bInterrupted = false;
+  int iRoundsWithoutSocket = 0;
   while (!bDone && mc == CURLM_OK) {
     int iRunning = 0;
     mc = curl_multi_perform(pMulti, &iRunning);
@@ -360,7 +366,7 @@ FtpConnection::Outcome FtpConnection::Transfer(int32_t lLimitMs) {
       bInterrupted = m_eInterrupt != Interrupt::kNone;
     }
     if (bInterrupted) break;
-    mc = curl_multi_poll(pMulti, nullptr, 0, PollWaitMs(pMulti), nullptr);
+    mc = curl_multi_poll(pMulti, nullptr, 0, PollWaitMs(pMulti, iRoundsWithoutSocket), nullptr);
   }
   if (mc != CURLM_OK) {
     outcome.rc = CURLE_FAILED_INIT;
