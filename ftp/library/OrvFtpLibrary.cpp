@@ -311,7 +311,8 @@ void OrvFtpClientPutFileReq(int32_t lHandle, const char* sPath, const char* sReq
                             intptr_t lUserValue) {
   FtpRequest request = NewRequest(FtpRequest::Kind::kPut, sPath, sRequestId, lInactivityMs);
   request.sData = std::move(sHead);
-  if (iFd >= 0) request.pFile = std::make_shared<FtpPutFile>(iFd, std::max<std::uint64_t>(lSize, request.sData.size()));
+  if (iFd >= 0)
+    request.pFile = std::make_shared<FtpPutFile>(iFd, std::max<std::uint64_t>(lSize, request.sData.size()));
   request.lUserValue = lUserValue;
   request.pfnPut = pfnCallback;
   Submit(lHandle, std::move(request));
