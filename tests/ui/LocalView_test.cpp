@@ -25,6 +25,7 @@
 #include "OrvError.h"
 #include "RecordingApp.h"
 #include "TempFolder.h"
+#include "WidgetProbes.h"
 #include "frmMain.h"
 
 namespace fs = std::filesystem;
@@ -32,15 +33,6 @@ namespace fs = std::filesystem;
 namespace {
 
 void WriteFile(const std::string& sPath, const std::string& sData = "x") { std::ofstream(sPath) << sData; }
-
-std::string Text(const QLineEdit* p) { return p->text().toStdString(); }
-std::string Text(const QLabel* p) { return p->text().toStdString(); }
-
-std::vector<std::string> Entries(const QListWidget* p) {
-  std::vector<std::string> vs;
-  for (int i = 0; i < p->count(); ++i) vs.push_back(p->item(i)->text().toStdString());
-  return vs;
-}
 
 // The names of sFolder in the order the file system hands them out.
 std::vector<std::string> ReaddirOrder(const std::string& sFolder) {

@@ -19,22 +19,10 @@
 
 #include "RecordingApp.h"
 #include "TempFolder.h"
+#include "WidgetProbes.h"
 #include "frmMain.h"
 
 namespace {
-
-const QColor kGreen(0, 255, 0);
-const QColor kRed(255, 0, 0);
-
-std::string Text(const QLineEdit* p) { return p->text().toStdString(); }
-std::string Text(const QLabel* p) { return p->text().toStdString(); }
-QColor Colour(const QPushButton* p) { return p->palette().color(QPalette::Button); }
-
-std::vector<std::string> Entries(const QListWidget* p) {
-  std::vector<std::string> vs;
-  for (int i = 0; i < p->count(); ++i) vs.push_back(p->item(i)->text().toStdString());
-  return vs;
-}
 
 // A node's children as key=text, in tree order.
 std::vector<std::string> Children(const QTreeWidgetItem* p) {

@@ -40,6 +40,7 @@
 #include "QtAppUi.h"
 #include "RecordingApp.h"
 #include "TempFolder.h"
+#include "WidgetProbes.h"
 #include "cApp.h"
 #include "cSEC.h"
 #include "cStringList.h"
@@ -49,10 +50,6 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
-
-const QColor kGreen(0, 255, 0);
-const QColor kYellow(255, 255, 0);
-const QColor kRed(255, 0, 0);
 
 // Runs the FTP library's completions and the window's events until bDone
 // holds (true) or the time is up (false).
@@ -70,17 +67,6 @@ bool PumpUntil(const std::function<bool()>& bDone, std::chrono::milliseconds tim
 // Pumps for the whole time, for checking that nothing (more) arrives.
 void PumpFor(std::chrono::milliseconds duration) {
   PumpUntil([] { return false; }, duration);
-}
-
-std::string Text(const QLineEdit* p) { return p->text().toStdString(); }
-std::string Text(const QLabel* p) { return p->text().toStdString(); }
-QColor Colour(const QPushButton* p) { return p->palette().color(QPalette::Button); }
-QColor ButtonFace() { return QApplication::palette().color(QPalette::Button); }
-
-std::vector<std::string> Entries(const QListWidget* p) {
-  std::vector<std::string> vs;
-  for (int i = 0; i < p->count(); ++i) vs.push_back(p->item(i)->text().toStdString());
-  return vs;
 }
 
 // The texts of a node's children, sorted: servers list in their own order.
