@@ -17,7 +17,6 @@ import datetime
 import os
 import platform
 import shutil
-import socket
 import statistics
 import subprocess
 import sys
@@ -25,32 +24,10 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "servers"))
+import orv_test_ftpd  # noqa: E402  (the project's loopback FTP server)
+
 USER, PASSWORD = "soak", "soak-pass"
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def start_server(root, port):
-    code = ("import sys\n"
-            "from pyftpdlib.authorizers import DummyAuthorizer\n"
-            "from pyftpdlib.handlers import FTPHandler\n"
-            "from pyftpdlib.servers import FTPServer\n"
-            "a = DummyAuthorizer(); a.add_user(sys.argv[1], sys.argv[2], sys.argv[3], perm='elradfmwMT')\n"
-            "h = FTPHandler; h.authorizer = a\n"
-            "FTPServer(('127.0.0.1', int(sys.argv[4])), h).serve_forever()\n")
-    server = subprocess.Popen(["/usr/bin/python3", "-c", code, USER, PASSWORD, root, str(port)],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(100):
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
-            return server
-        except OSError:
-            time.sleep(0.05)
-    sys.exit("server did not start")
 
 
 def fd_count(pid):
@@ -140,8 +117,10 @@ def main():
     work = tempfile.mkdtemp(prefix="orvsoak.")
     root = os.path.join(work, "ftproot")
     os.makedirs(root)
-    port = free_port()
-    server = start_server(root, port)
+    try:
+        server, port = orv_test_ftpd.launch(root, USER, PASSWORD)
+    except RuntimeError as e:
+        sys.exit(str(e))
     server_fds_before = fd_count(server.pid)
     streams = [Stream(i, work, args.program, port, root) for i in range(args.streams)]
     per_stream = [args.runs // args.streams + (1 if i < args.runs % args.streams else 0) for i in range(args.streams)]

@@ -8,21 +8,16 @@ Then prints where each file landed, each run's log and its exit status.
 """
 import os
 import shutil
-import socket
 import struct
 import subprocess
 import sys
 import tempfile
-import time
 import zlib
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "servers"))
+import orv_test_ftpd  # noqa: E402  (the project's loopback FTP server)
+
 USER, PASSWORD = "alarm", "demo-pass"
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def draw_alarm_png(path, size=64):
@@ -44,29 +39,6 @@ def draw_alarm_png(path, size=64):
     png += chunk(b"IDAT", zlib.compress(b"".join(rows))) + chunk(b"IEND", b"")
     with open(path, "wb") as f:
         f.write(png)
-
-
-def start_server(root, port):
-    server = subprocess.Popen(
-        ["/usr/bin/python3", "-c",
-         "import sys, logging\n"
-         "from pyftpdlib.authorizers import DummyAuthorizer\n"
-         "from pyftpdlib.handlers import FTPHandler\n"
-         "from pyftpdlib.servers import FTPServer\n"
-         "logging.basicConfig(level=logging.WARNING)\n"
-         "a = DummyAuthorizer(); a.add_user(sys.argv[1], sys.argv[2], sys.argv[3], perm='elradfmwMT')\n"
-         "h = FTPHandler; h.authorizer = a; h.passive_ports = range(60000, 60200)\n"
-         "FTPServer(('127.0.0.1', int(sys.argv[4])), h).serve_forever()\n",
-         USER, PASSWORD, root, str(port)],
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(100):
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
-            return server
-        except OSError:
-            time.sleep(0.05)
-    server.kill()
-    sys.exit("the demo FTP server did not start")
 
 
 def run_alarm(program_folder, port, args, title):
@@ -104,8 +76,10 @@ def main():
     with open(report, "w") as f:
         f.write("Hall 2: smoke detector 7 triggered\n")
 
-    port = free_port()
-    server = start_server(root, port)
+    try:
+        server, port = orv_test_ftpd.launch(root, USER, PASSWORD)
+    except RuntimeError as e:
+        sys.exit(str(e))
     print(f"Demo FTP server on 127.0.0.1:{port}, root {root}, user {USER}")
     if not (os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")):
         print("No display: the runs go out headless (with a display you would see the window work).")

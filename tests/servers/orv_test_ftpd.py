@@ -255,6 +255,22 @@ def serve(kinds, default_kind, add_arguments=None, configure=None):
     server.serve_forever()
 
 
+def launch(root, user, password, kind="normal"):
+    """Starts this server in a process of its own, for scripts that need an
+    FTP server on loopback; returns the process and its port. The server
+    ends with the process that started it."""
+    import subprocess
+    server = subprocess.Popen(["/usr/bin/python3", os.path.abspath(__file__), "--root", root, "--user", user,
+                               "--password", password, "--kind", kind],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    line = server.stdout.readline()
+    if not line.startswith("PORT "):
+        server.kill()
+        server.wait()
+        raise RuntimeError("the FTP server did not start")
+    return server, int(line.split()[1])
+
+
 def main():
     serve(KINDS, "normal")
 
