@@ -1,20 +1,15 @@
 #pragma once
 
 // Pieces the benchmark drivers share: an application channel that keeps
-// the log in memory, a pump for the FTP library's completions on the
-// driver's own thread, and a clock.
+// the log in memory, and a clock.
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "AppChannel.h"
 #include "OrvError.h"
-#include "OrvFtpLibrary.h"
 
 namespace bench {
 
@@ -53,38 +48,6 @@ class BenchApp : public AppChannel {
 
   std::vector<std::string> vsLog;
   std::vector<std::string> vsMessages;
-};
-
-// Runs the library's completions on this thread, as the program's event
-// loop does; wakes as soon as the library posts one.
-class Pump {
- public:
-  Pump() {
-    OrvFtpClientSetNotifier([this] {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_bNotified = true;
-      m_wake.notify_one();
-    });
-  }
-  ~Pump() { OrvFtpClientSetNotifier(nullptr); }
-  Pump(const Pump&) = delete;
-  Pump& operator=(const Pump&) = delete;
-
-  bool Until(const std::function<bool()>& fnDone, std::chrono::milliseconds timeout) {
-    const Clock::time_point deadline = Clock::now() + timeout;
-    for (;;) {
-      OrvFtpClientPump();
-      if (fnDone()) return true;
-      std::unique_lock<std::mutex> lock(m_mutex);
-      if (!m_wake.wait_until(lock, deadline, [this] { return m_bNotified; })) return false;
-      m_bNotified = false;
-    }
-  }
-
- private:
-  std::mutex m_mutex;
-  std::condition_variable m_wake;
-  bool m_bNotified = false;
 };
 
 }  // namespace bench

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "FtpPump.h"
 #include "LibOrv.h"
 #include "LocalFileSource.h"
 #include "OrvFtpClient.h"
@@ -54,7 +55,7 @@ std::optional<LocalFileSource> OpenLocal(const std::string& sLocal) {
   }
 }
 
-bool PutOne(cOrvFtpClient& client, bench::Pump& pump, Outcome& outcome, const std::string& sLocal,
+bool PutOne(cOrvFtpClient& client, FtpPump& pump, Outcome& outcome, const std::string& sLocal,
             const std::string& sRemote) {
   outcome = Outcome();
   const bench::Clock::time_point tRead = bench::Clock::now();
@@ -92,7 +93,7 @@ int main(int argc, char** argv) {
   const std::string sMode = argv[5], sSource = argv[6], sTarget = argv[7];
 
   bench::BenchApp app;
-  bench::Pump pump;
+  FtpPump pump;
   FTP_Init();
   bool bOk = false;
   double dSeconds = 0;
