@@ -13,10 +13,18 @@ struct CurlMultiDeleter {
     (void)curl_multi_cleanup(p);
   }
 };
+struct CurlShareDeleter {
+  void operator()(CURLSH* p) const {
+    // Cleanup only fails for a share still in use, and every easy handle
+    // that uses it is gone first.
+    (void)curl_share_cleanup(p);
+  }
+};
 struct CurlUrlDeleter {
   void operator()(CURLU* p) const { curl_url_cleanup(p); }
 };
 
 using CurlEasyPtr = std::unique_ptr<CURL, CurlEasyDeleter>;
 using CurlMultiPtr = std::unique_ptr<CURLM, CurlMultiDeleter>;
+using CurlSharePtr = std::unique_ptr<CURLSH, CurlShareDeleter>;
 using CurlUrlPtr = std::unique_ptr<CURLU, CurlUrlDeleter>;

@@ -14,22 +14,6 @@
 #include "FtpDispatcher.h"
 #include "FtpText.h"
 
-// Sets options one after another and keeps the first failure.
-class EasyOptions {
- public:
-  explicit EasyOptions(CURL* pEasy) : m_pEasy(pEasy) {}
-  template <typename T>
-  EasyOptions& Set(CURLoption eOption, T value) {
-    if (m_rc == CURLE_OK) m_rc = curl_easy_setopt(m_pEasy, eOption, value);
-    return *this;
-  }
-  CURLcode Result() const { return m_rc; }
-
- private:
-  CURL* m_pEasy;
-  CURLcode m_rc = CURLE_OK;
-};
-
 namespace {
 
 std::string OneLine(const char* p, std::size_t n) {
@@ -57,8 +41,6 @@ bool IsFinalReplyLine(const std::string& s) {
          s[3] == ' ';
 }
 
-bool NamesAFile(const std::string& sPath) { return !sPath.empty() && sPath.back() != '/'; }
-
 // How long to wait for the multi handle's sockets. With no socket to offer,
 // libcurl would sit out the whole wait even where it only needs to be
 // called again (between an EPSV reply and opening the data connection, for
@@ -80,83 +62,6 @@ int PollWaitMs(CURLM* pMulti, int& iRoundsWithoutSocket) {
   return iRoundsWithoutSocket++ == 0 ? 0 : kNoSocketWaitMs;
 }
 
-struct GetSink {
-  std::string sData;
-  std::size_t lMax = 0;
-  bool bTruncated = false;
-};
-
-std::size_t OnGetData(char* p, std::size_t lSize, std::size_t lCount, void* pSink) {
-  auto* pGet = static_cast<GetSink*>(pSink);
-  const std::size_t n = lSize * lCount;
-  const std::size_t lRoom = pGet->lMax - pGet->sData.size();
-  const std::size_t lTake = std::min(n, lRoom);
-  const std::size_t lNeeded = pGet->sData.size() + lTake;
-  if (pGet->sData.capacity() < lNeeded)
-    pGet->sData.reserve(std::min(pGet->lMax, std::max(lNeeded, 2 * pGet->sData.capacity())));
-  pGet->sData.append(p, lTake);
-  if (lTake < n) {
-    // The file is larger than one chunk: keep the chunk, abandon the rest.
-    pGet->bTruncated = true;
-    return 0;
-  }
-  return n;
-}
-
-struct PutSource {
-  const std::string* pData = nullptr;
-  const FtpPutFile* pFile = nullptr;
-  std::uint64_t lOffset = 0;
-  int iErrno = 0;  // why reading the file failed
-};
-
-// The data in memory first, then the file's bytes, read as they are needed.
-std::size_t OnPutRead(char* p, std::size_t lSize, std::size_t lCount, void* pSource) {
-  auto* pPut = static_cast<PutSource*>(pSource);
-  const std::size_t lRoom = lSize * lCount;
-  const std::string& sData = *pPut->pData;
-  if (pPut->lOffset < sData.size()) {
-    const std::size_t n = std::min<std::size_t>(lRoom, sData.size() - pPut->lOffset);
-    std::copy_n(sData.data() + pPut->lOffset, n, p);
-    pPut->lOffset += n;
-    return n;
-  }
-  if (pPut->pFile == nullptr || pPut->lOffset >= pPut->pFile->lSize) return 0;
-  const std::size_t lWant =
-      static_cast<std::size_t>(std::min<std::uint64_t>(lRoom, pPut->pFile->lSize - pPut->lOffset));
-  for (;;) {
-    // A file that ends before its size makes libcurl fail the upload as
-    // partial.
-    const ssize_t n = ::pread(pPut->pFile->iFd, p, lWant, static_cast<off_t>(pPut->lOffset));
-    if (n >= 0) {
-      pPut->lOffset += static_cast<std::uint64_t>(n);
-      return static_cast<std::size_t>(n);
-    }
-    if (errno == EINTR) continue;
-    pPut->iErrno = errno;
-    return CURL_READFUNC_ABORT;
-  }
-}
-
-std::size_t OnMlsdData(char* p, std::size_t lSize, std::size_t lCount, void* pParser) {
-  static_cast<MlsdParser*>(pParser)->Feed(p, lSize * lCount);
-  return lSize * lCount;
-}
-
-std::size_t OnDiscard(char*, std::size_t lSize, std::size_t lCount, void*) { return lSize * lCount; }
-
-// libcurl's own LIST parser hands over one entry after the other; skipping
-// each keeps it from fetching anything.
-long OnListEntry(const void* pInfo, void* pListing, int) {
-  const auto* pEntry = static_cast<const curl_fileinfo*>(pInfo);
-  auto* pList = static_cast<FtpListing*>(pListing);
-  if (pEntry->filename != nullptr) {
-    if (pEntry->filetype == CURLFILETYPE_DIRECTORY) pList->asFolders.emplace_back(pEntry->filename);
-    else pList->asFiles.emplace_back(pEntry->filename);
-  }
-  return CURL_CHUNK_BGN_FUNC_SKIP;
-}
-
 }  // namespace
 
 FtpConnection::FtpConnection(int32_t lHandle, FtpServer server, Hooks hooks)
@@ -168,10 +73,13 @@ FtpConnection::~FtpConnection() {
 }
 
 bool FtpConnection::Open() {
+  m_pShare.reset(curl_share_init());
   m_pMulti.reset(curl_multi_init());
   m_pEasy.reset(curl_easy_init());
   m_pListEasy.reset(curl_easy_init());
-  return m_pMulti && m_pEasy && m_pListEasy;
+  if (!m_pShare || !m_pMulti || !m_pEasy || !m_pListEasy) return false;
+  // One worker uses the share, so it needs no lock functions.
+  return curl_share_setopt(m_pShare.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK;
 }
 
 void FtpConnection::Enqueue(FtpRequest request) {
@@ -259,21 +167,47 @@ void FtpConnection::Run() {
     lLastLimitMs = request.lInactivityMs;
     Execute(request);
   }
-  CloseControlConnection(lLastLimitMs);
+  // A polite QUIT, but a server that does not answer must not hold up the
+  // end of the program.
+  constexpr int32_t kQuitWaitMs = 500;
+  CloseControlConnection(std::min(lLastLimitMs, kQuitWaitMs));
   m_bFinished = true;
 }
 
 void FtpConnection::Execute(FtpRequest& request) {
-  switch (request.eKind) {
-    case FtpRequest::Kind::kDir: ExecuteDir(request); break;
-    case FtpRequest::Kind::kGet: ExecuteGet(request); break;
-    case FtpRequest::Kind::kPut: ExecutePut(request); break;
+  FtpRequestKind& kind = *request.pKind;
+  // Nothing of an earlier request may colour this one's log line.
+  m_sLastCommand.clear();
+  m_sLastReply.clear();
+  m_sErrorBuffer[0] = '\0';
+  FtpOutcome outcome;
+  bool bSent = false;
+  if (std::string sRefusal = kind.Refusal(request.sPath); !sRefusal.empty()) {
+    outcome.rc = CURLE_URL_MALFORMAT;
+    outcome.sWhy = std::move(sRefusal);
+  } else {
+    std::optional<FtpTransfer> transfer = kind.Start(request.sPath, m_facts);
+    while (transfer) {
+      outcome = Perform(*transfer, request);
+      bSent = true;
+      if (outcome.bCancelled) return;
+      transfer = kind.Continue(outcome, m_facts);
+    }
   }
+  // The data has gone out or failed; it need not wait for the callback.
+  kind.Release();
+  const int32_t lCode = ResultCode(outcome);
+  if (lCode != 0) {
+    if (!bSent) m_sLastCommand = kind.Name() + " " + request.sPath;
+    LogFailure(request, outcome, lCode);
+  }
+  if (std::function<void()> fnAnswer = kind.Answer(m_lHandle, lCode, request.sRequestId, request.lUserValue))
+    FtpDispatcher::Instance().PostCallback(m_lHandle, std::move(fnAnswer));
 }
 
 void FtpConnection::CloseControlConnection(int32_t lLimitMs) {
-  // Closing says QUIT on a live connection; the inactivity limit bounds the
-  // wait for its answer.
+  // Closing says QUIT on a live connection; lLimitMs bounds the wait for
+  // its answer.
   CurlMultiPtr pMulti;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(lLimitMs);
   {
@@ -320,7 +254,8 @@ CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int3
       .Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(lLimitMs))
       .Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, lLimitSeconds)
       .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD))
-      .Set(CURLOPT_TCP_KEEPALIVE, 1L);
+      .Set(CURLOPT_TCP_KEEPALIVE, 1L)
+      .Set(CURLOPT_SHARE, m_pShare.get());
   if (m_server.eSecurity != OrvFtpSecurity::kPlain) {
     // TLS or nothing, on the control and on every data connection; the
     // certificate is checked, host name included.
@@ -337,8 +272,8 @@ CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int3
   return options.Result();
 }
 
-FtpConnection::Outcome FtpConnection::Transfer(int32_t lLimitMs) {
-  Outcome outcome;
+FtpOutcome FtpConnection::Transfer(int32_t lLimitMs) {
+  FtpOutcome outcome;
   CURLM* pMulti = m_pMulti.get();
   CURLMcode mc = curl_multi_add_handle(pMulti, m_pActive);
   if (mc != CURLM_OK) {
@@ -397,7 +332,7 @@ long FtpConnection::ReplyCode() const {
   return lCode != 0 ? lCode : m_lLastReplyCode;
 }
 
-int32_t FtpConnection::ResultCode(const Outcome& outcome) const {
+int32_t FtpConnection::ResultCode(const FtpOutcome& outcome) const {
   if (outcome.rc == CURLE_OK) return 0;
   if (outcome.bTimedOut) return -static_cast<int32_t>(CURLE_OPERATION_TIMEDOUT);
   // The server answered AUTH TLS or PROT P with a refusal; what failed is
@@ -427,11 +362,12 @@ void FtpConnection::NoteControlClosed() {
   Log("FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where() + " closed");
 }
 
-void FtpConnection::LogFailure(const FtpRequest& request, const Outcome& outcome, int32_t lCode) {
+void FtpConnection::LogFailure(const FtpRequest& request, const FtpOutcome& outcome, int32_t lCode) {
   const std::string sCommand = m_sLastCommand.empty() ? "connect to " + Where() : m_sLastCommand;
   std::string sWhy;
   const bool bServerSaidWhy = lCode == outcome.lResponse || outcome.rc == CURLE_USE_SSL_FAILED;
   if (outcome.bTimedOut) sWhy = "no reply and no data for " + std::to_string(request.lInactivityMs) + " ms";
+  else if (!outcome.sWhy.empty()) sWhy = outcome.sWhy;
   else if (bServerSaidWhy && !m_sLastReply.empty()) sWhy = m_sLastReply;
   else if (m_sErrorBuffer[0] != '\0') sWhy = m_sErrorBuffer;
   else sWhy = curl_easy_strerror(outcome.rc);
@@ -439,7 +375,7 @@ void FtpConnection::LogFailure(const FtpRequest& request, const Outcome& outcome
     const std::string sTls = TlsFailureText(outcome.rc, outcome.lVerifyResult, m_sLastCommand, sWhy);
     if (!sTls.empty()) sWhy = sTls + " (" + sWhy + ")";
   }
-  Log("FTP connection " + std::to_string(m_lHandle) + ": request " + request.sRequestId + " failed with " +
+  Log("FTP connection " + std::to_string(m_lHandle) + ": " + FtpRequestText(request.sRequestId) + " failed with " +
       std::to_string(lCode) + ": " + sCommand + " -> " + sWhy);
 }
 
@@ -458,178 +394,34 @@ std::string FtpConnection::SecurityText() const {
 
 std::string FtpConnection::Where() const { return m_server.sUrlHost + ":" + std::to_string(m_server.iPort); }
 
-FtpConnection::Outcome FtpConnection::Perform(CURL* pEasy, const std::string& sUrlPath, const FtpRequest& request,
-                                               const std::function<void(EasyOptions&)>& fnOptions,
-                                               const std::function<void()>& fnRestart) {
+FtpOutcome FtpConnection::Perform(const FtpTransfer& transfer, const FtpRequest& request) {
+  CURL* pEasy = transfer.bWildcard ? m_pListEasy.get() : m_pEasy.get();
   for (int iAttempt = 1;; ++iAttempt) {
     const bool bWasOpen = m_bOpen;
-    CURLcode rc = Configure(pEasy, sUrlPath, request.lInactivityMs);
+    CURLcode rc = Configure(pEasy, transfer.sUrlPath, request.lInactivityMs);
     EasyOptions options(pEasy);
-    fnOptions(options);
+    transfer.fnOptions(options);
     if (rc == CURLE_OK) rc = options.Result();
-    if (rc != CURLE_OK) return Outcome{rc};
-    const Outcome outcome = Transfer(request.lInactivityMs);
+    if (rc != CURLE_OK) {
+      FtpOutcome failed;
+      failed.rc = rc;
+      return failed;
+    }
+    const FtpOutcome outcome = Transfer(request.lInactivityMs);
     if (iAttempt > 1 || !FoundConnectionDead(outcome, bWasOpen)) return outcome;
     // Servers end idle sessions (often with a 421 that waits unread until
     // the next command); the request did not start, so it may run again.
-    Log("FTP connection " + std::to_string(m_lHandle) + ": the server had ended the session; request " +
-        request.sRequestId + " goes over a new connection");
-    fnRestart();
+    Log("FTP connection " + std::to_string(m_lHandle) + ": the server had ended the session; " +
+        FtpRequestText(request.sRequestId) + " goes over a new connection");
+    transfer.fnRestart();
   }
 }
 
-bool FtpConnection::FoundConnectionDead(const Outcome& outcome, bool bWasOpen) const {
+bool FtpConnection::FoundConnectionDead(const FtpOutcome& outcome, bool bWasOpen) const {
   if (outcome.rc == CURLE_OK || outcome.bCancelled || outcome.bTimedOut) return false;
   if (!bWasOpen || m_bOpen || m_bTransferStarted) return false;
   const int32_t lCode = ResultCode(outcome);
   return lCode == 421 || lCode < 0;
-}
-
-void FtpConnection::ExecuteDir(FtpRequest& request) {
-  std::string sFolder = request.sPath;
-  if (!sFolder.empty() && sFolder.back() != '/') sFolder += '/';
-  const std::string sUrlPath = FtpUrlPath(sFolder);
-  FtpListing listing;
-  Outcome outcome;
-  bool bListed = false;
-  if (!m_bNoMlsd) {
-    MlsdParser parser(listing);
-    outcome = Perform(
-        m_pEasy.get(), sUrlPath, request,
-        [&](EasyOptions& options) {
-          options.Set(CURLOPT_CUSTOMREQUEST, "MLSD")
-              .Set(CURLOPT_WRITEFUNCTION, &OnMlsdData)
-              .Set(CURLOPT_WRITEDATA, static_cast<void*>(&parser));
-        },
-        [&] {
-          listing = FtpListing();
-          parser.Reset();
-        });
-    if (outcome.bCancelled) return;
-    const bool bRefused = outcome.rc != CURLE_OK && !outcome.bTimedOut &&
-                          (outcome.lResponse == 500 || outcome.lResponse == 502);
-    if (bRefused) {
-      m_bNoMlsd = true;
-      listing = FtpListing();
-    } else {
-      parser.Finish();
-      bListed = true;
-    }
-  }
-  if (!bListed) {
-    outcome = Perform(
-        m_pListEasy.get(), sUrlPath + "*", request,
-        [&](EasyOptions& options) {
-          options.Set(CURLOPT_WILDCARDMATCH, 1L)
-              .Set(CURLOPT_CHUNK_BGN_FUNCTION, &OnListEntry)
-              .Set(CURLOPT_CHUNK_DATA, static_cast<void*>(&listing))
-              .Set(CURLOPT_WRITEFUNCTION, &OnDiscard);
-        },
-        [&] { listing = FtpListing(); });
-    if (outcome.bCancelled) return;
-    // libcurl reports a folder without entries as nothing matched; some
-    // servers answer the listing of an empty folder with 450.
-    if (outcome.rc == CURLE_REMOTE_FILE_NOT_FOUND && !outcome.bTimedOut &&
-        (outcome.lResponse < 400 || outcome.lResponse == 450) && listing.asFolders.empty() &&
-        listing.asFiles.empty())
-      outcome.rc = CURLE_OK;
-  }
-  const int32_t lCode = ResultCode(outcome);
-  if (lCode != 0) {
-    LogFailure(request, outcome, lCode);
-    listing = FtpListing();
-  }
-  if (request.pfnDir == nullptr) return;
-  FtpDispatcher::Instance().PostCallback(
-      m_lHandle, [lHandle = m_lHandle, lCode, pfn = request.pfnDir, lUser = request.lUserValue,
-                  sId = std::move(request.sRequestId), listing = std::move(listing)] {
-        std::vector<const char*> asFolders, asFiles;
-        asFolders.reserve(listing.asFolders.size());
-        asFiles.reserve(listing.asFiles.size());
-        for (const std::string& s : listing.asFolders) asFolders.push_back(s.c_str());
-        for (const std::string& s : listing.asFiles) asFiles.push_back(s.c_str());
-        pfn(lHandle, lCode, sId.c_str(), lUser, static_cast<int32_t>(asFolders.size()), asFolders.data(),
-            static_cast<int32_t>(asFiles.size()), asFiles.data());
-      });
-}
-
-void FtpConnection::ExecuteGet(FtpRequest& request) {
-  GetSink sink;
-  sink.lMax = request.lMaxChunkSize;
-  Outcome outcome;
-  if (!NamesAFile(request.sPath)) {
-    outcome.rc = CURLE_URL_MALFORMAT;
-    std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "the path names no file");
-  } else {
-    outcome = Perform(
-        m_pEasy.get(), FtpUrlPath(request.sPath), request,
-        [&](EasyOptions& options) {
-          options.Set(CURLOPT_WRITEFUNCTION, &OnGetData).Set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
-        },
-        [&] {
-          sink.sData.clear();
-          sink.bTruncated = false;
-        });
-    if (outcome.bCancelled) return;
-  }
-  bool bEndOfData = true;
-  if (sink.bTruncated && outcome.rc == CURLE_WRITE_ERROR) {
-    outcome.rc = CURLE_OK;
-    bEndOfData = false;
-  }
-  const int32_t lCode = ResultCode(outcome);
-  if (lCode != 0) {
-    LogFailure(request, outcome, lCode);
-    sink.sData.clear();
-  }
-  if (request.pfnGet == nullptr) return;
-  FtpDispatcher::Instance().PostCallback(
-      m_lHandle, [lHandle = m_lHandle, lCode, pfn = request.pfnGet, lUser = request.lUserValue,
-                  sId = std::move(request.sRequestId), sData = std::move(sink.sData), bEndOfData] {
-        pfn(lHandle, lCode, sId.c_str(), lUser, sData.size(), sData.data(), bEndOfData ? 1 : 0);
-      });
-}
-
-FtpPutFile::~FtpPutFile() {
-  if (iFd >= 0) ::close(iFd);
-}
-
-void FtpConnection::ExecutePut(FtpRequest& request) {
-  Outcome outcome;
-  if (!NamesAFile(request.sPath)) {
-    outcome.rc = CURLE_URL_MALFORMAT;
-    std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "the path names no file");
-  } else {
-    PutSource source{&request.sData, request.pFile.get()};
-    const std::uint64_t lSize = request.pFile ? request.pFile->lSize : request.sData.size();
-    outcome = Perform(
-        m_pEasy.get(), FtpUrlPath(request.sPath), request,
-        [&](EasyOptions& options) {
-          options.Set(CURLOPT_UPLOAD, 1L)
-              .Set(CURLOPT_READFUNCTION, &OnPutRead)
-              .Set(CURLOPT_READDATA, static_cast<void*>(&source))
-              .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(lSize));
-        },
-        [&] {
-          source.lOffset = 0;
-          source.iErrno = 0;
-        });
-    if (outcome.bCancelled) return;
-    if (source.iErrno != 0 && outcome.rc != CURLE_OK) {
-      outcome.rc = CURLE_READ_ERROR;
-      std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "cannot read the local file: %s",
-                    std::strerror(source.iErrno));
-    }
-  }
-  // The data has gone out or failed; it need not wait for the callback.
-  std::string().swap(request.sData);
-  request.pFile.reset();
-  const int32_t lCode = ResultCode(outcome);
-  if (lCode != 0) LogFailure(request, outcome, lCode);
-  if (request.pfnPut == nullptr) return;
-  FtpDispatcher::Instance().PostCallback(
-      m_lHandle, [lHandle = m_lHandle, lCode, pfn = request.pfnPut, lUser = request.lUserValue,
-                  sId = std::move(request.sRequestId)] { pfn(lHandle, lCode, sId.c_str(), lUser); });
 }
 
 int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, void* pSelf) {

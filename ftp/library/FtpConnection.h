@@ -13,37 +13,8 @@
 #include <thread>
 
 #include "CurlHandles.h"
+#include "FtpRequest.h"
 #include "OrvFtpLibrary.h"
-
-class EasyOptions;
-
-// The open local file a put reads on from while it sends; closed when the
-// request lets go of it, whether it ran, failed or was dropped.
-struct FtpPutFile {
-  FtpPutFile(int iFd, std::uint64_t lSize) : iFd(iFd), lSize(lSize) {}
-  ~FtpPutFile();
-  FtpPutFile(const FtpPutFile&) = delete;
-  FtpPutFile& operator=(const FtpPutFile&) = delete;
-  const int iFd;
-  // The length of the whole data: the request's sData, then the file's
-  // bytes from offset sData.size() on.
-  const std::uint64_t lSize;
-};
-
-struct FtpRequest {
-  enum class Kind { kDir, kGet, kPut };
-  Kind eKind = Kind::kDir;
-  std::string sPath;
-  std::string sRequestId;
-  int32_t lInactivityMs = 0;
-  intptr_t lUserValue = 0;
-  std::size_t lMaxChunkSize = 0;
-  std::string sData;
-  std::shared_ptr<FtpPutFile> pFile;  // a put's data beyond sData, if any
-  OrvFtpDirCallback pfnDir = nullptr;
-  OrvFtpGetCallback pfnGet = nullptr;
-  OrvFtpPutCallback pfnPut = nullptr;
-};
 
 struct FtpServer {
   std::string sUrlHost;  // as it goes into a URL
@@ -56,8 +27,15 @@ struct FtpServer {
 };
 
 // One connection handle: a worker thread that runs the handle's requests in
-// order; its libcurl multi handle keeps the control connection open between
-// requests.
+// order, each through the same path (Execute): the request's kind names its
+// transfers, the connection runs them and answers with one callback. Its
+// libcurl multi handle keeps the control connection open between requests.
+//
+// Locks, always taken in this order: the library's registry lock, then
+// m_mutex (queue, stop flag, the running exchange), then m_socketMutex
+// (the sockets libcurl opened). No lock is held while a callback, libcurl
+// or the log hook runs, except that m_socketMutex is held around the
+// socket calls of OnOpenSocket and OnCloseSocket.
 class FtpConnection {
  public:
   using Clock = std::chrono::steady_clock;
@@ -87,33 +65,23 @@ class FtpConnection {
 
  private:
   enum class Interrupt { kNone, kTimedOut, kCancelled };
-  struct Outcome {
-    CURLcode rc = CURLE_OK;
-    bool bCancelled = false;
-    bool bTimedOut = false;
-    long lResponse = 0;
-    long lVerifyResult = 0;  // the X.509 verification result of a TLS handshake
-  };
 
   void Run();
+  // The one path every request takes.
   void Execute(FtpRequest& request);
-  void ExecuteDir(FtpRequest& request);
-  void ExecuteGet(FtpRequest& request);
-  void ExecutePut(FtpRequest& request);
   void CloseControlConnection(int32_t lLimitMs);
 
   // Prepares pEasy for the next transfer.
   CURLcode Configure(CURL* pEasy, const std::string& sUrlPath, int32_t lLimitMs);
-  // Configures pEasy, sets the transfer's own options and runs it; once
-  // more on a new connection when the old one turns out to be dead before
-  // the transfer began. fnRestart forgets what the first attempt received.
-  Outcome Perform(CURL* pEasy, const std::string& sUrlPath, const FtpRequest& request,
-                  const std::function<void(EasyOptions&)>& fnOptions, const std::function<void()>& fnRestart);
-  bool FoundConnectionDead(const Outcome& outcome, bool bWasOpen) const;
-  Outcome Transfer(int32_t lLimitMs);
+  // Configures the transfer's handle, sets its own options and runs it;
+  // once more on a new connection when the old one turns out to be dead
+  // before the transfer began.
+  FtpOutcome Perform(const FtpTransfer& transfer, const FtpRequest& request);
+  bool FoundConnectionDead(const FtpOutcome& outcome, bool bWasOpen) const;
+  FtpOutcome Transfer(int32_t lLimitMs);
   long ReplyCode() const;
-  int32_t ResultCode(const Outcome& outcome) const;
-  void LogFailure(const FtpRequest& request, const Outcome& outcome, int32_t lCode);
+  int32_t ResultCode(const FtpOutcome& outcome) const;
+  void LogFailure(const FtpRequest& request, const FtpOutcome& outcome, int32_t lCode);
   void NoteLogin();
   void NoteControlClosed();
   void Log(const std::string& s) const;
@@ -141,6 +109,10 @@ class FtpConnection {
   // The control connection's socket once logged in.
   curl_socket_t m_controlSocket = CURL_SOCKET_BAD;
 
+  // The TLS session of the control connection, which every data
+  // connection resumes (servers such as vsftpd insist on it), whichever
+  // easy handle runs the transfer. Declared first: it outlives the handles.
+  CurlSharePtr m_pShare;
   CurlMultiPtr m_pMulti;
   CurlEasyPtr m_pEasy;
   // LIST through libcurl's wildcard matching gets an easy handle of its own:
@@ -155,7 +127,7 @@ class FtpConnection {
   long m_lLastReplyCode = 0;
   bool m_bTransferStarted = false;  // the server has opened the data transfer
   bool m_bOpen = false;      // a logged-in control connection is open
-  bool m_bNoMlsd = false;    // the server refused MLSD once
+  FtpServerFacts m_facts;
 
   mutable std::mutex m_mutex;
   std::condition_variable m_wake;

@@ -67,6 +67,10 @@ std::string CertificateFailureText(long lVerifyResult, const std::string& sCurlT
   return "certificate was refused (verification result " + std::to_string(lVerifyResult) + ")";
 }
 
+bool IsType(std::string_view sType, std::string_view sName) {
+  return sType.size() == sName.size() && StartsWithNoCase(sType, sName);
+}
+
 }  // namespace
 
 std::string TlsFailureText(int iCurlCode, long lVerifyResult, const std::string& sCommand,
@@ -172,13 +176,18 @@ void MlsdParser::ParseLine(std::string_view sLine) {
     if (lSemi == std::string_view::npos) break;
     sFacts.remove_prefix(lSemi + 1);
   }
-  if (StartsWithNoCase(sType, "cdir") && sType.size() == 4) {
-    m_listing.asFolders.emplace_back(".");
-  } else if (StartsWithNoCase(sType, "pdir") && sType.size() == 4) {
-    m_listing.asFolders.emplace_back("..");
-  } else if (StartsWithNoCase(sType, "dir") && sType.size() == 3) {
-    m_listing.asFolders.emplace_back(sName);
+  using Kind = FtpListing::Kind;
+  if (IsType(sType, "cdir")) {
+    m_listing.Add(".", Kind::kFolder);
+  } else if (IsType(sType, "pdir")) {
+    m_listing.Add("..", Kind::kFolder);
+  } else if (IsType(sType, "dir")) {
+    m_listing.Add(sName, Kind::kFolder);
+  } else if (StartsWithNoCase(sType, "OS.unix=slink") || IsType(sType, "OS.unix=symlink")) {
+    // ProFTPD appends ":target" to slink.
+    m_listing.Add(sName, Kind::kLink);
   } else {
-    m_listing.asFiles.emplace_back(sName);
+    m_listing.Add(sName, Kind::kFile);
   }
 }
+

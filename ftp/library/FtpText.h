@@ -17,6 +17,16 @@ std::optional<std::string> FtpUrlHost(const std::string& sHost);
 // than the login folder.
 std::string FtpUrlPath(const std::string& sPath);
 
+// How a log line names a request: "request <id>", or "request" when the
+// caller gave it no ID.
+inline std::string FtpRequestText(const std::string& sRequestId) {
+  return sRequestId.empty() ? std::string("request") : "request " + sRequestId;
+}
+
+// Whether a remote path names a file rather than a folder (it does not
+// end with "/").
+inline bool FtpPathNamesAFile(const std::string& sPath) { return !sPath.empty() && sPath.back() != '/'; }
+
 // Why a TLS connection failed, in words a user can act on, or "" when the
 // failure had nothing to do with TLS. iCurlCode is the transfer's libcurl
 // result, lVerifyResult the X.509 verification result of its handshake,
@@ -24,14 +34,22 @@ std::string FtpUrlPath(const std::string& sPath);
 std::string TlsFailureText(int iCurlCode, long lVerifyResult, const std::string& sCommand,
                            const std::string& sCurlText);
 
-// The folders and files of one listing, in the server's order.
+// The entries of one listing, in the server's order. A link's kind is
+// known only once its target has been looked at.
 struct FtpListing {
-  std::vector<std::string> asFolders;
-  std::vector<std::string> asFiles;
+  enum class Kind { kFolder, kFile, kLink };
+  struct Entry {
+    std::string sName;
+    Kind eKind;
+  };
+  std::vector<Entry> aEntries;
+
+  void Add(std::string_view sName, Kind eKind) { aEntries.push_back({std::string(sName), eKind}); }
 };
 
 // Reads an MLSD reply as it arrives: one entry per line, facts, one space,
-// the name. The current and the parent folder come out as "." and "..".
+// the name. The current and the parent folder come out as "." and "..";
+// a link (type OS.unix=slink or OS.unix=symlink) comes out as a link.
 class MlsdParser {
  public:
   explicit MlsdParser(FtpListing& listing) : m_listing(listing) {}

@@ -12,6 +12,9 @@
 
 #include "FtpConnection.h"
 #include "FtpDispatcher.h"
+#include "FtpGetRequest.h"
+#include "FtpListRequest.h"
+#include "FtpPutRequest.h"
 #include "FtpText.h"
 
 namespace {
@@ -167,23 +170,12 @@ void Submit(int32_t lHandle, FtpRequest request) {
     return;
   }
   const int32_t lCode = -static_cast<int32_t>(CURLE_BAD_FUNCTION_ARGUMENT);
-  PostLogLine(lib, "FTP connection " + std::to_string(lHandle) + ": request " + request.sRequestId +
+  PostLogLine(lib, "FTP connection " + std::to_string(lHandle) + ": " + FtpRequestText(request.sRequestId) +
                        " failed with " + std::to_string(lCode) + ": no such connection");
-  std::string().swap(request.sData);
-  request.pFile.reset();
-  FtpDispatcher::Instance().PostUnbound([lHandle, lCode, r = std::move(request)] {
-    switch (r.eKind) {
-      case FtpRequest::Kind::kDir:
-        if (r.pfnDir) r.pfnDir(lHandle, lCode, r.sRequestId.c_str(), r.lUserValue, 0, nullptr, 0, nullptr);
-        break;
-      case FtpRequest::Kind::kGet:
-        if (r.pfnGet) r.pfnGet(lHandle, lCode, r.sRequestId.c_str(), r.lUserValue, 0, "", 1);
-        break;
-      case FtpRequest::Kind::kPut:
-        if (r.pfnPut) r.pfnPut(lHandle, lCode, r.sRequestId.c_str(), r.lUserValue);
-        break;
-    }
-  });
+  request.pKind->Release();
+  if (std::function<void()> fnAnswer =
+          request.pKind->Answer(lHandle, lCode, request.sRequestId, request.lUserValue))
+    FtpDispatcher::Instance().PostUnbound(std::move(fnAnswer));
 }
 
 }  // namespace
@@ -266,30 +258,26 @@ int32_t OrvFtpClientCreateSecure(const char* sHost, int16_t iPort, const char* s
 }
 
 // The parts every request has, copied from the caller's texts.
-static FtpRequest NewRequest(FtpRequest::Kind eKind, const char* sPath, const char* sRequestId, int32_t lInactivityMs) {
+static void Submit(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
+                   intptr_t lUserValue, std::unique_ptr<FtpRequestKind> pKind) {
   FtpRequest request;
-  request.eKind = eKind;
   request.sPath = Text(sPath);
   request.sRequestId = Text(sRequestId);
   request.lInactivityMs = Limit(lInactivityMs);
-  return request;
+  request.lUserValue = lUserValue;
+  request.pKind = std::move(pKind);
+  Submit(lHandle, std::move(request));
 }
 
 void OrvFtpClientDirReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
                         OrvFtpDirCallback pfnCallback, intptr_t lUserValue) {
-  FtpRequest request = NewRequest(FtpRequest::Kind::kDir, sPath, sRequestId, lInactivityMs);
-  request.lUserValue = lUserValue;
-  request.pfnDir = pfnCallback;
-  Submit(lHandle, std::move(request));
+  Submit(lHandle, sPath, sRequestId, lInactivityMs, lUserValue, std::make_unique<FtpListRequest>(pfnCallback));
 }
 
 void OrvFtpClientGetReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
                         std::size_t lMaxChunkSize, OrvFtpGetCallback pfnCallback, intptr_t lUserValue) {
-  FtpRequest request = NewRequest(FtpRequest::Kind::kGet, sPath, sRequestId, lInactivityMs);
-  request.lMaxChunkSize = lMaxChunkSize;
-  request.lUserValue = lUserValue;
-  request.pfnGet = pfnCallback;
-  Submit(lHandle, std::move(request));
+  Submit(lHandle, sPath, sRequestId, lInactivityMs, lUserValue,
+         std::make_unique<FtpGetRequest>(lMaxChunkSize, pfnCallback));
 }
 
 void OrvFtpClientPutReq(int32_t lHandle, const char* sPath, const char* sRequestId, std::size_t lDataLength,
@@ -309,13 +297,10 @@ void OrvFtpClientPutReqMove(int32_t lHandle, const char* sPath, const char* sReq
 void OrvFtpClientPutFileReq(int32_t lHandle, const char* sPath, const char* sRequestId, std::string&& sHead,
                             int iFd, std::uint64_t lSize, int32_t lInactivityMs, OrvFtpPutCallback pfnCallback,
                             intptr_t lUserValue) {
-  FtpRequest request = NewRequest(FtpRequest::Kind::kPut, sPath, sRequestId, lInactivityMs);
-  request.sData = std::move(sHead);
-  if (iFd >= 0)
-    request.pFile = std::make_shared<FtpPutFile>(iFd, std::max<std::uint64_t>(lSize, request.sData.size()));
-  request.lUserValue = lUserValue;
-  request.pfnPut = pfnCallback;
-  Submit(lHandle, std::move(request));
+  std::unique_ptr<FtpPutFile> pFile;
+  if (iFd >= 0) pFile = std::make_unique<FtpPutFile>(iFd, std::max<std::uint64_t>(lSize, sHead.size()));
+  Submit(lHandle, sPath, sRequestId, lInactivityMs, lUserValue,
+         std::make_unique<FtpPutRequest>(std::move(sHead), std::move(pFile), pfnCallback));
 }
 
 void OrvFtpClientClose(int32_t lHandle, int32_t) {

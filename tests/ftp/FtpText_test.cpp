@@ -5,6 +5,17 @@
 
 using ::testing::ElementsAre;
 
+namespace {
+
+std::vector<std::string> Names(const FtpListing& listing, FtpListing::Kind eKind) {
+  std::vector<std::string> asNames;
+  for (const FtpListing::Entry& entry : listing.aEntries)
+    if (entry.eKind == eKind) asNames.push_back(entry.sName);
+  return asNames;
+}
+
+}  // namespace
+
 TEST(FtpMlsdParserTest, ReadsTypesAndNamesAcrossPieces) {
   FtpListing listing;
   MlsdParser parser(listing);
@@ -14,13 +25,15 @@ TEST(FtpMlsdParserTest, ReadsTypesAndNamesAcrossPieces) {
       "Type=DIR;Size=0; a folder; with semicolon\r\n"
       "type=file;size=3;perm=r; file  two.txt\r\n"
       "type=OS.unix=slink:/x;size=1; link\n"
+      "type=OS.unix=symlink;size=1; other link\n"
       "garbage-without-space\r\n"
       "type=file;size=1; last";
   // Fed in awkward pieces, as the network may deliver it.
   for (std::size_t i = 0; i < sReply.size(); i += 7) parser.Feed(sReply.data() + i, std::min<std::size_t>(7, sReply.size() - i));
   parser.Finish();
-  EXPECT_THAT(listing.asFolders, ElementsAre(".", "..", "a folder; with semicolon"));
-  EXPECT_THAT(listing.asFiles, ElementsAre("file  two.txt", "link", "last"));
+  EXPECT_THAT(Names(listing, FtpListing::Kind::kFolder), ElementsAre(".", "..", "a folder; with semicolon"));
+  EXPECT_THAT(Names(listing, FtpListing::Kind::kFile), ElementsAre("file  two.txt", "last"));
+  EXPECT_THAT(Names(listing, FtpListing::Kind::kLink), ElementsAre("link", "other link"));
 }
 
 TEST(FtpUrlTest, PathsAreEncodedAndAbsolutePathsStartAtTheRoot) {

@@ -1,0 +1,125 @@
+#include "FtpListRequest.h"
+
+namespace {
+
+std::size_t OnMlsdData(char* p, std::size_t lSize, std::size_t lCount, void* pParser) {
+  static_cast<MlsdParser*>(pParser)->Feed(p, lSize * lCount);
+  return lSize * lCount;
+}
+
+std::size_t OnDiscard(char*, std::size_t lSize, std::size_t lCount, void*) { return lSize * lCount; }
+
+// libcurl's own LIST parser hands over one entry after the other; skipping
+// each keeps it from fetching anything.
+long OnListEntry(const void* pInfo, void* pListing, int) {
+  const auto* pEntry = static_cast<const curl_fileinfo*>(pInfo);
+  auto* pList = static_cast<FtpListing*>(pListing);
+  if (pEntry->filename == nullptr) return CURL_CHUNK_BGN_FUNC_SKIP;
+  switch (pEntry->filetype) {
+    case CURLFILETYPE_DIRECTORY: pList->Add(pEntry->filename, FtpListing::Kind::kFolder); break;
+    case CURLFILETYPE_SYMLINK: pList->Add(pEntry->filename, FtpListing::Kind::kLink); break;
+    default: pList->Add(pEntry->filename, FtpListing::Kind::kFile); break;
+  }
+  return CURL_CHUNK_BGN_FUNC_SKIP;
+}
+
+bool Failed(const FtpOutcome& outcome) { return outcome.rc != CURLE_OK; }
+
+}  // namespace
+
+FtpTransfer FtpListRequest::Start(const std::string& sPath, FtpServerFacts& facts) {
+  m_sFolder = sPath;
+  if (!m_sFolder.empty() && m_sFolder.back() != '/') m_sFolder += '/';
+  return facts.bNoMlsd ? List() : Mlsd();
+}
+
+FtpTransfer FtpListRequest::Mlsd() {
+  m_eStage = Stage::kMlsd;
+  return {FtpUrlPath(m_sFolder), false,
+          [this](EasyOptions& options) {
+            options.Set(CURLOPT_CUSTOMREQUEST, "MLSD")
+                .Set(CURLOPT_WRITEFUNCTION, &OnMlsdData)
+                .Set(CURLOPT_WRITEDATA, static_cast<void*>(&m_parser));
+          },
+          [this] {
+            m_listing = FtpListing();
+            m_parser.Reset();
+          }};
+}
+
+FtpTransfer FtpListRequest::List() {
+  m_eStage = Stage::kList;
+  m_listing = FtpListing();
+  return {FtpUrlPath(m_sFolder) + "*", true,
+          [this](EasyOptions& options) {
+            options.Set(CURLOPT_WILDCARDMATCH, 1L)
+                .Set(CURLOPT_CHUNK_BGN_FUNCTION, &OnListEntry)
+                .Set(CURLOPT_CHUNK_DATA, static_cast<void*>(&m_listing))
+                .Set(CURLOPT_WRITEFUNCTION, &OnDiscard);
+          },
+          [this] { m_listing = FtpListing(); }};
+}
+
+std::optional<FtpTransfer> FtpListRequest::NextLink() {
+  m_eStage = Stage::kLinks;
+  while (m_lLink < m_listing.aEntries.size() && m_listing.aEntries[m_lLink].eKind != FtpListing::Kind::kLink)
+    ++m_lLink;
+  if (m_lLink == m_listing.aEntries.size()) return std::nullopt;
+  // A URL that ends in "/" with no body asked for is a change into the
+  // folder and nothing else.
+  return FtpTransfer{FtpUrlPath(m_sFolder + m_listing.aEntries[m_lLink].sName + "/"), false,
+                     [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L); }, [] {}};
+}
+
+std::optional<FtpTransfer> FtpListRequest::Continue(FtpOutcome& outcome, FtpServerFacts& facts) {
+  switch (m_eStage) {
+    case Stage::kMlsd:
+      if (Failed(outcome) && !outcome.bTimedOut && (outcome.lResponse == 500 || outcome.lResponse == 502)) {
+        facts.bNoMlsd = true;
+        return List();
+      }
+      if (Failed(outcome)) return std::nullopt;
+      m_parser.Finish();
+      return NextLink();
+    case Stage::kList:
+      // libcurl reports a folder without entries as nothing matched; some
+      // servers answer the listing of an empty folder with 450.
+      if (outcome.rc == CURLE_REMOTE_FILE_NOT_FOUND && !outcome.bTimedOut &&
+          (outcome.lResponse < 400 || outcome.lResponse == 450) && m_listing.aEntries.empty())
+        outcome = FtpOutcome();
+      if (Failed(outcome)) return std::nullopt;
+      return NextLink();
+    case Stage::kLinks: {
+      const bool bRefused = Failed(outcome) && !outcome.bTimedOut && outcome.lResponse >= 400;
+      // A probe that fails for any other reason (time-out, connection
+      // lost) fails the listing.
+      if (Failed(outcome) && !bRefused) return std::nullopt;
+      m_listing.aEntries[m_lLink].eKind = bRefused ? FtpListing::Kind::kFile : FtpListing::Kind::kFolder;
+      outcome = FtpOutcome();
+      ++m_lLink;
+      return NextLink();
+    }
+  }
+  return std::nullopt;
+}
+
+std::function<void()> FtpListRequest::Answer(int32_t lHandle, int32_t lCode, const std::string& sRequestId,
+                                             intptr_t lUserValue) {
+  if (m_pfnCallback == nullptr) return {};
+  std::vector<std::string> asFolders, asFiles;
+  if (lCode == 0) {
+    for (FtpListing::Entry& entry : m_listing.aEntries)
+      (entry.eKind == FtpListing::Kind::kFolder ? asFolders : asFiles).push_back(std::move(entry.sName));
+  }
+  m_listing = FtpListing();
+  return [lHandle, lCode, pfn = m_pfnCallback, lUserValue, sId = sRequestId, asFolders = std::move(asFolders),
+          asFiles = std::move(asFiles)] {
+    std::vector<const char*> apFolders, apFiles;
+    apFolders.reserve(asFolders.size());
+    apFiles.reserve(asFiles.size());
+    for (const std::string& s : asFolders) apFolders.push_back(s.c_str());
+    for (const std::string& s : asFiles) apFiles.push_back(s.c_str());
+    pfn(lHandle, lCode, sId.c_str(), lUserValue, static_cast<int32_t>(apFolders.size()), apFolders.data(),
+        static_cast<int32_t>(apFiles.size()), apFiles.data());
+  };
+}

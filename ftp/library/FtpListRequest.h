@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+
+#include "FtpRequest.h"
+#include "FtpText.h"
+#include "OrvFtpLibrary.h"
+
+// A folder's listing: MLSD, or LIST read by libcurl's parser on servers
+// that refuse MLSD. A link is followed once with a change into it: a link
+// that can be entered is a folder, any other (to a file, or dangling) a
+// file. Listings without links cost no extra round trip.
+class FtpListRequest : public FtpRequestKind {
+ public:
+  explicit FtpListRequest(OrvFtpDirCallback pfnCallback) : m_pfnCallback(pfnCallback) {}
+
+  std::string Name() const override { return "list"; }
+  std::string Refusal(const std::string&) const override { return {}; }
+  FtpTransfer Start(const std::string& sPath, FtpServerFacts& facts) override;
+  std::optional<FtpTransfer> Continue(FtpOutcome& outcome, FtpServerFacts& facts) override;
+  std::function<void()> Answer(int32_t lHandle, int32_t lCode, const std::string& sRequestId,
+                               intptr_t lUserValue) override;
+
+ private:
+  enum class Stage { kMlsd, kList, kLinks };
+
+  FtpTransfer Mlsd();
+  FtpTransfer List();
+  // The probe of the next link from m_lLink on, or nothing when every link
+  // is known.
+  std::optional<FtpTransfer> NextLink();
+
+  const OrvFtpDirCallback m_pfnCallback;
+  std::string m_sFolder;  // ends with "/"
+  Stage m_eStage = Stage::kMlsd;
+  FtpListing m_listing;
+  MlsdParser m_parser{m_listing};
+  std::size_t m_lLink = 0;  // the entry the running probe is about
+};

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "CurlHandles.h"
+#include "EasyOptions.h"
+
+// How one libcurl transfer ended.
+struct FtpOutcome {
+  CURLcode rc = CURLE_OK;
+  bool bCancelled = false;
+  bool bTimedOut = false;
+  long lResponse = 0;      // the server's last reply code
+  long lVerifyResult = 0;  // the X.509 verification result of a TLS handshake
+  // Why the request failed, when it knows better than libcurl's text.
+  std::string sWhy;
+};
+
+// What a connection has learnt about its server, kept for its later
+// requests.
+struct FtpServerFacts {
+  bool bNoMlsd = false;  // the server refused MLSD once
+};
+
+// One transfer that a request asks libcurl for. The connection sets its
+// own options (address, log-in, TLS, limits) first, then fnOptions.
+struct FtpTransfer {
+  std::string sUrlPath;  // as FtpUrlPath makes it
+  // libcurl's LIST parser (wildcard matching) runs on an easy handle of its
+  // own.
+  bool bWildcard = false;
+  std::function<void(EasyOptions&)> fnOptions;
+  // Forgets what an attempt received, before the transfer runs once more
+  // on a new connection.
+  std::function<void()> fnRestart;
+};
+
+// What one kind of request does, run by the connection's single request
+// path: the transfers it needs, how their outcomes are read, and the
+// callback that answers it.
+class FtpRequestKind {
+ public:
+  virtual ~FtpRequestKind() = default;
+
+  // How the log names the request when it fails before anything was sent.
+  virtual std::string Name() const = 0;
+  // Why the request cannot go out at all, or "".
+  virtual std::string Refusal(const std::string& sPath) const = 0;
+  virtual FtpTransfer Start(const std::string& sPath, FtpServerFacts& facts) = 0;
+  // Reads the outcome of the transfer that just ended and gives the next
+  // one, or nothing when the request is complete. May set the outcome to
+  // the one that stands for the whole request.
+  virtual std::optional<FtpTransfer> Continue(FtpOutcome& outcome, FtpServerFacts& facts) = 0;
+  // Lets go of what need not wait for the callback (a put's data).
+  virtual void Release() {}
+  // The callback with the request's result, or an empty function when the
+  // caller gave none. A request that failed (lCode != 0) answers with no
+  // data.
+  virtual std::function<void()> Answer(int32_t lHandle, int32_t lCode, const std::string& sRequestId,
+                                       intptr_t lUserValue) = 0;
+};
+
+struct FtpRequest {
+  std::string sPath;
+  std::string sRequestId;
+  int32_t lInactivityMs = 0;
+  intptr_t lUserValue = 0;
+  std::unique_ptr<FtpRequestKind> pKind;
+};
