@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
         iStatus = 1;
         break;
       }
-      QTreeWidgetItem* pNode = w.FtpNode("_" + sFolder);
+      QTreeWidgetItem* pNode = w.FtpNode("/" + sFolder);
       if (pNode == nullptr) {
         std::fprintf(stderr, "no folder %s in the login folder\n", sFolder.c_str());
         iStatus = 1;

@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QStyledItemDelegate>
 
+#include "ByteText.h"
 #include "LocalFiles.h"
 #include "OrvError.h"
 #include "frmMainImages.h"
@@ -28,8 +29,6 @@ class IndentDelegate : public QStyledItemDelegate {
     return o;
   }
 };
-
-QString FromBytes(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // The folders from sRoot down to sFolder, both included; sFolder lies
 // below sRoot and both are normal paths.
@@ -79,9 +78,9 @@ void DirListBox::SetPath(const std::string& sFolder, const std::string& sRoot) {
     const bool bChain = i <= iCurrent;
     const std::string& sEntry = m_vsEntries[static_cast<std::size_t>(i)];
     const std::string sText = i == 0 ? sEntry : sEntry.substr(sEntry.find_last_of('/') + 1);
-    auto* pItem = new QListWidgetItem(bChain ? oOpen : oClosed, FromBytes(sText), this);
+    auto* pItem = new QListWidgetItem(bChain ? oOpen : oClosed, ByteText_FromBytes(sText), this);
     pItem->setData(kLevelRole, bChain ? i : iCurrent + 1);
-    pItem->setToolTip(FromBytes(sEntry));
+    pItem->setToolTip(ByteText_FromBytes(sEntry));
   }
   setCurrentRow(iCurrent);
 }
@@ -110,7 +109,7 @@ void DirListBox::OpenEntry(int iIndex) {
     SetPath(sFolder, m_sRoot);
   } catch (const OrvError& e) {
     SetListIndex(IndexOf(m_sPath));
-    emit OpenFailed(FromBytes(sFolder), e.Number(), FromBytes(e.Description()));
+    emit OpenFailed(ByteText_FromBytes(sFolder), e.Number(), ByteText_FromBytes(e.Description()));
     return;
   }
   emit Change();

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "ByteText.h"
+
 QtAppUi::QtAppUi(WindowFactory createWindow) : m_createWindow(std::move(createWindow)) {}
 
 QtAppUi::~QtAppUi() = default;
@@ -15,13 +17,14 @@ bool QtAppUi::Offscreen() { return QGuiApplication::platformName() == QStringLit
 
 void QtAppUi::ShowMessageBox(const std::string& sText, const std::string& sTitle) {
   // Line breaks inside messages are single CRs; shown as line breaks.
-  QString qText = QString::fromUtf8(sText.data(), static_cast<qsizetype>(sText.size()));
+  QString qText = ByteText_FromBytes(sText);
   qText.replace(QChar('\r'), QChar('\n'));
-  QString qTitle = QString::fromUtf8(sTitle.data(), static_cast<qsizetype>(sTitle.size()));
+  const QString qTitle = ByteText_FromBytes(sTitle);
   if (Offscreen()) {
     // Without a screen a box would wait forever; the text goes to standard
-    // error and the program goes on as if OK had been pressed.
-    std::fprintf(stderr, "%s\n%s\n\n", qTitle.toLocal8Bit().constData(), qText.toLocal8Bit().constData());
+    // error, with the bytes of any name in it, and the program goes on as
+    // if OK had been pressed.
+    std::fprintf(stderr, "%s\n%s\n\n", ByteText_ToBytes(qTitle).c_str(), ByteText_ToBytes(qText).c_str());
     std::fflush(stderr);
     return;
   }

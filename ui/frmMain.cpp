@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "AppChannel.h"
+#include "ByteText.h"
 #include "CommandLine.h"
 #include "DateAndTime.h"
 #include "DirListBox.h"
@@ -33,6 +34,18 @@ namespace {
 constexpr int kNodeKeyRole = Qt::UserRole;
 constexpr int kNodeImageRole = Qt::UserRole + 1;
 
+// The remote tree's root node. Every folder node is keyed by the folder's
+// full remote path as the server's bytes ("/a/docs"), which also tells
+// folders of the same name in different places apart.
+constexpr char kRootKey[] = "ROOT";
+
+// The remote folder a node stands for, without a closing "/": its key;
+// empty for the root or no node.
+std::string FtpNodeFolder(const QTreeWidgetItem* pNode) {
+  const std::string sKey = frmMain::FtpNodeKey(pNode);
+  return sKey == kRootKey ? std::string() : sKey;
+}
+
 // Errors of the tree control, numbered as the platform's tree view numbers them.
 constexpr long kKeyNotUnique = 35602;
 constexpr long kElementNotFound = 35601;
@@ -41,9 +54,6 @@ const QColor kGreen(0, 255, 0);
 const QColor kBlue(0, 0, 255);
 const QColor kYellow(255, 255, 0);
 const QColor kRed(255, 0, 0);
-
-QString FromBytes(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-std::string ToBytes(const QString& s) { return s.toUtf8().toStdString(); }
 
 void Apply(QWidget* pControl, const LayoutRect& r) {
   const PixelRect o = frmMainLayout_ToPixels(r);
@@ -96,7 +106,7 @@ void SetButtonFace(QPushButton* p) { p->setPalette(QPalette()); }
 QTreeWidgetItem* NewFolderNode(const std::string& sKey, const std::string& sText, const std::string& sImage,
                                const QIcon& oIcon) {
   auto* pNode = new QTreeWidgetItem();
-  pNode->setText(0, FromBytes(sText));
+  pNode->setText(0, ByteText_FromBytes(sText));
   pNode->setData(0, kNodeKeyRole, QByteArray(sKey.data(), static_cast<qsizetype>(sKey.size())));
   pNode->setData(0, kNodeImageRole, QByteArray(sImage.data(), static_cast<qsizetype>(sImage.size())));
   pNode->setIcon(0, oIcon);
@@ -217,7 +227,8 @@ void frmMain::CreateControls() {
   connect(Drive1, &QComboBox::currentIndexChanged, this, [this] { Drive1_Change(); });
   connect(dlb, &DirListBox::Click, this, [this] { dlb_Click(); });
   connect(dlb, &DirListBox::OpenFailed, this, [this](const QString& sFolder, long lNumber, const QString& sText) {
-    ReportLocalViewError("Cannot open folder " + ToBytes(sFolder), OrvError(lNumber, ToBytes(sText), "DirListBox"));
+    ReportLocalViewError("Cannot open folder " + ByteText_ToBytes(sFolder),
+                         OrvError(lNumber, ByteText_ToBytes(sText), "DirListBox"));
   });
   connect(lbLocalFiles, &QListWidget::currentRowChanged, this, [this] { lbLocalFiles_Click(); });
   connect(lbLocalFiles, &QListWidget::itemClicked, this, [this] { lbLocalFiles_Click(); });
@@ -249,10 +260,10 @@ void frmMain::SetTabOrder() {
 
 // --- AppWindow ------------------------------------------------------------
 
-std::string frmMain::FtpUrlText() { return ToBytes(tbFtpUrl->text()); }
-void frmMain::SetFtpUrlText(const std::string& s) { tbFtpUrl->setText(FromBytes(s)); }
-std::string frmMain::FtpUsrText() { return ToBytes(tbFtpUsr->text()); }
-void frmMain::SetFtpUsrText(const std::string& s) { tbFtpUsr->setText(FromBytes(s)); }
+std::string frmMain::FtpUrlText() { return ByteText_ToBytes(tbFtpUrl->text()); }
+void frmMain::SetFtpUrlText(const std::string& s) { tbFtpUrl->setText(ByteText_FromBytes(s)); }
+std::string frmMain::FtpUsrText() { return ByteText_ToBytes(tbFtpUsr->text()); }
+void frmMain::SetFtpUsrText(const std::string& s) { tbFtpUsr->setText(ByteText_FromBytes(s)); }
 std::string frmMain::FtpPwdText() { return tbFtpPwd->TextUtf8(); }
 void frmMain::SetFtpPwdText(const std::string& s) { tbFtpPwd->SetTextUtf8(s); }
 
@@ -266,7 +277,7 @@ void frmMain::SetAutoTimer(const std::string& sStatus, long lTime) {
     timAuto->setInterval(0);
   }
   if (AppChannel* pApp = OrvApp()) pApp->Log("AutoStatus=" + m_sAutoStatus, 0);
-  labStatus->setText(FromBytes("AutoStatus=" + m_sAutoStatus));
+  labStatus->setText(ByteText_FromBytes("AutoStatus=" + m_sAutoStatus));
 }
 
 void frmMain::ShowWindow() { show(); }
@@ -288,12 +299,12 @@ void frmMain::LoadStep(Fn fnStep) {
 void frmMain::Form_Load() {
   ShowStartFolder();
   LoadStep([this] {
-    if (!AddFtpNode("ROOT", "Root", "CloseFld", nullptr)) {
+    if (!AddFtpNode(kRootKey, "Root", "CloseFld", nullptr)) {
       throw OrvError(kKeyNotUnique, "Key is not unique in collection", "frmMain.Form_Load");
     }
   });
   LoadStep([this] {
-    QTreeWidgetItem* pRoot = FtpNode("ROOT");
+    QTreeWidgetItem* pRoot = FtpNode(kRootKey);
     if (!pRoot) throw OrvError(kElementNotFound, "Element not found", "frmMain.Form_Load");
     tvFtpDirs->setCurrentItem(pRoot);
   });
@@ -367,9 +378,9 @@ void frmMain::RefreshLocalFiles() {
     return;
   }
   m_sListedFolder = sFolder;
-  tbLocalPath->setText(FromBytes(LocalFiles_FolderPath(sFolder)));
+  tbLocalPath->setText(ByteText_FromBytes(LocalFiles_FolderPath(sFolder)));
   lbLocalFiles->clear();
-  for (const std::string& sName : vsNames) lbLocalFiles->addItem(FromBytes(sName));
+  for (const std::string& sName : vsNames) lbLocalFiles->addItem(ByteText_FromBytes(sName));
   labLocalFileCnt->setText(QString::number(lbLocalFiles->count()) + QStringLiteral(" files"));
 }
 
@@ -391,7 +402,7 @@ void frmMain::lbLocalFiles_Click() {
   if (!pItem) return;
   // Joined onto the folder the list was read from: after a drive change the
   // folder list may already stand elsewhere.
-  tbLocalPath->setText(FromBytes(LocalFiles_Join(m_sListedFolder, ToBytes(pItem->text()))));
+  tbLocalPath->setText(ByteText_FromBytes(LocalFiles_Join(m_sListedFolder, ByteText_ToBytes(pItem->text()))));
 }
 
 void frmMain::SetDriveList(const std::vector<std::string>& vsDrives) {
@@ -399,7 +410,7 @@ void frmMain::SetDriveList(const std::vector<std::string>& vsDrives) {
   {
     const QSignalBlocker oBlock(Drive1);
     Drive1->clear();
-    for (const std::string& sDrive : m_vsDrives) Drive1->addItem(FromBytes(sDrive));
+    for (const std::string& sDrive : m_vsDrives) Drive1->addItem(ByteText_FromBytes(sDrive));
   }
   if (!dlb->Path().empty()) ShowDrive(LocalFiles_DriveOf(dlb->Path(), m_vsDrives));
 }
@@ -446,7 +457,7 @@ QTreeWidgetItem* frmMain::AddFtpNode(const std::string& sKey, const std::string&
   if (m_oFtpNodes.count(sKey) != 0) return nullptr;
   RequireImage(sImage);
   auto* pNode = pParent ? new QTreeWidgetItem(pParent) : new QTreeWidgetItem(tvFtpDirs);
-  pNode->setText(0, FromBytes(sText));
+  pNode->setText(0, ByteText_FromBytes(sText));
   pNode->setData(0, kNodeKeyRole, QByteArray(sKey.data(), static_cast<qsizetype>(sKey.size())));
   SetFtpNodeImage(pNode, sImage);
   m_oFtpNodes.emplace(sKey, pNode);
@@ -454,7 +465,7 @@ QTreeWidgetItem* frmMain::AddFtpNode(const std::string& sKey, const std::string&
 }
 
 void frmMain::RequireImage(const std::string& sImage) const {
-  if (!ImageList1.Contains(FromBytes(sImage))) {
+  if (!ImageList1.Contains(ByteText_FromBytes(sImage))) {
     throw OrvError(kElementNotFound, "Element not found", "frmMain.ImageList1");
   }
 }
@@ -462,7 +473,7 @@ void frmMain::RequireImage(const std::string& sImage) const {
 void frmMain::SetFtpNodeImage(QTreeWidgetItem* pNode, const std::string& sImage) {
   RequireImage(sImage);
   pNode->setData(0, kNodeImageRole, QByteArray(sImage.data(), static_cast<qsizetype>(sImage.size())));
-  pNode->setIcon(0, ImageList1.Icon(FromBytes(sImage)));
+  pNode->setIcon(0, ImageList1.Icon(ByteText_FromBytes(sImage)));
 }
 
 QTreeWidgetItem* frmMain::FtpNode(const std::string& sKey) const {
@@ -569,19 +580,19 @@ void frmMain::cbDisconnect_Click() {
 }
 
 void frmMain::cbGet_Click() {
-  const std::string sFtpPath = ToBytes(tbFtpPath->text());
+  const std::string sFtpPath = ByteText_ToBytes(tbFtpPath->text());
   Log24("FTP Get " + sFtpPath);
   const std::string sFile = LibOrv_Extract(sFtpPath, "/", -1);
   if (sFile.empty()) {
     Report(2, "Get file from FTP server", "No file selected to get");
     return;
   }
-  const std::string sTarget = LibOrv_GetPath(ToBytes(tbLocalPath->text())) + sFile;
+  const std::string sTarget = LibOrv_GetPath(ByteText_ToBytes(tbLocalPath->text())) + sFile;
   if (m_oFtpClient) m_oFtpClient->FtpGet(sFtpPath, sTarget);
 }
 
 void frmMain::cbPut_Click() {
-  const std::string sLocalPath = ToBytes(tbLocalPath->text());
+  const std::string sLocalPath = ByteText_ToBytes(tbLocalPath->text());
   Log24("FTP Put " + sLocalPath);
   const std::string sFile = LibOrv_Extract(sLocalPath, "/", -1);
   if (sFile.empty()) {
@@ -605,7 +616,7 @@ void frmMain::cbPut_Click() {
     Report(1, "Put file to FTP server", "File contains no data: " + sLocalPath);
     return;
   }
-  const std::string sTarget = LibOrv_GetPath(ToBytes(tbFtpPath->text())) + sFile;
+  const std::string sTarget = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())) + sFile;
   if (m_oFtpClient) m_oFtpClient->FtpPut(std::move(*oData), sTarget, "");
 }
 
@@ -624,7 +635,7 @@ void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
   if (lErrCode != 0) {
     const std::string sError = "Error " + std::to_string(lErrCode);
     Report(1, "FTP-PUT failed", sError);
-    labStatus->setText(FromBytes("FTP-PUT failed: " + sError));
+    labStatus->setText(ByteText_FromBytes("FTP-PUT failed: " + sError));
     SetButtonColour(cbPut, kRed);
     return;
   }
@@ -640,7 +651,7 @@ void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
 void frmMain::m_oFtpClient_GetEvent(const std::string& sData, const std::string& sRequestID, bool bEndOfData,
                                     long lErrCode) {
   auto fail = [this](const std::string& sWhy) {
-    labStatus->setText(FromBytes("FTP-GET failed: " + sWhy));
+    labStatus->setText(ByteText_FromBytes("FTP-GET failed: " + sWhy));
     SetButtonColour(cbGet, kRed);
   };
   if (lErrCode != 0) {
@@ -664,7 +675,7 @@ void frmMain::m_oFtpClient_GetEvent(const std::string& sData, const std::string&
     return;
   }
   Log24("FTP-GET OK: " + sRequestID);
-  labStatus->setText(FromBytes("FTP-GET OK: " + sRequestID));
+  labStatus->setText(ByteText_FromBytes("FTP-GET OK: " + sRequestID));
   SetButtonColour(cbGet, kGreen);
   RefreshLocalFiles();
 }
@@ -675,7 +686,7 @@ void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::stri
   if (lErrCode != 0) {
     const std::string sError = "Error " + std::to_string(lErrCode);
     Report(1, "FTP-DIR failed", sError);
-    labStatus->setText(FromBytes("FTP-DIR failed: " + sError));
+    labStatus->setText(ByteText_FromBytes("FTP-DIR failed: " + sError));
     SetButtonColour(cbConnect, kRed);
     return;
   }
@@ -697,6 +708,7 @@ void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::stri
 void frmMain::AddListing(const std::string& sDirList) {
   lbFtpFiles->clear();
   QTreeWidgetItem* pParent = tvFtpDirs->currentItem();
+  const std::string sParentFolder = FtpNodeFolder(pParent);
   QStringList vsFiles;
   // The new folder nodes join the tree together after the loop; they all
   // show the same picture, so one icon serves them all.
@@ -717,7 +729,7 @@ void frmMain::AddListing(const std::string& sDirList) {
       if (sPiece.empty() || sPiece == "./" || sPiece == "../") continue;
       if (sPiece.find('/') != std::string::npos) {
         const std::string sName = sPiece.substr(0, sPiece.size() - 1);
-        const std::string sKey = "_" + sName;
+        const std::string sKey = sParentFolder + "/" + sName;
         if (m_oFtpNodes.count(sKey) != 0) continue;
         RequireImage("CloseFld");
         if (oFolderIcon.isNull()) oFolderIcon = ImageList1.Icon(QStringLiteral("CloseFld"));
@@ -725,7 +737,7 @@ void frmMain::AddListing(const std::string& sDirList) {
         m_oFtpNodes.emplace(sKey, pNode);
         vpNodes.append(pNode);
       } else {
-        vsFiles.append(FromBytes(sPiece));
+        vsFiles.append(ByteText_FromBytes(sPiece));
       }
     }
   } catch (...) {
@@ -756,35 +768,26 @@ void frmMain::tvFtpDirs_NodeClick(QTreeWidgetItem*) {
 void frmMain::SetFtpPathFromTree() {
   QTreeWidgetItem* pNode = tvFtpDirs->currentItem();
   if (!pNode) return;
-  std::string sPath;
-  if (QString::fromStdString(FtpNodeKey(pNode)).trimmed() == QStringLiteral("ROOT")) {
-    ResetFtpTree();
-  } else {
-    sPath = ToBytes(pNode->text(0));
-    QTreeWidgetItem* pUp = pNode->parent();
-    while (pUp && FtpNodeKey(pUp) != "ROOT") {
-      sPath = ToBytes(pUp->text(0)) + "/" + sPath;
-      pUp = pUp->parent();
-    }
-    sPath = "/" + sPath;
-  }
-  tbFtpPath->setText(FromBytes(sPath + "/"));
+  const std::string sFolder = FtpNodeFolder(pNode);
+  if (FtpNodeKey(pNode) == kRootKey) ResetFtpTree();
+  tbFtpPath->setText(ByteText_FromBytes(sFolder + "/"));
 }
 
 void frmMain::ResetFtpTree() {
   tvFtpDirs->clear();
   m_oFtpNodes.clear();
-  tvFtpDirs->setCurrentItem(AddFtpNode("ROOT", "Root", "CloseFld", nullptr));
+  tvFtpDirs->setCurrentItem(AddFtpNode(kRootKey, "Root", "CloseFld", nullptr));
 }
 
 void frmMain::RefreshFtpDir() {
-  if (m_oFtpClient) m_oFtpClient->FtpDir(LibOrv_GetPath(ToBytes(tbFtpPath->text())), "");
+  if (m_oFtpClient) m_oFtpClient->FtpDir(LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())), "");
 }
 
 void frmMain::lbFtpFiles_Click() {
   const QListWidgetItem* pItem = lbFtpFiles->currentItem();
   if (!pItem) return;
-  tbFtpPath->setText(FromBytes(LibOrv_GetPath(ToBytes(tbFtpPath->text())) + ToBytes(pItem->text())));
+  const std::string sFolder = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text()));
+  tbFtpPath->setText(ByteText_FromBytes(sFolder + ByteText_ToBytes(pItem->text())));
 }
 
 // --- Automatic run --------------------------------------------------------
@@ -797,7 +800,7 @@ void frmMain::ReadCommandLine() {
       std::string sPath = sValue;
       for (char& c : sPath)
         if (c == '\\') c = '/';
-      tbLocalPath->setText(FromBytes(sPath));
+      tbLocalPath->setText(ByteText_FromBytes(sPath));
     } else if (pair.sName == "ftppath") {
       std::string sPath = sValue;
       for (char& c : sPath)
@@ -806,7 +809,7 @@ void frmMain::ReadCommandLine() {
         if (sPath.front() != '/') sPath = "/" + sPath;
         if (sPath.back() != '/') sPath += "/";
       }
-      tbFtpPath->setText(FromBytes(sPath));
+      tbFtpPath->setText(ByteText_FromBytes(sPath));
     } else if (pair.sName == "ftpurl") {
       SetFtpUrlText(sValue);
     } else if (pair.sName == "ftpusr") {
@@ -833,18 +836,18 @@ void frmMain::timAuto_Timer() {
     if (m_sMsg.empty()) {
       SetAutoTimer("alarmimg", 500);
     } else if (m_oFtpClient) {
-      m_oFtpClient->FtpPut(m_sMsg, LibOrv_GetPath(ToBytes(tbFtpPath->text())) + sStart + ".msg", "");
+      m_oFtpClient->FtpPut(m_sMsg, LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())) + sStart + ".msg", "");
     }
   } else if (m_sAutoStatus == "alarmimg") {
     if (m_sAlarmImg.empty()) {
       SetAutoTimer("autoupload", 500);
     } else {
-      tbLocalPath->setText(FromBytes(m_sAlarmImg));
-      tbFtpPath->setText(FromBytes(LibOrv_GetPath(ToBytes(tbFtpPath->text())) + sStart + ".jpg"));
+      tbLocalPath->setText(ByteText_FromBytes(m_sAlarmImg));
+      tbFtpPath->setText(ByteText_FromBytes(LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())) + sStart + ".jpg"));
       cbPut_Click();
     }
   } else if (m_sAutoStatus == "autoupload") {
-    if (!LibOrv_GetFileName(ToBytes(tbLocalPath->text())).empty()) cbPut_Click();
+    if (!LibOrv_GetFileName(ByteText_ToBytes(tbLocalPath->text())).empty()) cbPut_Click();
     else SetAutoTimer("bye", 10000);
   } else if (m_sAutoStatus == "bye") {
     cbDisconnect_Click();

@@ -95,7 +95,8 @@ class frmMain : public QWidget, public AppWindow {
   // The automatic run's state as SetAutoTimer last recorded it.
   const std::string& AutoStatus() const { return m_sAutoStatus; }
 
-  // The remote folder tree's nodes by key; nullptr for an unknown key.
+  // The remote folder tree's nodes by key: "ROOT" for the root, the full
+  // remote path ("/a/docs") for a folder; nullptr for an unknown key.
   QTreeWidgetItem* FtpNode(const std::string& sKey) const;
   static std::string FtpNodeKey(const QTreeWidgetItem* pNode);
   static std::string FtpNodeImage(const QTreeWidgetItem* pNode);

@@ -25,6 +25,14 @@ class RecordingHandler(FTPHandler):
     logins_file = None
     commands_file = None
     auth_failed_timeout = 0.05
+    # Names are bytes: a name that is not UTF-8 reaches the file system and
+    # goes back into listings as the bytes the client sent, as on servers
+    # that take no notice of encodings.
+    unicode_errors = "surrogateescape"
+
+    def push(self, s):
+        # Replies name paths too; they go out in the bytes that came in.
+        super(FTPHandler, self).push(s.encode("utf8", self.unicode_errors))
 
     def on_login(self, username):
         if self.logins_file:

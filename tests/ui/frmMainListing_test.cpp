@@ -76,8 +76,8 @@ class Listing : public ::testing::Test {
 
 TEST_F(Listing, FoldersGoUnderTheSelectedNodeAndFilesIntoTheList) {
   Dir("pub/\r\nincoming/\r\nreadme.txt\r\n");
-  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"_pub=pub", "_incoming=incoming"}));
-  EXPECT_EQ(frmMain::FtpNodeImage(Node("_pub")), "CloseFld");
+  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"/pub=pub", "/incoming=incoming"}));
+  EXPECT_EQ(frmMain::FtpNodeImage(Node("/pub")), "CloseFld");
   EXPECT_EQ(frmMain::FtpNodeImage(Root()), "OpenFld");
   EXPECT_TRUE(Root()->isExpanded());
   EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), std::vector<std::string>{"readme.txt"});
@@ -94,20 +94,20 @@ TEST_F(Listing, FoldersGoUnderTheSelectedNodeAndFilesIntoTheList) {
 
 TEST_F(Listing, EntriesKeepTheListingsOrder) {
   Dir("zeta/\r\nalpha/\r\nb.txt\r\na.txt\r\nC.txt\r\n");
-  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"_zeta=zeta", "_alpha=alpha"}));
+  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"/zeta=zeta", "/alpha=alpha"}));
   EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), (std::vector<std::string>{"b.txt", "a.txt", "C.txt"}));
 }
 
 TEST_F(Listing, DotEntriesEmptyLinesAndAnUnterminatedTailAreSkipped) {
   Dir("./\r\n../\r\n\r\npub/\r\n\r\nfile.txt\r\ntail without line end");
-  EXPECT_EQ(Children(Root()), std::vector<std::string>{"_pub=pub"});
+  EXPECT_EQ(Children(Root()), std::vector<std::string>{"/pub=pub"});
   EXPECT_EQ(NodeCount(m_oWindow.tvFtpDirs), 2);
   EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), std::vector<std::string>{"file.txt"});
   EXPECT_EQ(Text(m_oWindow.labFtpFileCnt), "1 files");
   // Only the exact lines are skipped.
   Dir("../x/\r\n.hidden\r\n ./\r\n");
-  EXPECT_NE(Node("_../x"), nullptr);
-  EXPECT_NE(Node("_ ."), nullptr);
+  EXPECT_NE(Node("/../x"), nullptr);
+  EXPECT_NE(Node("/ ."), nullptr);
   EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), std::vector<std::string>{".hidden"});
 }
 
@@ -115,33 +115,40 @@ TEST_F(Listing, TheSameListingTwiceAddsNoNodesAndReplacesTheList) {
   const std::string sList = "pub/\r\nincoming/\r\nreadme.txt\r\nindex.html\r\n";
   Dir(sList);
   Dir(sList);
-  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"_pub=pub", "_incoming=incoming"}));
+  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"/pub=pub", "/incoming=incoming"}));
   EXPECT_EQ(NodeCount(m_oWindow.tvFtpDirs), 3);
   EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), (std::vector<std::string>{"readme.txt", "index.html"}));
   EXPECT_EQ(Text(m_oWindow.labFtpFileCnt), "2 files");
   EXPECT_TRUE(m_oApp.messages.empty()) << "a folder already in the tree is skipped silently";
 }
 
-TEST_F(Listing, AFolderNameIsInTheTreeOnlyOnce) {
+// A node stands for a folder's full path: a name may occur in several
+// folders, and a folder listed again adds nothing.
+TEST_F(Listing, FoldersOfTheSameNameInDifferentPlacesAreNodesOfTheirOwn) {
   Dir("a/\r\nb/\r\n");
-  Select("_a");
+  Select("/a");
   Dir("docs/\r\n");
-  EXPECT_EQ(Children(Node("_a")), std::vector<std::string>{"_docs=docs"});
-  Select("_b");
-  Dir("docs/\r\nDocs/\r\nother.txt\r\n");
+  EXPECT_EQ(Children(Node("/a")), std::vector<std::string>{"/a/docs=docs"});
+  Select("/b");
+  Dir("docs/\r\nDocs/\r\ndocs/\r\nother.txt\r\n");
   // Keys are case-sensitive: Docs is a folder of its own.
-  EXPECT_EQ(Children(Node("_b")), std::vector<std::string>{"_Docs=Docs"});
-  EXPECT_EQ(Node("_docs")->parent(), Node("_a"));
+  EXPECT_EQ(Children(Node("/b")), (std::vector<std::string>{"/b/docs=docs", "/b/Docs=Docs"}));
+  EXPECT_EQ(Node("/a/docs")->parent(), Node("/a"));
+  EXPECT_EQ(Children(Node("/a")), std::vector<std::string>{"/a/docs=docs"});
   EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), std::vector<std::string>{"other.txt"});
   EXPECT_EQ(Text(m_oWindow.labStatus), "FTP-DIR OK");
   EXPECT_TRUE(m_oApp.messages.empty());
+  ClickNode("/b/docs");
+  EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/b/docs/");
+  ClickNode("/a/docs");
+  EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/a/docs/");
 }
 
 TEST_F(Listing, ALineWithASlashInsideIsAFolderWithoutItsLastCharacter) {
   Dir("a/b\r\nc/\r\n");
-  ASSERT_NE(Node("_a/"), nullptr);
-  EXPECT_EQ(Node("_a/")->text(0).toStdString(), "a/");
-  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"_a/=a/", "_c=c"}));
+  ASSERT_NE(Node("/a/"), nullptr);
+  EXPECT_EQ(Node("/a/")->text(0).toStdString(), "a/");
+  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"/a/=a/", "/c=c"}));
   EXPECT_EQ(m_oWindow.lbFtpFiles->count(), 0);
 }
 
@@ -165,7 +172,7 @@ TEST_F(Listing, AFailedListingOnlyReportsAndTurnsConnectRed) {
     EXPECT_EQ(m_oApp.messages[0].sMsg, sError);
     EXPECT_EQ(Text(m_oWindow.labStatus), "FTP-DIR failed: " + sError);
     EXPECT_EQ(Colour(m_oWindow.cbConnect), kRed);
-    EXPECT_EQ(Children(Root()), std::vector<std::string>{"_pub=pub"});
+    EXPECT_EQ(Children(Root()), std::vector<std::string>{"/pub=pub"});
     EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), std::vector<std::string>{"readme.txt"});
     EXPECT_EQ(Text(m_oWindow.labFtpFileCnt), "1 files");
     ExpectConnectedControls(true);
@@ -187,7 +194,7 @@ TEST_F(Listing, AnEmptyListingEmptiesTheListAndConfirmsTheConnection) {
   ASSERT_EQ(m_oApp.logs.size(), 1u);
   EXPECT_EQ(m_oApp.logs[0].s, "FTP-DIR OK");
   ExpectConnectedControls(true);
-  EXPECT_EQ(Children(Root()), std::vector<std::string>{"_pub=pub"});
+  EXPECT_EQ(Children(Root()), std::vector<std::string>{"/pub=pub"});
 }
 
 TEST_F(Listing, AListingOfFortyThousandEntriesIsHandledWhole) {
@@ -200,7 +207,7 @@ TEST_F(Listing, AListingOfFortyThousandEntriesIsHandledWhole) {
   EXPECT_TRUE(m_oApp.messages.empty());
   EXPECT_EQ(Text(m_oWindow.labStatus), "FTP-DIR OK");
   EXPECT_EQ(Root()->childCount(), 2000);
-  EXPECT_NE(Node("_folder1999"), nullptr);
+  EXPECT_NE(Node("/folder1999"), nullptr);
   ASSERT_EQ(m_oWindow.lbFtpFiles->count(), 38000);
   EXPECT_EQ(m_oWindow.lbFtpFiles->item(37999)->text().toStdString(), "file37999.jpg");
   EXPECT_EQ(Text(m_oWindow.labFtpFileCnt), "38000 files");
@@ -209,20 +216,20 @@ TEST_F(Listing, AListingOfFortyThousandEntriesIsHandledWhole) {
 
 TEST_F(Listing, NodeClicksSetTheFolderPath) {
   Dir("pub/\r\n");
-  Select("_pub");
+  Select("/pub");
   Dir("incoming/\r\nmy folder/\r\n");
-  ClickNode("_pub");
+  ClickNode("/pub");
   EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/pub/");
-  ClickNode("_incoming");
+  ClickNode("/pub/incoming");
   EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/pub/incoming/");
-  ClickNode("_my folder");
+  ClickNode("/pub/my folder");
   EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/pub/my folder/");
   EXPECT_EQ(NodeCount(m_oWindow.tvFtpDirs), 4) << "a folder click keeps the tree";
 }
 
 TEST_F(Listing, ARootClickRebuildsTheTree) {
   Dir("pub/\r\nincoming/\r\n");
-  Select("_pub");
+  Select("/pub");
   Dir("deep/\r\n");
   m_oWindow.tbFtpPath->setText("/pub/deep/");
   ClickNode("ROOT");
@@ -232,10 +239,10 @@ TEST_F(Listing, ARootClickRebuildsTheTree) {
   EXPECT_EQ(Root()->text(0).toStdString(), "Root");
   EXPECT_EQ(frmMain::FtpNodeImage(Root()), "CloseFld");
   EXPECT_EQ(m_oWindow.tvFtpDirs->currentItem(), Root());
-  EXPECT_EQ(Node("_pub"), nullptr);
+  EXPECT_EQ(Node("/pub"), nullptr);
   // The next listing fills the new tree from the top again.
   Dir("pub/\r\n");
-  EXPECT_EQ(Children(Root()), std::vector<std::string>{"_pub=pub"});
+  EXPECT_EQ(Children(Root()), std::vector<std::string>{"/pub=pub"});
 }
 
 TEST_F(Listing, FileClicksJoinTheFileToThePathsFolder) {
@@ -266,21 +273,21 @@ TEST_F(Listing, ConnectLogLineNeverHoldsCredentialsOfTheServerText) {
 
 TEST_F(Listing, CollapseAndExpandSwitchTheFolderImage) {
   Dir("pub/\r\n");
-  Select("_pub");
+  Select("/pub");
   Dir("incoming/\r\n");
   QTreeWidget* pTree = m_oWindow.tvFtpDirs;
-  ASSERT_TRUE(Node("_pub")->isExpanded());
-  EXPECT_EQ(frmMain::FtpNodeImage(Node("_pub")), "OpenFld");
-  pTree->collapseItem(Node("_pub"));
-  EXPECT_EQ(frmMain::FtpNodeImage(Node("_pub")), "CloseFld");
+  ASSERT_TRUE(Node("/pub")->isExpanded());
+  EXPECT_EQ(frmMain::FtpNodeImage(Node("/pub")), "OpenFld");
+  pTree->collapseItem(Node("/pub"));
+  EXPECT_EQ(frmMain::FtpNodeImage(Node("/pub")), "CloseFld");
   pTree->collapseItem(Root());
   EXPECT_EQ(frmMain::FtpNodeImage(Root()), "CloseFld");
   pTree->expandItem(Root());
   EXPECT_EQ(frmMain::FtpNodeImage(Root()), "OpenFld");
-  EXPECT_EQ(frmMain::FtpNodeImage(Node("_pub")), "CloseFld");
-  pTree->expandItem(Node("_pub"));
-  EXPECT_EQ(frmMain::FtpNodeImage(Node("_pub")), "OpenFld");
-  EXPECT_EQ(frmMain::FtpNodeImage(Node("_incoming")), "CloseFld");
+  EXPECT_EQ(frmMain::FtpNodeImage(Node("/pub")), "CloseFld");
+  pTree->expandItem(Node("/pub"));
+  EXPECT_EQ(frmMain::FtpNodeImage(Node("/pub")), "OpenFld");
+  EXPECT_EQ(frmMain::FtpNodeImage(Node("/pub/incoming")), "CloseFld");
 }
 
 TEST_F(Listing, PlaceholderCommandsOnlySayTheyAreNotImplemented) {

@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "ByteText.h"
 #include "DirListBox.h"
 #include "FtpTestServer.h"
 #include "LibOrv.h"
@@ -120,7 +121,7 @@ void ClickNode(QTreeWidget* pTree, QTreeWidgetItem* pNode) {
 }
 
 void ClickRow(QListWidget* pList, const std::string& sText) {
-  const auto vItems = pList->findItems(QString::fromStdString(sText), Qt::MatchExactly);
+  const auto vItems = pList->findItems(ByteText_FromBytes(sText), Qt::MatchExactly);
   ASSERT_EQ(vItems.size(), 1) << sText;
   pList->scrollToItem(vItems[0]);
   QTest::mouseClick(pList->viewport(), Qt::LeftButton, Qt::NoModifier, pList->visualItemRect(vItems[0]).center());
@@ -289,7 +290,7 @@ TEST_F(RemoteWindow, ConnectListsTheRootForEveryFormOfTheServerText) {
     QTreeWidgetItem* pRoot = w.FtpNode("ROOT");
     ASSERT_NE(pRoot, nullptr);
     EXPECT_EQ(Children(pRoot), (std::vector<std::string>{"incoming", "pub"}));
-    EXPECT_EQ(w.FtpNode("_pub")->parent(), pRoot);
+    EXPECT_EQ(w.FtpNode("/pub")->parent(), pRoot);
     EXPECT_EQ(frmMain::FtpNodeImage(pRoot), "OpenFld");
     EXPECT_EQ(Sorted(Entries(w.lbFtpFiles)), (std::vector<std::string>{"index.html", "readme.txt"}));
     EXPECT_EQ(Text(w.labFtpFileCnt), "2 files");
@@ -319,14 +320,14 @@ TEST_F(RemoteWindow, NodeAndFileClicksSetThePathAndListTheFolder) {
   ASSERT_TRUE(Connect(server));
   frmMain& w = W();
 
-  ClickNode(w.tvFtpDirs, w.FtpNode("_pub"));
+  ClickNode(w.tvFtpDirs, w.FtpNode("/pub"));
   EXPECT_EQ(Text(w.tbFtpPath), "/pub/");
   ASSERT_TRUE(PumpUntil([&] { return Entries(w.lbFtpFiles) == std::vector<std::string>{"a.txt"}; }));
-  ASSERT_NE(w.FtpNode("_incoming"), nullptr);
-  EXPECT_EQ(w.FtpNode("_incoming")->parent(), w.FtpNode("_pub"));
-  EXPECT_EQ(frmMain::FtpNodeImage(w.FtpNode("_pub")), "OpenFld");
+  ASSERT_NE(w.FtpNode("/pub/incoming"), nullptr);
+  EXPECT_EQ(w.FtpNode("/pub/incoming")->parent(), w.FtpNode("/pub"));
+  EXPECT_EQ(frmMain::FtpNodeImage(w.FtpNode("/pub")), "OpenFld");
 
-  ClickNode(w.tvFtpDirs, w.FtpNode("_incoming"));
+  ClickNode(w.tvFtpDirs, w.FtpNode("/pub/incoming"));
   EXPECT_EQ(Text(w.tbFtpPath), "/pub/incoming/");
   ASSERT_TRUE(PumpUntil([&] { return Entries(w.lbFtpFiles) == std::vector<std::string>{"deep.txt"}; }));
   EXPECT_EQ(Text(w.labFtpFileCnt), "1 files");
@@ -337,11 +338,71 @@ TEST_F(RemoteWindow, NodeAndFileClicksSetThePathAndListTheFolder) {
   // The root throws the tree away and lists the top folder anew.
   ClickNode(w.tvFtpDirs, w.FtpNode("ROOT"));
   EXPECT_EQ(Text(w.tbFtpPath), "/");
-  EXPECT_EQ(w.FtpNode("_pub"), nullptr);
-  EXPECT_EQ(w.FtpNode("_incoming"), nullptr);
+  EXPECT_EQ(w.FtpNode("/pub"), nullptr);
+  EXPECT_EQ(w.FtpNode("/pub/incoming"), nullptr);
   ASSERT_TRUE(PumpUntil([&] { return Entries(w.lbFtpFiles) == std::vector<std::string>{"top.txt"}; }));
   EXPECT_EQ(Children(w.FtpNode("ROOT")), std::vector<std::string>{"pub"});
   EXPECT_EQ(w.tvFtpDirs->currentItem(), w.FtpNode("ROOT"));
+  EXPECT_TRUE(m_oApp.messages.empty());
+}
+
+// Folders of one name under different parents are nodes of their own, and
+// each lists its own files.
+TEST_F(RemoteWindow, FoldersOfTheSameNameEachListTheirOwnFiles) {
+  FtpTestServer server;
+  for (const char* szFolder : {"/a", "/a/docs", "/b", "/b/docs"}) server.MakeFolder(szFolder);
+  server.WriteFile("/a/docs/from-a.txt", "a");
+  server.WriteFile("/b/docs/from-b.txt", "b");
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  ClickNode(w.tvFtpDirs, w.FtpNode("/a"));
+  ASSERT_TRUE(PumpUntil([&] { return w.FtpNode("/a/docs") != nullptr; }));
+  ClickNode(w.tvFtpDirs, w.FtpNode("/b"));
+  ASSERT_TRUE(PumpUntil([&] { return w.FtpNode("/b/docs") != nullptr; }));
+  EXPECT_EQ(w.FtpNode("/a/docs")->parent(), w.FtpNode("/a"));
+  EXPECT_EQ(w.FtpNode("/b/docs")->parent(), w.FtpNode("/b"));
+
+  ClickNode(w.tvFtpDirs, w.FtpNode("/a/docs"));
+  EXPECT_EQ(Text(w.tbFtpPath), "/a/docs/");
+  ASSERT_TRUE(PumpUntil([&] { return Entries(w.lbFtpFiles) == std::vector<std::string>{"from-a.txt"}; }));
+  ClickNode(w.tvFtpDirs, w.FtpNode("/b/docs"));
+  EXPECT_EQ(Text(w.tbFtpPath), "/b/docs/");
+  ASSERT_TRUE(PumpUntil([&] { return Entries(w.lbFtpFiles) == std::vector<std::string>{"from-b.txt"}; }));
+  EXPECT_TRUE(m_oApp.messages.empty());
+}
+
+// Names that are no UTF-8 (Latin-1 here) go back to the server as the bytes
+// it listed; a fetched file keeps them on the local side, and a local name
+// of that kind reaches the server unchanged.
+TEST_F(RemoteWindow, NamesThatAreNoUtf8TravelAsTheirOwnBytes) {
+  FtpTestServer server;
+  const std::string sFolder = "/d\xE9p\xF4t";
+  server.MakeFolder(sFolder);
+  server.WriteFile(sFolder + "/caf\xE9.txt", "caf\xE9 au lait");
+  WriteLocal(Local("r\xE9sum\xE9.txt"), "r\xE9sum\xE9");
+  W().dlb_Click();
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+
+  ClickNode(w.tvFtpDirs, w.FtpNode(sFolder));
+  EXPECT_EQ(Text(w.tbFtpPath), sFolder + "/");
+  ASSERT_TRUE(PumpUntil([&] { return Entries(w.lbFtpFiles) == std::vector<std::string>{"caf\xE9.txt"}; }));
+  ClickRow(w.lbFtpFiles, "caf\xE9.txt");
+  EXPECT_EQ(Text(w.tbFtpPath), sFolder + "/caf\xE9.txt");
+  w.cbGet->click();
+  ASSERT_TRUE(WaitForStatus("FTP-GET"));
+  EXPECT_EQ(Text(w.labStatus), "FTP-GET OK: " + Local("caf\xE9.txt"));
+  EXPECT_EQ(LocalNames(), (std::vector<std::string>{"caf\xE9.txt", "r\xE9sum\xE9.txt"}));
+  EXPECT_EQ(ReadLocal(Local("caf\xE9.txt")), "caf\xE9 au lait");
+
+  ClickRow(w.lbLocalFiles, "r\xE9sum\xE9.txt");
+  EXPECT_EQ(Text(w.tbLocalPath), Local("r\xE9sum\xE9.txt"));
+  w.cbPut->click();
+  ASSERT_TRUE(PumpUntil([&] { return Colour(w.cbPut) == kGreen || Colour(w.cbPut) == kRed; }));
+  EXPECT_EQ(Colour(w.cbPut), kGreen);
+  EXPECT_EQ(server.ReadFile(sFolder + "/r\xE9sum\xE9.txt"), "r\xE9sum\xE9");
+  ASSERT_TRUE(PumpUntil([&] { return w.lbFtpFiles->count() == 2; }));
+  EXPECT_EQ(Sorted(Entries(w.lbFtpFiles)), (std::vector<std::string>{"caf\xE9.txt", "r\xE9sum\xE9.txt"}));
   EXPECT_TRUE(m_oApp.messages.empty());
 }
 
@@ -354,7 +415,7 @@ TEST_F(RemoteWindow, GetWritesTheFileIntoTheLocalFolderAndRefreshesTheLocalList)
   W().dlb_Click();
   ASSERT_TRUE(Connect(server));
   frmMain& w = W();
-  ClickNode(w.tvFtpDirs, w.FtpNode("_pub"));
+  ClickNode(w.tvFtpDirs, w.FtpNode("/pub"));
   ASSERT_TRUE(PumpUntil([&] { return w.lbFtpFiles->count() == 1; }));
   ClickRow(w.lbFtpFiles, "data.bin");
   ASSERT_EQ(Text(w.tbFtpPath), "/pub/data.bin");
@@ -505,7 +566,7 @@ TEST_F(RemoteWindow, PutSendsTheLocalFileUnderItsOwnNameAndListsTheFolderAgain) 
   W().dlb_Click();
   ASSERT_TRUE(Connect(server));
   frmMain& w = W();
-  ClickNode(w.tvFtpDirs, w.FtpNode("_pub"));
+  ClickNode(w.tvFtpDirs, w.FtpNode("/pub"));
   ASSERT_TRUE(PumpUntil([&] { return w.lbFtpFiles->count() == 1; }));
   ClickRow(w.lbFtpFiles, "readme.txt");
   ClickRow(w.lbLocalFiles, "upload me.bin");
@@ -645,13 +706,13 @@ TEST_F(RemoteWindow, DisconnectResetsTheRemoteSideAndDropsOutstandingResults) {
   server.WriteFile("/top.txt", "t");
   ASSERT_TRUE(Connect(server));
   frmMain& w = W();
-  ClickNode(w.tvFtpDirs, w.FtpNode("_pub"));
-  ASSERT_TRUE(PumpUntil([&] { return w.FtpNode("_incoming") != nullptr; }));
+  ClickNode(w.tvFtpDirs, w.FtpNode("/pub"));
+  ASSERT_TRUE(PumpUntil([&] { return w.FtpNode("/pub/incoming") != nullptr; }));
   w.tbLocalPath->setText(QString::fromStdString(Local("")));
   const std::size_t lLogins = static_cast<std::size_t>(server.LoginCount());
 
   // A listing and a get are under way when the connection is dropped.
-  ClickNode(w.tvFtpDirs, w.FtpNode("_incoming"));
+  ClickNode(w.tvFtpDirs, w.FtpNode("/pub/incoming"));
   w.tbFtpPath->setText("/pub/a.txt");
   w.cbGet->click();
   w.tbFtpPath->setText("/pub/incoming/");
