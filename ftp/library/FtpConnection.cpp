@@ -169,7 +169,7 @@ void FtpConnection::Run() {
   }
   // A polite QUIT, but a server that does not answer must not hold up the
   // end of the program.
-  constexpr int32_t kQuitWaitMs = 500;
+  constexpr int32_t kQuitWaitMs = 300;
   CloseControlConnection(std::min(lLastLimitMs, kQuitWaitMs));
   m_bFinished = true;
 }

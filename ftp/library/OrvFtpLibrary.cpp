@@ -82,6 +82,11 @@ class Watchdog {
   std::thread m_thread;
 };
 
+// The library's state. Threads: the host's thread (requests, Pump), one
+// worker per connection with requests, and the watchdog. Locks, always in
+// this order: Library::mutex, then a connection's locks (FtpConnection.h)
+// or the watchdog's, then FtpDispatcher's, which it never holds while it
+// calls out.
 struct Library {
   Library();
   // A process that ends without a shutdown still stops its threads before
@@ -205,19 +210,21 @@ void StopEverything(Library& lib) {
   {
     std::lock_guard<std::mutex> lock(lib.mutex);
     lib.bRunning = false;
+    // They stay in sight of the watchdog, which bounds their goodbye to
+    // the server.
     for (auto& [lHandle, pConnection] : lib.connections) {
       FtpDispatcher::Instance().CloseConnection(lHandle);
-      stopping.push_back(std::move(pConnection));
+      lib.closing.push_back(std::move(pConnection));
     }
     lib.connections.clear();
-    for (auto& pConnection : lib.closing) stopping.push_back(std::move(pConnection));
-    lib.closing.clear();
+    stopping = lib.closing;
   }
   for (const auto& pConnection : stopping) pConnection->Stop();
   for (const auto& pConnection : stopping) pConnection->Join();
   stopping.clear();
   {
     std::lock_guard<std::mutex> lock(lib.mutex);
+    lib.closing.clear();
     pWatchdog = std::move(lib.pWatchdog);
     lib.pfnLog = nullptr;
   }

@@ -10,15 +10,19 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 
 #include "FtpLibraryTestSupport.h"
 #include "TempFolder.h"
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::Not;
 using ::testing::HasSubstr;
 using ::testing::UnorderedElementsAre;
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -115,6 +119,33 @@ TEST_F(FtpLibraryTest, ServerWithoutMlsdIsAskedForItOnlyOnce) {
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "MLSD"), 1);
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "LIST"), 2);
   EXPECT_EQ(server.LoginCount(), 1);
+}
+
+TEST_F(FtpLibraryTest, LinksInAUnixListingAreFollowedOnce) {
+  FtpTestServer server({"unix_list"});
+  server.MakeFolder("/real");
+  server.WriteFile("/real/inside.txt", "in");
+  server.WriteFile("/plain.txt", "plain");
+  fs::create_directory_symlink("real", server.LocalPath("/linkdir"));
+  fs::create_symlink("plain.txt", server.LocalPath("/linkfile"));
+  fs::create_symlink("nowhere", server.LocalPath("/dangling"));
+  const int32_t h = Connect(server);
+  Dir(h, "/", "root");
+  Dir(h, "/linkdir/", "through the link");
+  Get(h, "/linkfile", "link to a file");
+  Get(h, "/dangling", "dangling link");
+  ASSERT_TRUE(WaitForAnswers(4));
+  EXPECT_THAT(Answers()[0].asFolders, UnorderedElementsAre("linkdir", "real"));
+  EXPECT_THAT(Answers()[0].asFiles, UnorderedElementsAre("linkfile", "dangling", "plain.txt"));
+  EXPECT_THAT(Answers()[1].asFiles, ElementsAre("inside.txt"));
+  EXPECT_EQ(Answers()[2].sData, "plain");
+  EXPECT_EQ(Answers()[3].lCode, 550);
+  // A look into each link, none into the other entries.
+  const std::vector<std::string> commands = server.Commands();
+  EXPECT_THAT(commands, Contains("CWD /dangling"));
+  EXPECT_THAT(commands, Contains("CWD /linkfile"));
+  EXPECT_THAT(commands, Not(Contains("CWD /real")));
+  EXPECT_THAT(commands, Not(Contains("CWD /plain.txt")));
 }
 
 TEST_F(FtpLibraryTest, ListingOf40000Entries) {
@@ -283,7 +314,9 @@ TEST_F(FtpLibraryTest, RefusalsCarryTheServersReplyCode) {
   Get(h, "/no such file.txt", "get");
   Get(h, "/folder", "get of a folder");
   Put(h, "/no such folder/x.txt", "put", "x");
-  ASSERT_TRUE(WaitForAnswers(4));
+  // Refused before it is sent: the log names it, not the put before it.
+  Get(h, "/folder/", "");
+  ASSERT_TRUE(WaitForAnswers(5));
   EXPECT_EQ(Answers()[0].lCode, 550);
   EXPECT_TRUE(Answers()[0].asFiles.empty());
   EXPECT_EQ(Answers()[1].lCode, 550);
@@ -291,6 +324,8 @@ TEST_F(FtpLibraryTest, RefusalsCarryTheServersReplyCode) {
   EXPECT_EQ(Answers()[2].lCode, 550);
   EXPECT_GE(Answers()[3].lCode, 550);
   EXPECT_THAT(Logs(), ::testing::Contains(HasSubstr("no such file.txt -> 550")));
+  EXPECT_EQ(Answers()[4].lCode, -3);
+  EXPECT_THAT(Logs(), ::testing::Contains(HasSubstr(": request failed with -3: get /folder/ -> the path names no file")));
   EXPECT_EQ(server.LoginCount(), 1) << "refusals keep the connection";
 }
 
@@ -423,6 +458,18 @@ TEST_F(FtpLibraryTest, SilentServerFailsAfterTheInactivityLimit) {
   ASSERT_TRUE(WaitForAnswers(2));
   EXPECT_EQ(Answers()[1].lCode, -28);
   EXPECT_LT(Since(start2), 4000ms);
+}
+
+TEST_F(FtpLibraryTest, ShutdownDoesNotWaitForTheAnswerToQuit) {
+  FtpTestServer server({"no_quit_reply"});
+  const int32_t h = Connect(server);
+  Dir(h, "/", "dir");
+  ASSERT_TRUE(WaitForAnswers(1));
+  ASSERT_EQ(Only().lCode, 0);
+  const auto start = std::chrono::steady_clock::now();
+  OrvFtpClientShutdown();
+  EXPECT_LT(Since(start), 1000ms);
+  EXPECT_THAT(server.Commands(), Contains("QUIT"));
 }
 
 TEST_F(FtpLibraryTest, ServerThatNeverConfirmsATransferTimesOut) {

@@ -86,6 +86,13 @@ class MuteAfterLoginHandler(RecordingHandler):
         return super().pre_process_command(line, cmd, arg)
 
 
+class NoQuitReplyHandler(RecordingHandler):
+    """Serves as usual but leaves QUIT unanswered and the session open."""
+
+    def ftp_QUIT(self, line):
+        pass
+
+
 class DroppingDTPHandler(DTPHandler):
     """Sends the first part of a file, then drops the data connection."""
 
@@ -215,6 +222,7 @@ KINDS = {
     "stor_553": Stor553Handler,
     "never_answer": NeverAnswerHandler,
     "mute_after_login": MuteAfterLoginHandler,
+    "no_quit_reply": NoQuitReplyHandler,
     "drop_data": DropDataHandler,
     "trickle": TrickleHandler,
     "close_control": CloseControlHandler,
