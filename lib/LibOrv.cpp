@@ -1,6 +1,8 @@
 #include "LibOrv.h"
 
 #include <fcntl.h>
+#include <locale.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <new>
 
 #include "AppChannel.h"
 #include "LocalFileSource.h"
@@ -185,6 +188,15 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
+// The runtime's numbers have "." as decimal point whatever the user's
+// locale; strtod alone follows LC_NUMERIC, which the window toolkit takes
+// from the environment at start ("99,6" under a German locale).
+double CDecimal(const std::string& sNum) {
+  static const locale_t kC = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  if (kC == static_cast<locale_t>(0)) throw std::bad_alloc();
+  return ::strtod_l(sNum.c_str(), nullptr, kC);
+}
+
 // Reads the runtime's number syntax from s. lUsed is how many bytes belong
 // to the number (blanks inside included); bHexOct tells a &H/&O literal,
 // whose value is given as raw bits in ullBits.
@@ -229,7 +241,7 @@ ValScan ScanVal(const std::string& s) {
     return r;
   }
 
-  std::string sNum;  // the number without blanks, for strtod
+  std::string sNum;  // the number without blanks, for CDecimal
   if (i < n && (s[i] == '+' || s[i] == '-')) sNum += s[i++];
   auto digits = [&] {
     for (;; ++i) {
@@ -262,7 +274,7 @@ ValScan ScanVal(const std::string& s) {
     else i = iSave;
   }
   r.lUsed = i;
-  if (r.bAnyDigit) r.dValue = std::strtod(sNum.c_str(), nullptr);
+  if (r.bAnyDigit) r.dValue = CDecimal(sNum);
   return r;
 }
 

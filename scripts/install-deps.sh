@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev
   ca-certificates openssl
   python3 python3-pyftpdlib python3-openssl
-  xvfb xauth
+  xvfb xauth locales
 )
 
 missing=()
@@ -24,3 +24,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# A test reads numbers under a German locale, which Debian does not generate by itself.
+locale -a 2>/dev/null | grep -qx 'de_DE.utf8' || ${SUDO-} localedef -i de_DE -f UTF-8 de_DE.UTF-8

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <csignal>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -152,6 +154,25 @@ TEST(LibOrvNumber, String2LongFollowsTheRuntime) {
   EXPECT_EQ(ErrorNumberOf([] { LibOrv_String2Long("2147483648"); }), OrvError::kOverflow);
   EXPECT_EQ(ErrorNumberOf([] { LibOrv_String2Long("-2147483649"); }), OrvError::kOverflow);
   EXPECT_EQ(ErrorNumberOf([] { LibOrv_String2Long("&H1FFFFFFFF"); }), OrvError::kOverflow);
+}
+
+// Qt sets the locale from the environment at start; under a German one the
+// C library writes and reads numbers with a decimal comma.
+TEST(LibOrvNumber, TheDecimalPointIsADotUnderAnyLocale) {
+  const std::string sBefore = std::setlocale(LC_NUMERIC, nullptr);
+  ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr)
+      << "the locale de_DE.UTF-8 is missing; scripts/install-deps.sh makes it "
+         "(localedef -i de_DE -f UTF-8 de_DE.UTF-8)";
+  const double dComma = std::strtod("0,5", nullptr);
+  EXPECT_EQ(LibOrv_Val("99.6"), 99.6);
+  EXPECT_EQ(LibOrv_Val(" -1 2.5e1"), -125.0);
+  EXPECT_EQ(LibOrv_Val("1,5"), 1.0);
+  EXPECT_EQ(LibOrv_String2Long("2.51"), 3);
+  EXPECT_EQ(LibOrv_String2Long("3.5"), 4);
+  EXPECT_EQ(LibOrv_String2Long("2.5"), 2);
+  EXPECT_TRUE(LibOrv_IsNumeric("99.6"));
+  std::setlocale(LC_NUMERIC, sBefore.c_str());
+  EXPECT_EQ(dComma, 0.5) << "the locale was in effect";
 }
 
 TEST(LibOrvNumber, IsNumeric) {
