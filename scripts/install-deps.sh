@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need;
-# asks apt only when something is missing.
+# asks apt only when something is missing. ProFTPD and Pure-FTPd, which
+# cannot be installed beside vsftpd, are unpacked into build/servers/ (or
+# $ORV_SERVERS_DIR) for the tests to start from there.
 set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 packages=(
   cmake g++ make pkg-config
@@ -11,18 +14,69 @@ packages=(
   ca-certificates openssl
   python3 python3-pyftpdlib python3-openssl
   xvfb xauth locales
+  vsftpd openssh-server
+  # what the unpacked proftpd, its mod_tls and pure-ftpd load
+  libacl1 libcap2 libcrypt1 libhiredis0.14 libidn2-0 libmemcached11 libmemcachedutil2 libncursesw6
+  libpam0g libpcre2-8-0 libpcre2-posix3 libsodium23 libssl3 zlib1g
 )
+
+# Packages whose files are unpacked, not installed, and the programs that
+# show they are there.
+unpacked=(proftpd-core proftpd-mod-crypto pure-ftpd)
+servers_dir="${ORV_SERVERS_DIR:-$root/build/servers}"
+unpacked_programs=("$servers_dir/proftpd/usr/sbin/proftpd" "$servers_dir/proftpd/usr/lib/proftpd/mod_tls.so"
+                   "$servers_dir/pure-ftpd/usr/sbin/pure-ftpd" "$servers_dir/pure-ftpd/usr/bin/pure-pw")
+
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+need_unpack=no
+for f in "${unpacked_programs[@]}"; do [ -e "$f" ] || need_unpack=yes; done
 
+updated=no
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  updated=yes
+  # The tests start vsftpd and sshd themselves, on loopback; the packages
+  # must not start system-wide servers on every address.
+  policy=/usr/sbin/policy-rc.d
+  own_policy=no
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+    $SUDO chmod 755 "$policy"
+    own_policy=yes
+  fi
+  status=0
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" || status=$?
+  if [ "$own_policy" = yes ]; then $SUDO rm -f "$policy"; fi
+  [ "$status" -eq 0 ] || exit "$status"
+fi
+
+if [ "$need_unpack" = yes ]; then
+  echo "Unpacking into $servers_dir: ${unpacked[*]}"
+  debs="$(mktemp -d)"
+  trap 'rm -rf "$debs"' EXIT
+  # apt's download sandbox user must be able to write the folder.
+  chmod 777 "$debs"
+  if ! (cd "$debs" && apt-get download -qq "${unpacked[@]}"); then
+    [ "$updated" = yes ] || $SUDO apt-get update -qq
+    (cd "$debs" && apt-get download -qq "${unpacked[@]}")
+  fi
+  rm -rf "$servers_dir/proftpd" "$servers_dir/pure-ftpd"
+  mkdir -p "$servers_dir/proftpd" "$servers_dir/pure-ftpd"
+  for deb in "$debs"/proftpd-*.deb; do dpkg-deb -x "$deb" "$servers_dir/proftpd"; done
+  dpkg-deb -x "$debs"/pure-ftpd_*.deb "$servers_dir/pure-ftpd"
+  for f in "${unpacked_programs[@]}"; do
+    if ldd "$f" | grep -q "not found"; then
+      echo "$f lacks libraries:" >&2
+      ldd "$f" | grep "not found" >&2
+      exit 1
+    fi
+  done
 fi
 
 # A test reads numbers under a German locale, which Debian does not generate by itself.

@@ -50,9 +50,9 @@ void FtpLibraryTest::TearDown() {
     for (const std::string& s : g_logs) std::cout << "library log: " << s << "\n";
 }
 
-int32_t FtpLibraryTest::Connect(const FtpTestServer& server) { return Connect(server, server.Password()); }
+int32_t FtpLibraryTest::Connect(const LoopbackFtpServer& server) { return Connect(server, server.Password()); }
 
-int32_t FtpLibraryTest::Connect(const FtpTestServer& server, const std::string& sPassword) {
+int32_t FtpLibraryTest::Connect(const LoopbackFtpServer& server, const std::string& sPassword) {
   return OrvFtpClientCreate(server.Host().c_str(), static_cast<int16_t>(static_cast<uint16_t>(server.Port())),
                             server.User().c_str(), sPassword.c_str());
 }

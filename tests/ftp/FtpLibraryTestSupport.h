@@ -33,8 +33,8 @@ class FtpLibraryTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  static int32_t Connect(const FtpTestServer& server);
-  static int32_t Connect(const FtpTestServer& server, const std::string& sPassword);
+  static int32_t Connect(const LoopbackFtpServer& server);
+  static int32_t Connect(const LoopbackFtpServer& server, const std::string& sPassword);
   static void Dir(int32_t lHandle, const std::string& sPath, const std::string& sId, int32_t lLimitMs = kLimitMs);
   static void Get(int32_t lHandle, const std::string& sPath, const std::string& sId, int32_t lLimitMs = kLimitMs,
                   std::size_t lChunk = 1048576);

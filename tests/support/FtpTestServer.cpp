@@ -1,10 +1,6 @@
 #include "FtpTestServer.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,9 +9,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
-
-extern char** environ;
 
 namespace {
 
@@ -29,18 +22,11 @@ std::filesystem::path ScriptPath(const char* sScript) {
   return std::filesystem::path(sSource) / "tests" / "servers" / sScript;
 }
 
-std::filesystem::path MakeWorkDir(const char* sPrefix = "orv-ftpd") {
+std::filesystem::path MakeWorkDir(const char* sPrefix) {
   const char* sTmp = std::getenv("TMPDIR");
   std::string sTemplate = std::string(sTmp && *sTmp ? sTmp : "/tmp") + "/" + sPrefix + "-XXXXXX";
   if (::mkdtemp(sTemplate.data()) == nullptr) throw std::runtime_error("FtpTestServer: mkdtemp failed");
   return sTemplate;
-}
-
-std::string ReadWhole(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 std::vector<std::string> Lines(const std::string& s) {
@@ -49,24 +35,6 @@ std::vector<std::string> Lines(const std::string& s) {
   for (std::string sLine; std::getline(in, sLine);) lines.push_back(sLine);
   return lines;
 }
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : m_fd(fd) {}
-  ~Fd() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int Get() const { return m_fd; }
-  void Close() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
-  }
-
- private:
-  int m_fd;
-};
 
 // Reads the "PORT <n>" line the server prints once it listens.
 int ReadPort(int fd) {
@@ -92,23 +60,9 @@ int ReadPort(int fd) {
 // which a failure quotes.
 void RunOpenssl(std::vector<std::string> args, const std::filesystem::path& log) {
   args.insert(args.begin(), "openssl");
-  std::vector<char*> argv;
-  for (std::string& s : args) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  const int rc = ::posix_spawnp(&pid, "openssl", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("TestCertificates: cannot start openssl");
-  int iStatus = 0;
-  while (::waitpid(pid, &iStatus, 0) < 0 && errno == EINTR) {
-  }
-  if (!WIFEXITED(iStatus) || WEXITSTATUS(iStatus) != 0)
-    throw std::runtime_error("TestCertificates: openssl " + args[1] + " failed:\n" + ReadWhole(log));
+  if (ServerProcess::Run(args, log) != 0)
+    throw std::runtime_error("TestCertificates: openssl " + args[1] + " failed:\n" +
+                             LoopbackFtpServer::ReadWholeFile(log));
 }
 
 // Sections for the two authorities, each with its own records, and the
@@ -211,110 +165,34 @@ TestCertificates::~TestCertificates() {
 
 FtpTestServer::FtpTestServer() : FtpTestServer(Options()) {}
 
-FtpTestServer::FtpTestServer(Options options) : m_options(std::move(options)) {
-  m_workDir = MakeWorkDir();
-  m_root = m_workDir / "root";
-  try {
-    std::filesystem::create_directory(m_root);
-    Start();
-  } catch (...) {
-    Stop();
-    throw;
-  }
+FtpTestServer::FtpTestServer(Options options)
+    : LoopbackFtpServer(options.sHost, options.sUser, options.sPassword) {
+  Start(options);
 }
 
-FtpTestServer::~FtpTestServer() { Stop(); }
-
-void FtpTestServer::Start() {
-  const bool bTls = !m_options.sTlsKind.empty();
-  if (bTls && m_options.sKind != "normal")
-    throw std::runtime_error("FtpTestServer: a TLS server has no kind " + m_options.sKind);
+void FtpTestServer::Start(const Options& options) {
+  const bool bTls = !options.sTlsKind.empty();
+  if (bTls && options.sKind != "normal")
+    throw std::runtime_error("FtpTestServer: a TLS server has no kind " + options.sKind);
   const std::string sScript = ScriptPath(bTls ? "orv_tls_ftpd.py" : "orv_test_ftpd.py").string();
-  const std::string sRoot = m_root.string();
-  const std::string sLogins = (m_workDir / "logins.txt").string();
-  const std::string sCommands = (m_workDir / "commands.txt").string();
-  const std::string sLog = (m_workDir / "server.log").string();
-  std::vector<std::string> args = {kPython,   sScript,        "--root",  sRoot,
-                                   "--user",  m_options.sUser, "--password", m_options.sPassword,
-                                   "--host",  m_options.sHost, "--kind",  bTls ? m_options.sTlsKind : m_options.sKind,
-                                   "--logins", sLogins,        "--commands", sCommands};
+  std::vector<std::string> args = {kPython, sScript, "--root", Root().string(), "--user", User(), "--password",
+                                   Password(), "--host", Host(), "--kind", bTls ? options.sTlsKind : options.sKind};
+  args.insert(args.end(), {"--logins", (WorkFolder() / "logins.txt").string(), "--commands",
+                           (WorkFolder() / "commands.txt").string()});
   if (bTls) {
-    TestCertificates::Identity identity = m_options.certificate;
+    TestCertificates::Identity identity = options.certificate;
     if (identity.sCertFile.empty()) identity = TestCertificates::Get().Loopback();
     args.insert(args.end(), {"--certfile", identity.sCertFile, "--keyfile", identity.sKeyFile});
   }
-  std::vector<char*> argv;
-  for (std::string& s : args) argv.push_back(s.data());
-  argv.push_back(nullptr);
-
-  int aiPipe[2];
-  if (::pipe2(aiPipe, O_CLOEXEC) != 0) throw std::runtime_error("FtpTestServer: pipe failed");
-  Fd readEnd(aiPipe[0]);
-  Fd writeEnd(aiPipe[1]);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), 1);
-  posix_spawn_file_actions_addopen(&actions, 2, sLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const int rc = ::posix_spawn(&m_pid, kPython, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    m_pid = -1;
-    throw std::runtime_error("FtpTestServer: cannot start " + std::string(kPython));
-  }
-  // Only the child writes now, so its end shows when it ends early.
-  writeEnd.Close();
-
-  m_iPort = ReadPort(readEnd.Get());
+  m_process.Start(args, OutputLog(), ServerProcess::Output::kStdoutPipe);
+  m_iPort = ReadPort(m_process.StdoutFd());
   if (m_iPort <= 0) throw std::runtime_error("FtpTestServer: server did not start:\n" + ServerLog());
 }
 
-void FtpTestServer::Stop() {
-  if (m_pid > 0) {
-    ::kill(m_pid, SIGTERM);
-    int iStatus = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (::waitpid(m_pid, &iStatus, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, &iStatus, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    m_pid = -1;
-  }
-  std::error_code ec;
-  if (!m_workDir.empty()) std::filesystem::remove_all(m_workDir, ec);
-}
-
-std::filesystem::path FtpTestServer::LocalPath(const std::string& sRemotePath) const {
-  std::string sRelative = sRemotePath;
-  while (!sRelative.empty() && sRelative.front() == '/') sRelative.erase(0, 1);
-  return m_root / sRelative;
-}
-
-void FtpTestServer::WriteFile(const std::string& sRemotePath, const std::string& sContent) const {
-  std::ofstream out(LocalPath(sRemotePath), std::ios::binary | std::ios::trunc);
-  out.write(sContent.data(), static_cast<std::streamsize>(sContent.size()));
-  if (!out) throw std::runtime_error("FtpTestServer: cannot write " + sRemotePath);
-}
-
-std::string FtpTestServer::ReadFile(const std::string& sRemotePath) const {
-  const std::filesystem::path path = LocalPath(sRemotePath);
-  if (!std::filesystem::exists(path)) throw std::runtime_error("FtpTestServer: no file " + sRemotePath);
-  return ReadWhole(path);
-}
-
-void FtpTestServer::MakeFolder(const std::string& sRemotePath) const {
-  std::filesystem::create_directories(LocalPath(sRemotePath));
-}
-
 int FtpTestServer::LoginCount() const {
-  return static_cast<int>(Lines(ReadWhole(m_workDir / "logins.txt")).size());
+  return static_cast<int>(Lines(ReadWholeFile(WorkFolder() / "logins.txt")).size());
 }
 
-std::vector<std::string> FtpTestServer::Commands() const { return Lines(ReadWhole(m_workDir / "commands.txt")); }
-
-std::string FtpTestServer::ServerLog() const { return ReadWhole(m_workDir / "server.log"); }
+std::vector<std::string> FtpTestServer::Commands() const {
+  return Lines(ReadWholeFile(WorkFolder() / "commands.txt"));
+}

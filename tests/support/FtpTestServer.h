@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "LoopbackFtpServer.h"
+
 // Certificates for TLS test servers, made once per process with the openssl
 // tool in a temporary folder that goes away at the end: a test certificate
 // authority and server certificates with their keys (PEM files).
@@ -58,7 +60,7 @@ class TestCertificates {
 // protected data connections), explicit_short_idle (drops idle sessions
 // after a second). It presents the given certificate, or
 // TestCertificates' loopback one.
-class FtpTestServer {
+class FtpTestServer : public LoopbackFtpServer {
  public:
   struct Options {
     std::string sKind = "normal";
@@ -71,38 +73,12 @@ class FtpTestServer {
 
   FtpTestServer();
   explicit FtpTestServer(Options options);
-  ~FtpTestServer();
-  FtpTestServer(const FtpTestServer&) = delete;
-  FtpTestServer& operator=(const FtpTestServer&) = delete;
-
-  const std::string& Host() const { return m_options.sHost; }
-  int Port() const { return m_iPort; }
-  std::string PortText() const { return std::to_string(m_iPort); }
-  const std::string& User() const { return m_options.sUser; }
-  const std::string& Password() const { return m_options.sPassword; }
-
-  // The folder the server shows as "/".
-  const std::filesystem::path& Root() const { return m_root; }
-  // Files and folders below the root, by their remote path ("/a/b.txt").
-  void WriteFile(const std::string& sRemotePath, const std::string& sContent) const;
-  std::string ReadFile(const std::string& sRemotePath) const;
-  void MakeFolder(const std::string& sRemotePath) const;
-  std::filesystem::path LocalPath(const std::string& sRemotePath) const;
 
   // Successful logins so far, over all connections.
   int LoginCount() const;
   // The commands received so far, in order, passwords masked.
   std::vector<std::string> Commands() const;
-  // What the server wrote on its standard error, for failure messages.
-  std::string ServerLog() const;
 
  private:
-  void Start();
-  void Stop();
-
-  Options m_options;
-  std::filesystem::path m_workDir;
-  std::filesystem::path m_root;
-  pid_t m_pid = -1;
-  int m_iPort = 0;
+  void Start(const Options& options);
 };
