@@ -20,6 +20,9 @@ struct CurlShareDeleter {
     (void)curl_share_cleanup(p);
   }
 };
+struct CurlSlistDeleter {
+  void operator()(curl_slist* p) const { curl_slist_free_all(p); }
+};
 struct CurlUrlDeleter {
   void operator()(CURLU* p) const { curl_url_cleanup(p); }
 };
@@ -27,4 +30,5 @@ struct CurlUrlDeleter {
 using CurlEasyPtr = std::unique_ptr<CURL, CurlEasyDeleter>;
 using CurlMultiPtr = std::unique_ptr<CURLM, CurlMultiDeleter>;
 using CurlSharePtr = std::unique_ptr<CURLSH, CurlShareDeleter>;
+using CurlSlistPtr = std::unique_ptr<curl_slist, CurlSlistDeleter>;
 using CurlUrlPtr = std::unique_ptr<CURLU, CurlUrlDeleter>;

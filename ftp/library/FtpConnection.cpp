@@ -41,6 +41,44 @@ bool IsFinalReplyLine(const std::string& s) {
          s[3] == ' ';
 }
 
+// Clears a pointer to something that lives only as long as the scope.
+template <typename T>
+struct ForgetOnExit {
+  T*& p;
+  ~ForgetOnExit() { p = nullptr; }
+};
+template <typename T>
+ForgetOnExit(T*&) -> ForgetOnExit<T>;
+
+// A request that fails for a reason that may pass is tried again after
+// these waits.
+constexpr std::chrono::seconds kRetryDelays[] = {std::chrono::seconds(1), std::chrono::seconds(2),
+                                                 std::chrono::seconds(4)};
+
+// Whether a result may be different a moment later: no connection, a
+// connection lost or reset, a time-out, or a server that said it is busy
+// or lost the data connection. Refusals that will not change (a login
+// refused, a missing file, a full disk, TLS and certificate refusals) are
+// final.
+bool MayPass(int32_t lCode) {
+  switch (lCode) {
+    case 421:
+    case 425:
+    case 426:
+    case 450:
+    case 451:
+    case -static_cast<int32_t>(CURLE_COULDNT_CONNECT):
+    case -static_cast<int32_t>(CURLE_OPERATION_TIMEDOUT):
+    case -static_cast<int32_t>(CURLE_GOT_NOTHING):
+    case -static_cast<int32_t>(CURLE_SEND_ERROR):
+    case -static_cast<int32_t>(CURLE_RECV_ERROR):
+    case -static_cast<int32_t>(CURLE_PARTIAL_FILE):
+      return true;
+    default:
+      return false;
+  }
+}
+
 // How long to wait for the multi handle's sockets. With no socket to offer,
 // libcurl would sit out the whole wait even where it only needs to be
 // called again (between an EPSV reply and opening the data connection, for
@@ -176,33 +214,58 @@ void FtpConnection::Run() {
 
 void FtpConnection::Execute(FtpRequest& request) {
   FtpRequestKind& kind = *request.pKind;
-  // Nothing of an earlier request may colour this one's log line.
-  m_sLastCommand.clear();
-  m_sLastReply.clear();
-  m_sErrorBuffer[0] = '\0';
+  m_pRequest = &request;
+  const ForgetOnExit forget{m_pRequest};
   FtpOutcome outcome;
   bool bSent = false;
   if (std::string sRefusal = kind.Refusal(request.sPath); !sRefusal.empty()) {
     outcome.rc = CURLE_URL_MALFORMAT;
     outcome.sWhy = std::move(sRefusal);
   } else {
-    std::optional<FtpTransfer> transfer = kind.Start(request.sPath, m_facts);
-    while (transfer) {
-      outcome = Perform(*transfer, request);
-      bSent = true;
+    for (std::size_t lRetry = 0;; ++lRetry) {
+      outcome = RunTransfers(request);
       if (outcome.bCancelled) return;
-      transfer = kind.Continue(outcome, m_facts);
+      bSent = true;
+      const int32_t lCode = ResultCode(outcome);
+      if (lCode == 0 || lRetry == std::size(kRetryDelays) || !MayPass(lCode) || !kind.MayRetry(outcome)) break;
+      const std::chrono::seconds delay = kRetryDelays[lRetry];
+      LogFailure(request, outcome, lCode,
+                 "; trying again in " + std::to_string(delay.count()) + " s (" + std::to_string(lRetry + 1) +
+                     " of " + std::to_string(std::size(kRetryDelays)) + ")");
+      if (!WaitBeforeRetry(delay)) return;
     }
   }
   // The data has gone out or failed; it need not wait for the callback.
   kind.Release();
   const int32_t lCode = ResultCode(outcome);
   if (lCode != 0) {
-    if (!bSent) m_sLastCommand = kind.Name() + " " + request.sPath;
+    if (!bSent) outcome.sCommand = kind.Name() + " " + request.sPath;
     LogFailure(request, outcome, lCode);
   }
   if (std::function<void()> fnAnswer = kind.Answer(m_lHandle, lCode, request.sRequestId, request.lUserValue))
     FtpDispatcher::Instance().PostCallback(m_lHandle, std::move(fnAnswer));
+}
+
+FtpOutcome FtpConnection::RunTransfers(FtpRequest& request) {
+  FtpRequestKind& kind = *request.pKind;
+  FtpOutcome outcome;
+  std::optional<FtpTransfer> transfer = kind.Start(request.sPath, *this);
+  while (transfer) {
+    outcome = Perform(*transfer, request);
+    if (outcome.bCancelled) break;
+    transfer = kind.Continue(outcome, *this);
+  }
+  return outcome;
+}
+
+bool FtpConnection::WaitBeforeRetry(std::chrono::seconds delay) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  return !m_wake.wait_for(lock, delay, [this] { return m_bStop; });
+}
+
+void FtpConnection::Note(const std::string& sText) {
+  Log("FTP connection " + std::to_string(m_lHandle) + ": " +
+      FtpRequestText(m_pRequest ? m_pRequest->sRequestId : std::string()) + ": " + sText);
 }
 
 void FtpConnection::CloseControlConnection(int32_t lLimitMs) {
@@ -322,6 +385,9 @@ FtpOutcome FtpConnection::Transfer(int32_t lLimitMs) {
   outcome.lResponse = ReplyCode();
   if (curl_easy_getinfo(m_pActive, CURLINFO_SSL_VERIFYRESULT, &outcome.lVerifyResult) != CURLE_OK)
     outcome.lVerifyResult = 0;
+  outcome.sCommand = m_sLastCommand;
+  outcome.sReply = m_sLastReply;
+  outcome.sCurlText = m_sErrorBuffer;
   return outcome;
 }
 
@@ -362,21 +428,22 @@ void FtpConnection::NoteControlClosed() {
   Log("FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where() + " closed");
 }
 
-void FtpConnection::LogFailure(const FtpRequest& request, const FtpOutcome& outcome, int32_t lCode) {
-  const std::string sCommand = m_sLastCommand.empty() ? "connect to " + Where() : m_sLastCommand;
+void FtpConnection::LogFailure(const FtpRequest& request, const FtpOutcome& outcome, int32_t lCode,
+                               const std::string& sAfter) {
+  const std::string sCommand = outcome.sCommand.empty() ? "connect to " + Where() : outcome.sCommand;
   std::string sWhy;
   const bool bServerSaidWhy = lCode == outcome.lResponse || outcome.rc == CURLE_USE_SSL_FAILED;
   if (outcome.bTimedOut) sWhy = "no reply and no data for " + std::to_string(request.lInactivityMs) + " ms";
   else if (!outcome.sWhy.empty()) sWhy = outcome.sWhy;
-  else if (bServerSaidWhy && !m_sLastReply.empty()) sWhy = m_sLastReply;
-  else if (m_sErrorBuffer[0] != '\0') sWhy = m_sErrorBuffer;
+  else if (bServerSaidWhy && !outcome.sReply.empty()) sWhy = outcome.sReply;
+  else if (!outcome.sCurlText.empty()) sWhy = outcome.sCurlText;
   else sWhy = curl_easy_strerror(outcome.rc);
   if (!outcome.bTimedOut) {
-    const std::string sTls = TlsFailureText(outcome.rc, outcome.lVerifyResult, m_sLastCommand, sWhy);
+    const std::string sTls = TlsFailureText(outcome.rc, outcome.lVerifyResult, outcome.sCommand, sWhy);
     if (!sTls.empty()) sWhy = sTls + " (" + sWhy + ")";
   }
   Log("FTP connection " + std::to_string(m_lHandle) + ": " + FtpRequestText(request.sRequestId) + " failed with " +
-      std::to_string(lCode) + ": " + sCommand + " -> " + sWhy);
+      std::to_string(lCode) + ": " + sCommand + " -> " + sWhy + sAfter);
 }
 
 void FtpConnection::Log(const std::string& s) const {
@@ -396,6 +463,8 @@ std::string FtpConnection::Where() const { return m_server.sUrlHost + ":" + std:
 
 FtpOutcome FtpConnection::Perform(const FtpTransfer& transfer, const FtpRequest& request) {
   CURL* pEasy = transfer.bWildcard ? m_pListEasy.get() : m_pEasy.get();
+  m_pTransfer = &transfer;
+  const ForgetOnExit forget{m_pTransfer};
   for (int iAttempt = 1;; ++iAttempt) {
     const bool bWasOpen = m_bOpen;
     CURLcode rc = Configure(pEasy, transfer.sUrlPath, request.lInactivityMs);
@@ -440,6 +509,8 @@ int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, v
         // 125 and 150 open the data transfer.
         if (self->m_lLastReplyCode == 125 || self->m_lLastReplyCode == 150) self->m_bTransferStarted = true;
         if (self->m_lLastReplyCode == 230 && IsLoginCommand(self->m_sLastCommand)) self->NoteLogin();
+        if (self->m_pTransfer != nullptr && self->m_pTransfer->fnReply)
+          self->m_pTransfer->fnReply(self->m_sLastCommand, self->m_sLastReply);
       }
       self->NoteActivity();
       break;

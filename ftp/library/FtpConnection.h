@@ -36,7 +36,7 @@ struct FtpServer {
 // (the sockets libcurl opened). No lock is held while a callback, libcurl
 // or the log hook runs, except that m_socketMutex is held around the
 // socket calls of OnOpenSocket and OnCloseSocket.
-class FtpConnection {
+class FtpConnection : private FtpSession {
  public:
   using Clock = std::chrono::steady_clock;
   struct Hooks {
@@ -69,6 +69,12 @@ class FtpConnection {
   void Run();
   // The one path every request takes.
   void Execute(FtpRequest& request);
+  // The request's transfers, from its first to its last.
+  FtpOutcome RunTransfers(FtpRequest& request);
+  // Waits before a passing fault is tried again; false when the
+  // connection is stopped meanwhile.
+  bool WaitBeforeRetry(std::chrono::seconds delay);
+  void Note(const std::string& sText) override;
   void CloseControlConnection(int32_t lLimitMs);
 
   // Prepares pEasy for the next transfer.
@@ -81,7 +87,8 @@ class FtpConnection {
   FtpOutcome Transfer(int32_t lLimitMs);
   long ReplyCode() const;
   int32_t ResultCode(const FtpOutcome& outcome) const;
-  void LogFailure(const FtpRequest& request, const FtpOutcome& outcome, int32_t lCode);
+  void LogFailure(const FtpRequest& request, const FtpOutcome& outcome, int32_t lCode,
+                  const std::string& sAfter = {});
   void NoteLogin();
   void NoteControlClosed();
   void Log(const std::string& s) const;
@@ -121,13 +128,14 @@ class FtpConnection {
   // connection, so the control connection stays the same.
   CurlEasyPtr m_pListEasy;
   CURL* m_pActive = nullptr;  // the handle of the running transfer
+  const FtpTransfer* m_pTransfer = nullptr;  // the running transfer
+  const FtpRequest* m_pRequest = nullptr;    // the running request
   char m_sErrorBuffer[CURL_ERROR_SIZE] = {};
   std::string m_sLastCommand;
   std::string m_sLastReply;
   long m_lLastReplyCode = 0;
   bool m_bTransferStarted = false;  // the server has opened the data transfer
   bool m_bOpen = false;      // a logged-in control connection is open
-  FtpServerFacts m_facts;
 
   mutable std::mutex m_mutex;
   std::condition_variable m_wake;

@@ -8,7 +8,10 @@ std::string FtpGetRequest::Refusal(const std::string& sPath) const {
   return FtpPathNamesAFile(sPath) ? std::string() : "the path names no file";
 }
 
-FtpTransfer FtpGetRequest::Start(const std::string& sPath, FtpServerFacts&) {
+FtpTransfer FtpGetRequest::Start(const std::string& sPath, FtpSession&) {
+  m_sData.clear();
+  m_bTruncated = false;
+  m_bEndOfData = true;
   return {FtpUrlPath(sPath), false,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_WRITEFUNCTION, &FtpGetRequest::OnData).Set(CURLOPT_WRITEDATA, static_cast<void*>(this));
@@ -35,7 +38,7 @@ std::size_t FtpGetRequest::OnData(char* p, std::size_t lSize, std::size_t lCount
   return n;
 }
 
-std::optional<FtpTransfer> FtpGetRequest::Continue(FtpOutcome& outcome, FtpServerFacts&) {
+std::optional<FtpTransfer> FtpGetRequest::Continue(FtpOutcome& outcome, FtpSession&) {
   if (m_bTruncated && outcome.rc == CURLE_WRITE_ERROR) {
     outcome.rc = CURLE_OK;
     m_bEndOfData = false;

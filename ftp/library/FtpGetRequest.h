@@ -14,8 +14,8 @@ class FtpGetRequest : public FtpRequestKind {
 
   std::string Name() const override { return "get"; }
   std::string Refusal(const std::string& sPath) const override;
-  FtpTransfer Start(const std::string& sPath, FtpServerFacts& facts) override;
-  std::optional<FtpTransfer> Continue(FtpOutcome& outcome, FtpServerFacts& facts) override;
+  FtpTransfer Start(const std::string& sPath, FtpSession& session) override;
+  std::optional<FtpTransfer> Continue(FtpOutcome& outcome, FtpSession& session) override;
   std::function<void()> Answer(int32_t lHandle, int32_t lCode, const std::string& sRequestId,
                                intptr_t lUserValue) override;
 

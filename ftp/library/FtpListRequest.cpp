@@ -27,10 +27,13 @@ bool Failed(const FtpOutcome& outcome) { return outcome.rc != CURLE_OK; }
 
 }  // namespace
 
-FtpTransfer FtpListRequest::Start(const std::string& sPath, FtpServerFacts& facts) {
+FtpTransfer FtpListRequest::Start(const std::string& sPath, FtpSession& session) {
   m_sFolder = sPath;
   if (!m_sFolder.empty() && m_sFolder.back() != '/') m_sFolder += '/';
-  return facts.bNoMlsd ? List() : Mlsd();
+  m_listing = FtpListing();
+  m_parser.Reset();
+  m_lLink = 0;
+  return session.facts.bNoMlsd ? List() : Mlsd();
 }
 
 FtpTransfer FtpListRequest::Mlsd() {
@@ -71,11 +74,11 @@ std::optional<FtpTransfer> FtpListRequest::NextLink() {
                      [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L); }, [] {}};
 }
 
-std::optional<FtpTransfer> FtpListRequest::Continue(FtpOutcome& outcome, FtpServerFacts& facts) {
+std::optional<FtpTransfer> FtpListRequest::Continue(FtpOutcome& outcome, FtpSession& session) {
   switch (m_eStage) {
     case Stage::kMlsd:
       if (Failed(outcome) && !outcome.bTimedOut && (outcome.lResponse == 500 || outcome.lResponse == 502)) {
-        facts.bNoMlsd = true;
+        session.facts.bNoMlsd = true;
         return List();
       }
       if (Failed(outcome)) return std::nullopt;

@@ -16,8 +16,8 @@ class FtpListRequest : public FtpRequestKind {
 
   std::string Name() const override { return "list"; }
   std::string Refusal(const std::string&) const override { return {}; }
-  FtpTransfer Start(const std::string& sPath, FtpServerFacts& facts) override;
-  std::optional<FtpTransfer> Continue(FtpOutcome& outcome, FtpServerFacts& facts) override;
+  FtpTransfer Start(const std::string& sPath, FtpSession& session) override;
+  std::optional<FtpTransfer> Continue(FtpOutcome& outcome, FtpSession& session) override;
   std::function<void()> Answer(int32_t lHandle, int32_t lCode, const std::string& sRequestId,
                                intptr_t lUserValue) override;
 

@@ -4,31 +4,128 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <random>
 
 #include "FtpText.h"
+
+namespace {
+
+// The longest file name most file systems (and so most servers) allow.
+constexpr std::size_t kMaxNameBytes = 255;
+
+CurlSlistPtr Commands(std::initializer_list<std::string> asCommands) {
+  CurlSlistPtr pList;
+  for (const std::string& sCommand : asCommands) {
+    curl_slist* pLonger = curl_slist_append(pList.get(), sCommand.c_str());
+    if (pLonger == nullptr) return nullptr;
+    (void)pList.release();
+    pList.reset(pLonger);
+  }
+  return pList;
+}
+
+std::uint32_t NewTag() {
+  static thread_local std::mt19937 engine{std::random_device{}()};
+  return static_cast<std::uint32_t>(engine());
+}
+
+bool IsSizeReply(const std::string& sCommand, const std::string& sReply) {
+  return sCommand.rfind("SIZE ", 0) == 0 && sReply.rfind("213 ", 0) == 0;
+}
+
+}  // namespace
 
 FtpPutFile::~FtpPutFile() {
   if (iFd >= 0) ::close(iFd);
 }
 
-std::string FtpPutRequest::Refusal(const std::string& sPath) const {
-  return FtpPathNamesAFile(sPath) ? std::string() : "the path names no file";
+std::string FtpPutRequest::TemporaryName(const std::string& sName, std::uint32_t lTag) {
+  char sSuffix[16];
+  std::snprintf(sSuffix, sizeof sSuffix, ".%08x.part", static_cast<unsigned>(lTag));
+  const std::size_t lRoom = kMaxNameBytes - 1 - std::strlen(sSuffix);
+  return "." + sName.substr(0, lRoom) + sSuffix;
 }
 
-FtpTransfer FtpPutRequest::Start(const std::string& sPath, FtpServerFacts&) {
-  const std::uint64_t lSize = m_pFile ? m_pFile->lSize : m_sData.size();
-  return {FtpUrlPath(sPath), false,
-          [this, lSize](EasyOptions& options) {
+std::string FtpPutRequest::Refusal(const std::string& sPath) const {
+  if (!FtpPathNamesAFile(sPath)) return "the path names no file";
+  // The name goes into commands of its own.
+  if (sPath.find_first_of("\r\n") != std::string::npos) return "the path holds a line break";
+  return {};
+}
+
+FtpTransfer FtpPutRequest::Start(const std::string& sPath, FtpSession& session) {
+  const std::size_t lSlash = sPath.rfind('/');
+  m_sFolder = lSlash == std::string::npos ? std::string() : sPath.substr(0, lSlash + 1);
+  m_sName = sPath.substr(m_sFolder.size());
+  // The same name when the put starts over, so that a new attempt
+  // replaces what a broken one left.
+  if (m_sTemporary.empty()) m_sTemporary = TemporaryName(m_sName, NewTag());
+  m_failure = FtpOutcome();
+  m_bRenameRefused = false;
+  return session.facts.bNoRename ? Upload(m_sName, true) : Upload(m_sTemporary, false);
+}
+
+FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool bDropTemporary) {
+  m_eStage = bDirect ? Stage::kDirect : Stage::kUpload;
+  m_lOffset = 0;
+  m_iErrno = 0;
+  m_lServerSize.reset();
+  // A "*" lets the transfer succeed when the server has no SIZE; then the
+  // size goes unchecked.
+  m_pCommands = Commands({"*SIZE " + sName});
+  m_pBefore.reset();
+  if (bDropTemporary) m_pBefore = Commands({"*DELE " + m_sTemporary});
+  return {FtpUrlPath(m_sFolder + sName), false,
+          [this](EasyOptions& options) {
             options.Set(CURLOPT_UPLOAD, 1L)
                 .Set(CURLOPT_READFUNCTION, &FtpPutRequest::OnRead)
                 .Set(CURLOPT_READDATA, static_cast<void*>(this))
-                .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(lSize));
+                .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(Size()))
+                // One folder at a time, so that each missing one is made.
+                .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD))
+                .Set(CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY))
+                .Set(CURLOPT_PREQUOTE, m_pBefore.get())
+                .Set(CURLOPT_POSTQUOTE, m_pCommands.get());
           },
           [this] {
             m_lOffset = 0;
             m_iErrno = 0;
+            m_lServerSize.reset();
+          },
+          [this](const std::string& sCommand, const std::string& sReply) {
+            if (!IsSizeReply(sCommand, sReply)) return;
+            char* pEnd = nullptr;
+            const unsigned long long lSize = std::strtoull(sReply.c_str() + 4, &pEnd, 10);
+            if (pEnd != sReply.c_str() + 4) m_lServerSize = lSize;
           }};
+}
+
+FtpTransfer FtpPutRequest::Rename() {
+  m_eStage = Stage::kRename;
+  m_pBefore = Commands({"RNFR " + m_sTemporary, "RNTO " + m_sName});
+  return {FtpUrlPath(m_sFolder), false,
+          [this](EasyOptions& options) {
+            // A folder without a body asked for: the commands run in it and
+            // nothing is transferred.
+            options.Set(CURLOPT_NOBODY, 1L)
+                .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD))
+                .Set(CURLOPT_PREQUOTE, m_pBefore.get());
+          },
+          [] {}};
+}
+
+FtpTransfer FtpPutRequest::CleanUp() {
+  m_eStage = Stage::kCleanUp;
+  m_pBefore = Commands({"*DELE " + m_sTemporary});
+  return {FtpUrlPath(m_sFolder), false,
+          [this](EasyOptions& options) {
+            options.Set(CURLOPT_NOBODY, 1L)
+                .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD))
+                .Set(CURLOPT_PREQUOTE, m_pBefore.get());
+          },
+          [] {}};
 }
 
 // The data in memory first, then the file's bytes, read as they are needed.
@@ -59,12 +156,65 @@ std::size_t FtpPutRequest::OnRead(char* p, std::size_t lSize, std::size_t lCount
   }
 }
 
-std::optional<FtpTransfer> FtpPutRequest::Continue(FtpOutcome& outcome, FtpServerFacts&) {
-  if (m_iErrno != 0 && outcome.rc != CURLE_OK) {
-    outcome.rc = CURLE_READ_ERROR;
-    outcome.sWhy = std::string("cannot read the local file: ") + std::strerror(m_iErrno);
+void FtpPutRequest::CheckUpload(FtpOutcome& outcome) {
+  if (outcome.rc != CURLE_OK) {
+    if (m_iErrno != 0) {
+      outcome.rc = CURLE_READ_ERROR;
+      outcome.sWhy = std::string("cannot read the local file: ") + std::strerror(m_iErrno);
+    }
+    return;
+  }
+  if (m_lServerSize && *m_lServerSize != Size()) {
+    outcome.rc = CURLE_PARTIAL_FILE;
+    outcome.sWhy = "the server holds " + std::to_string(*m_lServerSize) + " bytes of the " +
+                   std::to_string(Size()) + " sent";
+  }
+}
+
+std::optional<FtpTransfer> FtpPutRequest::Continue(FtpOutcome& outcome, FtpSession& session) {
+  switch (m_eStage) {
+    case Stage::kUpload: {
+      CheckUpload(outcome);
+      if (outcome.rc == CURLE_OK) return Rename();
+      m_failure = outcome;
+      // A server that answered (or data of ours that was wrong) leaves a
+      // connection that can still remove what arrived.
+      const bool bConnectionUsable =
+          !outcome.bTimedOut && (outcome.lResponse >= 400 || outcome.rc == CURLE_READ_ERROR ||
+                                 outcome.rc == CURLE_PARTIAL_FILE);
+      if (bConnectionUsable) return CleanUp();
+      return std::nullopt;
+    }
+    case Stage::kRename:
+      if (outcome.rc == CURLE_OK) return std::nullopt;
+      if (outcome.rc == CURLE_QUOTE_ERROR && outcome.lResponse >= 500) {
+        m_bRenameRefused = true;
+        session.Note("the server refuses to rename " + m_sTemporary + " (" + outcome.sReply +
+                     "); the data goes once more, directly under " + m_sName);
+        return Upload(m_sName, true, true);
+      }
+      m_failure = outcome;
+      if (!outcome.bTimedOut && outcome.lResponse >= 400) return CleanUp();
+      return std::nullopt;
+    case Stage::kCleanUp:
+      outcome = m_failure;
+      return std::nullopt;
+    case Stage::kDirect:
+      CheckUpload(outcome);
+      // Only a server that took the file under its name but not the rename
+      // is one that does not rename (a rename onto a folder fails both).
+      if (m_bRenameRefused && outcome.rc == CURLE_OK) session.facts.bNoRename = true;
+      return std::nullopt;
   }
   return std::nullopt;
+}
+
+bool FtpPutRequest::MayRetry(const FtpOutcome& outcome) const {
+  // A local file that cannot be read or ended early, or a server that
+  // holds another size than was sent, will not do better a second later;
+  // a transfer the server broke off may.
+  if (outcome.rc == CURLE_READ_ERROR) return false;
+  return outcome.rc != CURLE_PARTIAL_FILE || outcome.lResponse >= 400;
 }
 
 void FtpPutRequest::Release() {

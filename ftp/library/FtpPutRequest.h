@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "FtpRequest.h"
 #include "OrvFtpLibrary.h"
@@ -18,8 +19,14 @@ struct FtpPutFile {
   const std::uint64_t lSize;
 };
 
-// A file stored in binary: data in memory, followed by the rest of an open
-// local file if there is one, read while it is sent.
+// A file stored in binary, whole or not at all: missing folders of its
+// path are made, the data goes under a temporary name in the target
+// folder, the server's size of it is checked against the bytes sent, and
+// only then is it renamed over the target. A server that refuses the
+// rename gets the data once more directly under its name, and later puts
+// of the connection go there directly. The data is what is in memory,
+// followed by the rest of an open local file if there is one, read while
+// it is sent.
 class FtpPutRequest : public FtpRequestKind {
  public:
   FtpPutRequest(std::string&& sData, std::unique_ptr<FtpPutFile> pFile, OrvFtpPutCallback pfnCallback)
@@ -27,18 +34,46 @@ class FtpPutRequest : public FtpRequestKind {
 
   std::string Name() const override { return "put"; }
   std::string Refusal(const std::string& sPath) const override;
-  FtpTransfer Start(const std::string& sPath, FtpServerFacts& facts) override;
-  std::optional<FtpTransfer> Continue(FtpOutcome& outcome, FtpServerFacts& facts) override;
+  FtpTransfer Start(const std::string& sPath, FtpSession& session) override;
+  std::optional<FtpTransfer> Continue(FtpOutcome& outcome, FtpSession& session) override;
+  bool MayRetry(const FtpOutcome& outcome) const override;
   void Release() override;
   std::function<void()> Answer(int32_t lHandle, int32_t lCode, const std::string& sRequestId,
                                intptr_t lUserValue) override;
 
+  // The temporary name for a file name: it starts with "." (hidden) and
+  // does not end in the name's extension, so that a receiver watching for
+  // "*.jpg" never picks it up; it fits where the name fits.
+  static std::string TemporaryName(const std::string& sName, std::uint32_t lTag);
+
  private:
+  enum class Stage { kUpload, kRename, kCleanUp, kDirect };
+
+  // bDropTemporary: a rename was refused, and its temporary file goes
+  // before the data goes directly under the name.
+  FtpTransfer Upload(const std::string& sName, bool bDirect, bool bDropTemporary = false);
+  FtpTransfer Rename();
+  FtpTransfer CleanUp();
+  // The outcome of an upload, with the check of the server's size.
+  void CheckUpload(FtpOutcome& outcome);
+  std::uint64_t Size() const { return m_pFile ? m_pFile->lSize : m_sData.size(); }
   static std::size_t OnRead(char* p, std::size_t lSize, std::size_t lCount, void* pSelf);
 
   std::string m_sData;
   std::unique_ptr<FtpPutFile> m_pFile;
   const OrvFtpPutCallback m_pfnCallback;
+
+  std::string m_sFolder;  // ends with "/", or is empty for the login folder
+  std::string m_sName;
+  std::string m_sTemporary;
+  Stage m_eStage = Stage::kUpload;
   std::uint64_t m_lOffset = 0;
   int m_iErrno = 0;
+  std::optional<std::uint64_t> m_lServerSize;  // from the server's SIZE reply
+  FtpOutcome m_failure;  // what failed, while the temporary file is removed
+  bool m_bRenameRefused = false;
+  // The commands of the running transfer: before it (after the changes of
+  // folder) and after it.
+  CurlSlistPtr m_pBefore;
+  CurlSlistPtr m_pCommands;
 };

@@ -16,14 +16,31 @@ struct FtpOutcome {
   bool bTimedOut = false;
   long lResponse = 0;      // the server's last reply code
   long lVerifyResult = 0;  // the X.509 verification result of a TLS handshake
-  // Why the request failed, when it knows better than libcurl's text.
+  // The last command sent and the last reply line, libcurl's error text.
+  std::string sCommand;
+  std::string sReply;
+  std::string sCurlText;
+  // Why the request failed, when it knows better than those.
   std::string sWhy;
 };
 
 // What a connection has learnt about its server, kept for its later
 // requests.
 struct FtpServerFacts {
-  bool bNoMlsd = false;  // the server refused MLSD once
+  bool bNoMlsd = false;    // the server refused MLSD once
+  bool bNoRename = false;  // the server refused to rename a file once
+};
+
+// The connection as a request kind sees it.
+class FtpSession {
+ public:
+  FtpServerFacts facts;
+  // A log line about the running request ("FTP connection 1: request x: "
+  // goes before the text).
+  virtual void Note(const std::string& sText) = 0;
+
+ protected:
+  ~FtpSession() = default;
 };
 
 // One transfer that a request asks libcurl for. The connection sets its
@@ -37,6 +54,9 @@ struct FtpTransfer {
   // Forgets what an attempt received, before the transfer runs once more
   // on a new connection.
   std::function<void()> fnRestart;
+  // Called with the command and the server's final reply line, for every
+  // reply of the transfer; may be empty.
+  std::function<void(const std::string& sCommand, const std::string& sReply)> fnReply{};
 };
 
 // What one kind of request does, run by the connection's single request
@@ -50,11 +70,16 @@ class FtpRequestKind {
   virtual std::string Name() const = 0;
   // Why the request cannot go out at all, or "".
   virtual std::string Refusal(const std::string& sPath) const = 0;
-  virtual FtpTransfer Start(const std::string& sPath, FtpServerFacts& facts) = 0;
+  // The first transfer; also when the whole request starts over after a
+  // passing fault, so it forgets whatever an earlier attempt left.
+  virtual FtpTransfer Start(const std::string& sPath, FtpSession& session) = 0;
   // Reads the outcome of the transfer that just ended and gives the next
   // one, or nothing when the request is complete. May set the outcome to
   // the one that stands for the whole request.
-  virtual std::optional<FtpTransfer> Continue(FtpOutcome& outcome, FtpServerFacts& facts) = 0;
+  virtual std::optional<FtpTransfer> Continue(FtpOutcome& outcome, FtpSession& session) = 0;
+  // Whether a failure that may pass (a lost connection, a time-out, a
+  // busy server) is worth trying again for this request.
+  virtual bool MayRetry(const FtpOutcome&) const { return true; }
   // Lets go of what need not wait for the callback (a put's data).
   virtual void Release() {}
   // The callback with the request's result, or an empty function when the

@@ -15,6 +15,7 @@ import time
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.log import logger
 from pyftpdlib.servers import FTPServer
 
 
@@ -111,6 +112,46 @@ class DroppingDTPHandler(DTPHandler):
 
 class DropDataHandler(RecordingHandler):
     dtp_handler = DroppingDTPHandler
+
+
+class DropFirstUploadDTPHandler(DTPHandler):
+    """Breaks off the server's first upload after 64 KiB with a 426; later
+    uploads go through."""
+
+    dropped = False
+
+    def handle_read(self):
+        super().handle_read()
+        cls = DropFirstUploadDTPHandler
+        if self.receive and not cls.dropped and self.tot_bytes_received > 65536:
+            cls.dropped = True
+            self.transfer_finished = False
+            self._resp = ("426 Connection closed; transfer aborted.", logger.debug)
+            self.close()
+
+    # The base class reads through this name directly.
+    handle_read_event = handle_read
+
+
+class DropFirstUploadHandler(RecordingHandler):
+    dtp_handler = DropFirstUploadDTPHandler
+
+
+class NoMkdHandler(RecordingHandler):
+    def ftp_MKD(self, path):
+        self.respond("550 Creating folders is not allowed.")
+
+
+class NoRenameHandler(RecordingHandler):
+    def ftp_RNFR(self, path):
+        self.respond("550 Renaming is not allowed.")
+
+
+class WrongSizeHandler(RecordingHandler):
+    """Stores uploads whole but tells a size of one byte."""
+
+    def ftp_SIZE(self, path):
+        self.respond("213 1")
 
 
 class NoConfirmDTPHandler(DTPHandler):
@@ -223,6 +264,10 @@ KINDS = {
     "never_answer": NeverAnswerHandler,
     "mute_after_login": MuteAfterLoginHandler,
     "no_quit_reply": NoQuitReplyHandler,
+    "drop_first_upload": DropFirstUploadHandler,
+    "no_mkd": NoMkdHandler,
+    "no_rename": NoRenameHandler,
+    "wrong_size": WrongSizeHandler,
     "drop_data": DropDataHandler,
     "trickle": TrickleHandler,
     "close_control": CloseControlHandler,
