@@ -190,7 +190,7 @@ void RealFtpServer::Start() {
         break;
     }
     m_process.Start(command, OutputLog(), ServerProcess::Output::kLogFile);
-    if (m_process.WaitUntilAccepting(Host(), m_iPort, kStartTimeout)) return;
+    if (m_process.WaitUntilListening(Host(), m_iPort, kStartTimeout)) return;
     m_process.Stop();
   }
   throw std::runtime_error("RealFtpServer: " + Name(m_eProduct) + " did not start:\n" + ServerLog());

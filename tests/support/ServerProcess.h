@@ -27,9 +27,10 @@ class ServerProcess {
   void Start(const std::vector<std::string>& args, const std::filesystem::path& log, Output eOutput);
   // False once the program has ended.
   bool Running();
-  // Waits until the program accepts TCP connections on host and port; false
-  // when it ends first or the time is up.
-  bool WaitUntilAccepting(const std::string& sHost, int iPort, std::chrono::milliseconds timeout);
+  // Waits until a socket listens on the IPv4 address and port, without
+  // connecting (which servers would log as a session); false when the
+  // program ends first or the time is up.
+  bool WaitUntilListening(const std::string& sAddress, int iPort, std::chrono::milliseconds timeout);
   // The read end of the standard output pipe (kStdoutPipe only).
   int StdoutFd() const { return m_iStdout; }
   // Terminates the whole group and waits for the program; a second call and
