@@ -50,6 +50,10 @@ struct ForgetOnExit {
 template <typename T>
 ForgetOnExit(T*&) -> ForgetOnExit<T>;
 
+// A polite QUIT at closing, but a server that does not answer must not hold
+// up the end of the program.
+constexpr int32_t kQuitWaitMs = 300;
+
 // A request that fails for a reason that may pass is tried again after
 // these waits.
 constexpr std::chrono::seconds kRetryDelays[] = {std::chrono::seconds(1), std::chrono::seconds(2),
@@ -112,12 +116,25 @@ FtpConnection::~FtpConnection() {
 
 bool FtpConnection::Open() {
   m_pShare.reset(curl_share_init());
-  m_pMulti.reset(curl_multi_init());
-  m_pEasy.reset(curl_easy_init());
-  m_pListEasy.reset(curl_easy_init());
-  if (!m_pShare || !m_pMulti || !m_pEasy || !m_pListEasy) return false;
+  if (!m_pShare || !OpenHandles()) return false;
   // One worker uses the share, so it needs no lock functions.
   return curl_share_setopt(m_pShare.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK;
+}
+
+bool FtpConnection::OpenHandles() {
+  CurlMultiPtr pMulti(curl_multi_init());
+  m_pEasy.reset(curl_easy_init());
+  m_pListEasy.reset(curl_easy_init());
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pMulti = std::move(pMulti);
+  }
+  return m_pMulti && m_pEasy && m_pListEasy;
+}
+
+bool FtpConnection::Reopen() {
+  CloseControlConnection(kQuitWaitMs);
+  return OpenHandles();
 }
 
 void FtpConnection::Enqueue(FtpRequest request) {
@@ -205,9 +222,6 @@ void FtpConnection::Run() {
     lLastLimitMs = request.lInactivityMs;
     Execute(request);
   }
-  // A polite QUIT, but a server that does not answer must not hold up the
-  // end of the program.
-  constexpr int32_t kQuitWaitMs = 300;
   CloseControlConnection(std::min(lLastLimitMs, kQuitWaitMs));
   m_bFinished = true;
 }
@@ -226,6 +240,22 @@ void FtpConnection::Execute(FtpRequest& request) {
       outcome = RunTransfers(request);
       if (outcome.bCancelled) return;
       bSent = true;
+      if (WantsAFreshSession(outcome)) {
+        // The ticket libcurl holds was used up by a data connection whose
+        // new ticket it never read (an upload reads nothing); a new control
+        // connection brings fresh ones.
+        if (!facts.bSessionReuseRequired)
+          Note("the server refused a data connection that did not resume the TLS session (" + outcome.sReply +
+               "); the connection is opened anew whenever that happens");
+        facts.bSessionReuseRequired = true;
+        if (!Reopen()) {
+          outcome.rc = CURLE_OUT_OF_MEMORY;
+          outcome.sWhy = "no new connection could be prepared";
+          break;
+        }
+        outcome = RunTransfers(request);
+        if (outcome.bCancelled) return;
+      }
       const int32_t lCode = ResultCode(outcome);
       if (lCode == 0 || lRetry == std::size(kRetryDelays) || !MayPass(lCode) || !kind.MayRetry(outcome)) break;
       const std::chrono::seconds delay = kRetryDelays[lRetry];
@@ -256,6 +286,15 @@ FtpOutcome FtpConnection::RunTransfers(FtpRequest& request) {
     transfer = kind.Continue(outcome, *this);
   }
   return outcome;
+}
+
+bool FtpConnection::WantsAFreshSession(const FtpOutcome& outcome) const {
+  if (m_server.eSecurity == OrvFtpSecurity::kPlain || outcome.bTimedOut) return false;
+  // vsftpd says "522 SSL connection failed: session reuse required".
+  std::string sReply = outcome.sReply;
+  std::transform(sReply.begin(), sReply.end(), sReply.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return outcome.lResponse == 522 || (outcome.lResponse >= 400 && sReply.find("reuse") != std::string::npos);
 }
 
 bool FtpConnection::WaitBeforeRetry(std::chrono::seconds delay) {

@@ -74,6 +74,13 @@ class FtpConnection : private FtpSession {
   // Waits before a passing fault is tried again; false when the
   // connection is stopped meanwhile.
   bool WaitBeforeRetry(std::chrono::seconds delay);
+  // Whether the outcome is a server's refusal of a data connection that
+  // did not resume the TLS session.
+  bool WantsAFreshSession(const FtpOutcome& outcome) const;
+  // New libcurl handles (and so a new control connection), the old
+  // connection closed; false when libcurl cannot provide them.
+  bool OpenHandles();
+  bool Reopen();
   void Note(const std::string& sText) override;
   void CloseControlConnection(int32_t lLimitMs);
 

@@ -1,5 +1,8 @@
 #include "FtpListRequest.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 std::size_t OnMlsdData(char* p, std::size_t lSize, std::size_t lCount, void* pParser) {
@@ -9,16 +12,29 @@ std::size_t OnMlsdData(char* p, std::size_t lSize, std::size_t lCount, void* pPa
 
 std::size_t OnDiscard(char*, std::size_t lSize, std::size_t lCount, void*) { return lSize * lCount; }
 
+// The entry's name as the server has it. libcurl's parser skips the spaces
+// a name starts with; in a Unix listing exactly one space follows the time,
+// and the parser keeps the whole line in one buffer, the time's end marked.
+std::string_view EntryName(const curl_fileinfo& entry) {
+  const std::string_view sName = entry.filename;
+  if ((entry.flags & CURLFINFOFLAG_KNOWN_PERM) == 0 || entry.strings.time == nullptr) return sName;
+  const char* pAfterTime = entry.strings.time + std::strlen(entry.strings.time) + 1;
+  if (pAfterTime >= sName.data() || sName.data() - pAfterTime > 1024) return sName;
+  if (!std::all_of(pAfterTime, sName.data(), [](char c) { return c == ' '; })) return sName;
+  return std::string_view(pAfterTime, static_cast<std::size_t>(sName.data() + sName.size() - pAfterTime));
+}
+
 // libcurl's own LIST parser hands over one entry after the other; skipping
 // each keeps it from fetching anything.
 long OnListEntry(const void* pInfo, void* pListing, int) {
   const auto* pEntry = static_cast<const curl_fileinfo*>(pInfo);
   auto* pList = static_cast<FtpListing*>(pListing);
   if (pEntry->filename == nullptr) return CURL_CHUNK_BGN_FUNC_SKIP;
+  const std::string_view sName = EntryName(*pEntry);
   switch (pEntry->filetype) {
-    case CURLFILETYPE_DIRECTORY: pList->Add(pEntry->filename, FtpListing::Kind::kFolder); break;
-    case CURLFILETYPE_SYMLINK: pList->Add(pEntry->filename, FtpListing::Kind::kLink); break;
-    default: pList->Add(pEntry->filename, FtpListing::Kind::kFile); break;
+    case CURLFILETYPE_DIRECTORY: pList->Add(sName, FtpListing::Kind::kFolder); break;
+    case CURLFILETYPE_SYMLINK: pList->Add(sName, FtpListing::Kind::kLink); break;
+    default: pList->Add(sName, FtpListing::Kind::kFile); break;
   }
   return CURL_CHUNK_BGN_FUNC_SKIP;
 }

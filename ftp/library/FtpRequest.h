@@ -29,6 +29,9 @@ struct FtpOutcome {
 struct FtpServerFacts {
   bool bNoMlsd = false;    // the server refused MLSD once
   bool bNoRename = false;  // the server refused to rename a file once
+  // The server wants every data connection to resume the control
+  // connection's TLS session, and honours each TLS 1.3 ticket once.
+  bool bSessionReuseRequired = false;
 };
 
 // The connection as a request kind sees it.
