@@ -94,6 +94,17 @@ TEST_F(AlarmRun, DeliversMessageAndImageAndEnds) {
   EXPECT_FALSE(Contains(sCfg, "ftpusr"));
 }
 
+TEST_F(AlarmRun, WaitsForAServerThatComesUpLateAndMakesTheFolders) {
+  FtpTestServer server({.sKind = "starts_late"});
+  auto result = Run(server, {"ftppath=in/cam7/2026-12-08", "msg=late", "alarmimg=" + sImage});
+  EXPECT_EQ(result.iExitStatus, 0) << result.sStderr;
+  const std::string sLog = program.LogText();
+  EXPECT_TRUE(Contains(sLog, "failed with -7: connect to 127.0.0.1:" + server.PortText())) << sLog;
+  EXPECT_TRUE(Contains(sLog, "; trying again in 1 s (1 of 3)")) << sLog;
+  EXPECT_EQ(server.ReadFile("/in/cam7/2026-12-08/" + StartStamp() + ".msg").substr(0, 4), "late");
+  EXPECT_EQ(server.ReadFile("/in/cam7/2026-12-08/cam1.jpg"), std::string("\xFF\xD8\xFF image bytes\0\x01", 18));
+}
+
 TEST_F(AlarmRun, DeliversOnlyTheLocalFile) {
   FtpTestServer server;
   const std::string sLocal = program.Folder() + "/report.txt";

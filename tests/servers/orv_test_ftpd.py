@@ -268,6 +268,7 @@ KINDS = {
     "no_mkd": NoMkdHandler,
     "no_rename": NoRenameHandler,
     "wrong_size": WrongSizeHandler,
+    "starts_late": RecordingHandler,
     "drop_data": DropDataHandler,
     "trickle": TrickleHandler,
     "close_control": CloseControlHandler,
@@ -311,8 +312,21 @@ def serve(kinds, default_kind, add_arguments=None, configure=None):
     if configure:
         configure(handler, args)
 
-    server = FTPServer((args.host, 0), handler)
-    print("PORT %d" % server.socket.getsockname()[1], flush=True)
+    if args.kind == "starts_late":
+        # The port is taken but refuses connections for three seconds, as
+        # a router that is still booting does.
+        import socket
+        family = socket.AF_INET6 if ":" in args.host else socket.AF_INET
+        sock = socket.socket(family, socket.SOCK_STREAM)
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        sock.bind((args.host, 0))
+        print("PORT %d" % sock.getsockname()[1], flush=True)
+        time.sleep(3)
+        sock.listen(5)
+        server = FTPServer(sock, handler)
+    else:
+        server = FTPServer((args.host, 0), handler)
+        print("PORT %d" % server.socket.getsockname()[1], flush=True)
     server.serve_forever()
 
 
