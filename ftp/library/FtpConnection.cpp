@@ -290,11 +290,9 @@ FtpOutcome FtpConnection::RunTransfers(FtpRequest& request) {
 
 bool FtpConnection::WantsAFreshSession(const FtpOutcome& outcome) const {
   if (m_server.eSecurity == OrvFtpSecurity::kPlain || outcome.bTimedOut) return false;
-  // vsftpd says "522 SSL connection failed: session reuse required".
-  std::string sReply = outcome.sReply;
-  std::transform(sReply.begin(), sReply.end(), sReply.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return outcome.lResponse == 522 || (outcome.lResponse >= 400 && sReply.find("reuse") != std::string::npos);
+  // vsftpd says "522 SSL connection failed: session reuse required",
+  // ProFTPD "425 Unable to build data connection: Operation not permitted".
+  return outcome.lResponse == 522 || outcome.lResponse == 425;
 }
 
 bool FtpConnection::WaitBeforeRetry(std::chrono::seconds delay) {
