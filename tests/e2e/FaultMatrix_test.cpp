@@ -127,8 +127,10 @@ TEST_F(FaultMatrix, StorRefusedWith552) {
   EXPECT_TRUE(Contains(program.LogText(), "'FTP-PUT failed': Error 552"));
 }
 
-TEST_F(FaultMatrix, MissingRemoteFolder) {
+TEST_F(FaultMatrix, RemoteFolderThatCannotBeMade) {
   FtpTestServer server;
+  // A file stands where the folder would have to be made.
+  server.WriteFile("/no", "a file");
   auto result = Run(server, {"ftppath=/no/such/folder", "msg=x"});
   ExpectOrderlyEnd(result, 1, 1);
   EXPECT_TRUE(Contains(program.LogText(), "'FTP-PUT failed': Error 550"));
