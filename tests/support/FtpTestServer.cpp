@@ -110,50 +110,69 @@ const TestCertificates& TestCertificates::Get() {
   return certificates;
 }
 
+namespace {
+
+const std::vector<std::string> kEcKey = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+const std::vector<std::string> kCurrent = {"-days", "30"};
+
+}  // namespace
+
 TestCertificates::TestCertificates() : m_folder(MakeWorkDir("orv-certs")), m_owner(::getpid()) {
   const std::filesystem::path log = m_folder / "openssl.log";
   const std::string sConfig = (m_folder / "openssl.cnf").string();
   auto file = [this](const std::string& sName) { return (m_folder / sName).string(); };
-  const std::vector<std::string> ecKey = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
   try {
     WriteText(sConfig, OpensslConfig(m_folder));
     for (const char* sCa : {"trusted", "rogue"}) {
       WriteText(file(std::string(sCa) + "-index.txt"), "");
       WriteText(file(std::string(sCa) + "-serial.txt"), sCa[0] == 't' ? "1000\n" : "2000\n");
       std::vector<std::string> args = {"req", "-x509", "-config", sConfig, "-extensions", "authority"};
-      args.insert(args.end(), ecKey.begin(), ecKey.end());
+      args.insert(args.end(), kEcKey.begin(), kEcKey.end());
       args.insert(args.end(), {"-keyout", file(std::string(sCa) + "-ca.key"), "-out",
                                file(std::string(sCa) + "-ca.pem"), "-days", "30", "-subj",
                                std::string("/CN=OrvFtpUploader ") + sCa + " test CA"});
       RunOpenssl(args, log);
     }
-    auto issue = [&](const std::string& sName, const std::string& sCommonName, const char* sCa,
-                     const char* sExtensions, std::vector<std::string> validity) {
-      std::vector<std::string> request = {"req", "-new", "-config", sConfig};
-      request.insert(request.end(), ecKey.begin(), ecKey.end());
-      request.insert(request.end(),
-                     {"-keyout", file(sName + ".key"), "-out", file(sName + ".csr"), "-subj", "/CN=" + sCommonName});
-      RunOpenssl(request, log);
-      std::vector<std::string> sign = {"ca",   "-batch",      "-notext", "-config", sConfig, "-name", sCa,
-                                       "-cert", file(std::string(sCa) + "-ca.pem"), "-keyfile",
-                                       file(std::string(sCa) + "-ca.key"), "-extensions", sExtensions, "-in",
-                                       file(sName + ".csr"), "-out", file(sName + ".pem")};
-      sign.insert(sign.end(), validity.begin(), validity.end());
-      RunOpenssl(sign, log);
-      return Identity{file(sName + ".pem"), file(sName + ".key")};
-    };
-    const std::vector<std::string> current = {"-days", "30"};
     m_sCaFile = file("trusted-ca.pem");
-    m_loopback = issue("loopback", "localhost", "trusted", "loopback", current);
-    m_unknownIssuer = issue("unknown-issuer", "localhost", "rogue", "loopback", current);
-    m_otherHost = issue("other-host", "other.example.org", "trusted", "other_host", current);
-    m_expired = issue("expired", "localhost", "trusted", "loopback",
-                      {"-startdate", "20200101000000Z", "-enddate", "20200201000000Z"});
+    m_loopback = Issue("loopback", "localhost", "trusted", "loopback", kCurrent, kEcKey);
+    m_unknownIssuer = Issue("unknown-issuer", "localhost", "rogue", "loopback", kCurrent, kEcKey);
+    m_otherHost = Issue("other-host", "other.example.org", "trusted", "other_host", kCurrent, kEcKey);
+    m_expired = Issue("expired", "localhost", "trusted", "loopback",
+                      {"-startdate", "20200101000000Z", "-enddate", "20200201000000Z"}, kEcKey);
   } catch (...) {
     std::error_code ec;
     std::filesystem::remove_all(m_folder, ec);
     throw;
   }
+}
+
+TestCertificates::Identity TestCertificates::Issue(const std::string& sName, const std::string& sCommonName,
+                                                   const char* sCa, const char* sExtensions,
+                                                   const std::vector<std::string>& validity,
+                                                   const std::vector<std::string>& key) const {
+  const std::filesystem::path log = m_folder / "openssl.log";
+  const std::string sConfig = (m_folder / "openssl.cnf").string();
+  auto file = [this](const std::string& sFile) { return (m_folder / sFile).string(); };
+  std::vector<std::string> request = {"req", "-new", "-config", sConfig};
+  request.insert(request.end(), key.begin(), key.end());
+  request.insert(request.end(),
+                 {"-keyout", file(sName + ".key"), "-out", file(sName + ".csr"), "-subj", "/CN=" + sCommonName});
+  RunOpenssl(request, log);
+  std::vector<std::string> sign = {"ca",   "-batch",      "-notext", "-config", sConfig, "-name", sCa,
+                                   "-cert", file(std::string(sCa) + "-ca.pem"), "-keyfile",
+                                   file(std::string(sCa) + "-ca.key"), "-extensions", sExtensions, "-in",
+                                   file(sName + ".csr"), "-out", file(sName + ".pem")};
+  sign.insert(sign.end(), validity.begin(), validity.end());
+  RunOpenssl(sign, log);
+  return Identity{file(sName + ".pem"), file(sName + ".key")};
+}
+
+const TestCertificates::Identity& TestCertificates::LoopbackRsa() const {
+  std::call_once(m_rsaMade, [this] {
+    m_loopbackRsa =
+        Issue("loopback-rsa", "localhost", "trusted", "loopback", kCurrent, {"-newkey", "rsa:2048", "-nodes"});
+  });
+  return m_loopbackRsa;
 }
 
 TestCertificates::~TestCertificates() {

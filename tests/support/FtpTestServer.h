@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -34,14 +35,21 @@ class TestCertificates {
   const Identity& OtherHost() const { return m_otherHost; }
   // The loopback names, issued by CaFile, valid in January 2020 only.
   const Identity& Expired() const { return m_expired; }
+  // As Loopback, with an RSA key, for servers whose cipher lists want one;
+  // made at the first call.
+  const Identity& LoopbackRsa() const;
 
  private:
   TestCertificates();
+  Identity Issue(const std::string& sName, const std::string& sCommonName, const char* sCa, const char* sExtensions,
+                 const std::vector<std::string>& validity, const std::vector<std::string>& key) const;
 
   std::filesystem::path m_folder;
   pid_t m_owner;
   std::string m_sCaFile;
   Identity m_loopback, m_unknownIssuer, m_otherHost, m_expired;
+  mutable std::once_flag m_rsaMade;
+  mutable Identity m_loopbackRsa;
 };
 
 // A pyftpdlib server for one test: a temporary root folder, one user, a free

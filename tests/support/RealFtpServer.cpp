@@ -207,7 +207,7 @@ std::vector<std::string> RealFtpServer::VsftpdCommand() const {
       "pam_service_name=vsftpd", "xferlog_enable=YES", "vsftpd_log_file=" + (WorkFolder() / "vsftpd.log").string(),
       "log_ftp_protocol=YES"};
   if (m_eTls != Tls::kNone) {
-    const TestCertificates::Identity& identity = TestCertificates::Get().Loopback();
+    const TestCertificates::Identity& identity = TestCertificates::Get().LoopbackRsa();
     config.insert(config.end(), {"ssl_enable=YES", "rsa_cert_file=" + identity.sCertFile,
                                  "rsa_private_key_file=" + identity.sKeyFile, "debug_ssl=YES"});
     if (m_eTls == Tls::kImplicit) config.push_back("implicit_ssl=YES");

@@ -13,7 +13,8 @@
 // (orvftp<process id>) and removed again at the end. Every account is
 // locked into the root folder.
 //
-// With TLS the server presents TestCertificates' loopback identity and
+// With TLS the server presents TestCertificates' loopback identity (vsftpd
+// the RSA one: its own cipher list has ECDHE-RSA only below TLS 1.3) and
 // refuses a login and any data connection that TLS does not protect; the
 // rest of its TLS settings are its own defaults (vsftpd and ProFTPD thus
 // want data connections to resume the control connection's TLS session).

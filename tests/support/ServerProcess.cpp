@@ -62,6 +62,8 @@ void ServerProcess::Start(const std::vector<std::string>& args, const std::files
   }
   const int iOut = eOutput == Output::kStdoutPipe ? aiPipe[1] : iLog;
   const pid_t parent = ::getpid();
+  sigset_t noSignals;
+  sigemptyset(&noSignals);
 
   const pid_t pid = ::fork();
   if (pid == 0) {
@@ -69,6 +71,8 @@ void ServerProcess::Start(const std::vector<std::string>& args, const std::files
     // Ends the server when the test process ends, whatever ends it.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(127);
+    // A signal the test's thread blocks must still reach the server.
+    ::sigprocmask(SIG_SETMASK, &noSignals, nullptr);
     const int iNull = ::open("/dev/null", O_RDONLY);
     if (iNull < 0 || ::dup2(iNull, 0) < 0 || ::dup2(iOut, 1) < 0 || ::dup2(iLog, 2) < 0) ::_exit(127);
     // Sockets of the test's own connections must not stay open in the server.
