@@ -154,6 +154,13 @@ void FtpConnection::Stop() {
   m_wake.notify_one();
 }
 
+void FtpConnection::CancelRunning() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (!m_bRequestRunning) return;
+  if (m_bExchange && m_eInterrupt == Interrupt::kNone) InterruptLocked(Interrupt::kCancelledByUser);
+  else m_bCancelWaiting = true;
+}
+
 void FtpConnection::Join() {
   if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
 }
@@ -189,6 +196,9 @@ void FtpConnection::BeginExchange(int32_t lLimitMs) {
     NoteActivity();
     if (m_bStop && m_pMulti) {
       InterruptLocked(Interrupt::kCancelled);
+    } else if (m_bCancelWaiting) {
+      m_bCancelWaiting = false;
+      InterruptLocked(Interrupt::kCancelledByUser);
     } else {
       m_eInterrupt = Interrupt::kNone;
       std::lock_guard<std::mutex> socketLock(m_socketMutex);
@@ -230,11 +240,23 @@ void FtpConnection::Execute(FtpRequest& request) {
   FtpRequestKind& kind = *request.pKind;
   m_pRequest = &request;
   const ForgetOnExit forget{m_pRequest};
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bRequestRunning = true;
+    m_bCancelWaiting = false;
+  }
+  struct NotRunning {
+    FtpConnection& self;
+    ~NotRunning() {
+      std::lock_guard<std::mutex> lock(self.m_mutex);
+      self.m_bRequestRunning = false;
+      self.m_bCancelWaiting = false;
+    }
+  } notRunning{*this};
   FtpOutcome outcome;
   bool bSent = false;
-  if (std::string sRefusal = kind.Refusal(request.sPath); !sRefusal.empty()) {
-    outcome.rc = CURLE_URL_MALFORMAT;
-    outcome.sWhy = std::move(sRefusal);
+  if (!kind.Prepare(request.sPath, outcome)) {
+    // Nothing went out.
   } else {
     for (std::size_t lRetry = 0;; ++lRetry) {
       outcome = RunTransfers(request);
@@ -356,6 +378,12 @@ CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int3
       .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD))
       .Set(CURLOPT_TCP_KEEPALIVE, 1L)
       .Set(CURLOPT_SHARE, m_pShare.get());
+  if (m_pRequest != nullptr && m_pRequest->pKind->MovesData() && m_pfnProgress.load() != nullptr) {
+    m_lastProgress = Clock::time_point();
+    options.Set(CURLOPT_NOPROGRESS, 0L)
+        .Set(CURLOPT_XFERINFOFUNCTION, &FtpConnection::OnProgress)
+        .Set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
+  }
   if (m_server.eSecurity != OrvFtpSecurity::kPlain) {
     // TLS or nothing, on the control and on every data connection; the
     // certificate is checked, host name included.
@@ -418,10 +446,17 @@ FtpOutcome FtpConnection::Transfer(int32_t lLimitMs) {
   }
   const Interrupt eWhy = EndExchange();
   outcome.bCancelled = eWhy == Interrupt::kCancelled;
+  if (eWhy == Interrupt::kCancelledByUser && outcome.rc != CURLE_OK) {
+    outcome.bUserCancelled = true;
+    outcome.rc = CURLE_ABORTED_BY_CALLBACK;
+  }
   outcome.bTimedOut = eWhy == Interrupt::kTimedOut && outcome.rc != CURLE_OK;
   outcome.lResponse = ReplyCode();
   if (curl_easy_getinfo(m_pActive, CURLINFO_SSL_VERIFYRESULT, &outcome.lVerifyResult) != CURLE_OK)
     outcome.lVerifyResult = 0;
+  curl_off_t lExpected = -1;
+  if (curl_easy_getinfo(m_pActive, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &lExpected) == CURLE_OK)
+    outcome.lExpectedSize = lExpected;
   outcome.sCommand = m_sLastCommand;
   outcome.sReply = m_sLastReply;
   outcome.sCurlText = m_sErrorBuffer;
@@ -438,6 +473,7 @@ long FtpConnection::ReplyCode() const {
 int32_t FtpConnection::ResultCode(const FtpOutcome& outcome) const {
   if (outcome.rc == CURLE_OK) return 0;
   if (outcome.bTimedOut) return -static_cast<int32_t>(CURLE_OPERATION_TIMEDOUT);
+  if (outcome.bUserCancelled) return -static_cast<int32_t>(CURLE_ABORTED_BY_CALLBACK);
   // The server answered AUTH TLS or PROT P with a refusal; what failed is
   // our demand for TLS, not the command the caller asked for.
   if (outcome.rc == CURLE_USE_SSL_FAILED) return -static_cast<int32_t>(CURLE_USE_SSL_FAILED);
@@ -471,6 +507,7 @@ void FtpConnection::LogFailure(const FtpRequest& request, const FtpOutcome& outc
   std::string sWhy;
   const bool bServerSaidWhy = lCode == outcome.lResponse || outcome.rc == CURLE_USE_SSL_FAILED;
   if (outcome.bTimedOut) sWhy = "no reply and no data for " + std::to_string(request.lInactivityMs) + " ms";
+  else if (outcome.bUserCancelled) sWhy = "cancelled";
   else if (!outcome.sWhy.empty()) sWhy = outcome.sWhy;
   else if (bServerSaidWhy && !outcome.sReply.empty()) sWhy = outcome.sReply;
   else if (!outcome.sCurlText.empty()) sWhy = outcome.sCurlText;
@@ -528,6 +565,28 @@ bool FtpConnection::FoundConnectionDead(const FtpOutcome& outcome, bool bWasOpen
   if (!bWasOpen || m_bOpen || m_bTransferStarted) return false;
   const int32_t lCode = ResultCode(outcome);
   return lCode == 421 || lCode < 0;
+}
+
+int FtpConnection::OnProgress(void* pSelf, curl_off_t lDownTotal, curl_off_t lDownNow, curl_off_t lUpTotal,
+                              curl_off_t lUpNow) {
+  auto* self = static_cast<FtpConnection*>(pSelf);
+  const OrvFtpProgressCallback pfn = self->m_pfnProgress.load();
+  if (pfn == nullptr || self->m_pRequest == nullptr) return 0;
+  const bool bUp = lUpTotal > 0 || lUpNow > 0;
+  const auto lDone = static_cast<uint64_t>(bUp ? lUpNow : lDownNow);
+  const auto lTotal = static_cast<uint64_t>(std::max<curl_off_t>(0, bUp ? lUpTotal : lDownTotal));
+  // A few times a second, and once more when the data is complete.
+  constexpr auto kInterval = std::chrono::milliseconds(250);
+  const Clock::time_point now = Clock::now();
+  if (now - self->m_lastProgress < kInterval && !(lTotal > 0 && lDone == lTotal)) return 0;
+  if (lDone == 0) return 0;
+  self->m_lastProgress = now;
+  FtpDispatcher::Instance().PostCallback(
+      self->m_lHandle, [lHandle = self->m_lHandle, pfn, sId = self->m_pRequest->sRequestId,
+                        lUser = self->m_pRequest->lUserValue, lDone, lTotal] {
+        pfn(lHandle, sId.c_str(), lUser, lDone, lTotal);
+      });
+  return 0;
 }
 
 int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, void* pSelf) {

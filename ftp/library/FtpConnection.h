@@ -58,13 +58,16 @@ class FtpConnection : private FtpSession {
   void Stop();
   void Join();
   bool Finished() const { return m_bFinished; }
+  // Ends the running request, which answers as failed.
+  void CancelRunning();
+  void SetProgress(OrvFtpProgressCallback pfnProgress) { m_pfnProgress = pfnProgress; }
 
   // Abandons the running exchange when it has been idle for its limit. The
   // next time this needs to be asked again.
   Clock::time_point EnforceInactivity(Clock::time_point now);
 
  private:
-  enum class Interrupt { kNone, kTimedOut, kCancelled };
+  enum class Interrupt { kNone, kTimedOut, kCancelled, kCancelledByUser };
 
   void Run();
   // The one path every request takes.
@@ -107,6 +110,8 @@ class FtpConnection : private FtpSession {
   void InterruptLocked(Interrupt eWhy);
   void NoteActivity();
 
+  static int OnProgress(void* pSelf, curl_off_t lDownTotal, curl_off_t lDownNow, curl_off_t lUpTotal,
+                        curl_off_t lUpNow);
   static int OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, void* pSelf);
   static curl_socket_t OnOpenSocket(void* pSelf, curlsocktype ePurpose, struct curl_sockaddr* pAddress);
   static int OnCloseSocket(void* pSelf, curl_socket_t s);
@@ -152,6 +157,12 @@ class FtpConnection : private FtpSession {
   Interrupt m_eInterrupt = Interrupt::kNone;
   std::chrono::milliseconds m_limit{0};
   std::atomic<Clock::rep> m_lastActivity{0};
+
+  bool m_bRequestRunning = false;
+  bool m_bCancelWaiting = false;  // a cancel for the request's next exchange
+
+  std::atomic<OrvFtpProgressCallback> m_pfnProgress{nullptr};
+  Clock::time_point m_lastProgress;
 
   std::thread m_thread;
   std::atomic<bool> m_bFinished{false};

@@ -4,8 +4,8 @@
 
 #include "FtpText.h"
 
-std::string FtpGetRequest::Refusal(const std::string& sPath) const {
-  return FtpPathNamesAFile(sPath) ? std::string() : "the path names no file";
+bool FtpGetRequest::Prepare(const std::string& sPath, FtpOutcome& failure) {
+  return FtpCheckFilePath(sPath, failure);
 }
 
 FtpTransfer FtpGetRequest::Start(const std::string& sPath, FtpSession&) {

@@ -13,7 +13,8 @@ class FtpGetRequest : public FtpRequestKind {
       : m_lMax(lMaxChunkSize), m_pfnCallback(pfnCallback) {}
 
   std::string Name() const override { return "get"; }
-  std::string Refusal(const std::string& sPath) const override;
+  bool Prepare(const std::string& sPath, FtpOutcome& failure) override;
+  bool MovesData() const override { return true; }
   FtpTransfer Start(const std::string& sPath, FtpSession& session) override;
   std::optional<FtpTransfer> Continue(FtpOutcome& outcome, FtpSession& session) override;
   std::function<void()> Answer(int32_t lHandle, int32_t lCode, const std::string& sRequestId,

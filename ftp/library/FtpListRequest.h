@@ -15,7 +15,7 @@ class FtpListRequest : public FtpRequestKind {
   explicit FtpListRequest(OrvFtpDirCallback pfnCallback) : m_pfnCallback(pfnCallback) {}
 
   std::string Name() const override { return "list"; }
-  std::string Refusal(const std::string&) const override { return {}; }
+  bool Prepare(const std::string&, FtpOutcome&) override { return true; }
   FtpTransfer Start(const std::string& sPath, FtpSession& session) override;
   std::optional<FtpTransfer> Continue(FtpOutcome& outcome, FtpSession& session) override;
   std::function<void()> Answer(int32_t lHandle, int32_t lCode, const std::string& sRequestId,

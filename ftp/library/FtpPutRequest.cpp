@@ -15,17 +15,6 @@ namespace {
 // The longest file name most file systems (and so most servers) allow.
 constexpr std::size_t kMaxNameBytes = 255;
 
-CurlSlistPtr Commands(std::initializer_list<std::string> asCommands) {
-  CurlSlistPtr pList;
-  for (const std::string& sCommand : asCommands) {
-    curl_slist* pLonger = curl_slist_append(pList.get(), sCommand.c_str());
-    if (pLonger == nullptr) return nullptr;
-    (void)pList.release();
-    pList.reset(pLonger);
-  }
-  return pList;
-}
-
 std::uint32_t NewTag() {
   static thread_local std::mt19937 engine{std::random_device{}()};
   return static_cast<std::uint32_t>(engine());
@@ -48,11 +37,8 @@ std::string FtpPutRequest::TemporaryName(const std::string& sName, std::uint32_t
   return "." + sName.substr(0, lRoom) + sSuffix;
 }
 
-std::string FtpPutRequest::Refusal(const std::string& sPath) const {
-  if (!FtpPathNamesAFile(sPath)) return "the path names no file";
-  // The name goes into commands of its own.
-  if (sPath.find_first_of("\r\n") != std::string::npos) return "the path holds a line break";
-  return {};
+bool FtpPutRequest::Prepare(const std::string& sPath, FtpOutcome& failure) {
+  return FtpCheckFilePath(sPath, failure);
 }
 
 FtpTransfer FtpPutRequest::Start(const std::string& sPath, FtpSession& session) {
@@ -74,9 +60,9 @@ FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool b
   m_lServerSize.reset();
   // A "*" lets the transfer succeed when the server has no SIZE; then the
   // size goes unchecked.
-  m_pCommands = Commands({"*SIZE " + sName});
+  m_pCommands = FtpCommandList({"*SIZE " + sName});
   m_pBefore.reset();
-  if (bDropTemporary) m_pBefore = Commands({"*DELE " + m_sTemporary});
+  if (bDropTemporary) m_pBefore = FtpCommandList({"*DELE " + m_sTemporary});
   return {FtpUrlPath(m_sFolder + sName), false,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_UPLOAD, 1L)
@@ -104,7 +90,7 @@ FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool b
 
 FtpTransfer FtpPutRequest::Rename() {
   m_eStage = Stage::kRename;
-  m_pBefore = Commands({"RNFR " + m_sTemporary, "RNTO " + m_sName});
+  m_pBefore = FtpCommandList({"RNFR " + m_sTemporary, "RNTO " + m_sName});
   return {FtpUrlPath(m_sFolder), false,
           [this](EasyOptions& options) {
             // A folder without a body asked for: the commands run in it and
@@ -118,7 +104,7 @@ FtpTransfer FtpPutRequest::Rename() {
 
 FtpTransfer FtpPutRequest::CleanUp() {
   m_eStage = Stage::kCleanUp;
-  m_pBefore = Commands({"*DELE " + m_sTemporary});
+  m_pBefore = FtpCommandList({"*DELE " + m_sTemporary});
   return {FtpUrlPath(m_sFolder), false,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_NOBODY, 1L)
@@ -177,11 +163,11 @@ std::optional<FtpTransfer> FtpPutRequest::Continue(FtpOutcome& outcome, FtpSessi
       CheckUpload(outcome);
       if (outcome.rc == CURLE_OK) return Rename();
       m_failure = outcome;
-      // A server that answered (or data of ours that was wrong) leaves a
-      // connection that can still remove what arrived.
+      // A server that answered (or data of ours that was wrong, or a
+      // cancel) leaves a server that can still remove what arrived.
       const bool bConnectionUsable =
           !outcome.bTimedOut && (outcome.lResponse >= 400 || outcome.rc == CURLE_READ_ERROR ||
-                                 outcome.rc == CURLE_PARTIAL_FILE);
+                                 outcome.rc == CURLE_PARTIAL_FILE || outcome.bUserCancelled);
       if (bConnectionUsable) return CleanUp();
       return std::nullopt;
     }

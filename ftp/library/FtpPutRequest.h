@@ -33,7 +33,8 @@ class FtpPutRequest : public FtpRequestKind {
       : m_sData(std::move(sData)), m_pFile(std::move(pFile)), m_pfnCallback(pfnCallback) {}
 
   std::string Name() const override { return "put"; }
-  std::string Refusal(const std::string& sPath) const override;
+  bool Prepare(const std::string& sPath, FtpOutcome& failure) override;
+  bool MovesData() const override { return true; }
   FtpTransfer Start(const std::string& sPath, FtpSession& session) override;
   std::optional<FtpTransfer> Continue(FtpOutcome& outcome, FtpSession& session) override;
   bool MayRetry(const FtpOutcome& outcome) const override;

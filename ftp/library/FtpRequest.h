@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,8 @@ struct FtpOutcome {
   bool bTimedOut = false;
   long lResponse = 0;      // the server's last reply code
   long lVerifyResult = 0;  // the X.509 verification result of a TLS handshake
+  long long lExpectedSize = -1;  // the size the server announced for a get
+  bool bUserCancelled = false;   // OrvFtpClientCancel ended the transfer
   // The last command sent and the last reply line, libcurl's error text.
   std::string sCommand;
   std::string sReply;
@@ -71,8 +74,9 @@ class FtpRequestKind {
 
   // How the log names the request when it fails before anything was sent.
   virtual std::string Name() const = 0;
-  // Why the request cannot go out at all, or "".
-  virtual std::string Refusal(const std::string& sPath) const = 0;
+  // Readies the request before anything is sent; false, with the failure
+  // filled in, when it cannot go out at all.
+  virtual bool Prepare(const std::string& sPath, FtpOutcome& failure) = 0;
   // The first transfer; also when the whole request starts over after a
   // passing fault, so it forgets whatever an earlier attempt left.
   virtual FtpTransfer Start(const std::string& sPath, FtpSession& session) = 0;
@@ -83,6 +87,8 @@ class FtpRequestKind {
   // Whether a failure that may pass (a lost connection, a time-out, a
   // busy server) is worth trying again for this request.
   virtual bool MayRetry(const FtpOutcome&) const { return true; }
+  // Whether the transfers move a file's data, whose progress is told.
+  virtual bool MovesData() const { return false; }
   // Lets go of what need not wait for the callback (a put's data).
   virtual void Release() {}
   // The callback with the request's result, or an empty function when the
@@ -91,6 +97,14 @@ class FtpRequestKind {
   virtual std::function<void()> Answer(int32_t lHandle, int32_t lCode, const std::string& sRequestId,
                                        intptr_t lUserValue) = 0;
 };
+
+// Whether sPath names a file (it does not end with "/") that can go into a
+// command of its own (no line break); if not, the failure says why.
+bool FtpCheckFilePath(const std::string& sPath, FtpOutcome& failure);
+
+// A list of FTP commands for libcurl's QUOTE options, or null when memory
+// runs out.
+CurlSlistPtr FtpCommandList(std::initializer_list<std::string> asCommands);
 
 struct FtpRequest {
   std::string sPath;

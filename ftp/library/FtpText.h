@@ -23,10 +23,6 @@ inline std::string FtpRequestText(const std::string& sRequestId) {
   return sRequestId.empty() ? std::string("request") : "request " + sRequestId;
 }
 
-// Whether a remote path names a file rather than a folder (it does not
-// end with "/").
-inline bool FtpPathNamesAFile(const std::string& sPath) { return !sPath.empty() && sPath.back() != '/'; }
-
 // Why a TLS connection failed, in words a user can act on, or "" when the
 // failure had nothing to do with TLS. iCurlCode is the transfer's libcurl
 // result, lVerifyResult the X.509 verification result of its handshake,

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "FtpConnection.h"
+#include "FtpCommandRequest.h"
 #include "FtpDispatcher.h"
+#include "FtpGetFileRequest.h"
 #include "FtpGetRequest.h"
 #include "FtpListRequest.h"
 #include "FtpPutRequest.h"
@@ -160,17 +162,18 @@ std::string Text(const char* s) { return s == nullptr ? std::string() : std::str
 
 int32_t Limit(int32_t lInactivityMs) { return lInactivityMs > 0 ? lInactivityMs : kDefaultInactivityMs; }
 
+std::shared_ptr<FtpConnection> Find(int32_t lHandle) {
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  auto it = lib.connections.find(lHandle);
+  return it == lib.connections.end() ? nullptr : it->second;
+}
+
 // Hands the request to its connection, or answers it at once (through the
 // queue, never inside this call) when the handle names no connection.
 void Submit(int32_t lHandle, FtpRequest request) {
   Library& lib = Lib();
-  std::shared_ptr<FtpConnection> pConnection;
-  {
-    std::lock_guard<std::mutex> lock(lib.mutex);
-    auto it = lib.connections.find(lHandle);
-    if (it != lib.connections.end()) pConnection = it->second;
-  }
-  if (pConnection) {
+  if (std::shared_ptr<FtpConnection> pConnection = Find(lHandle)) {
     pConnection->Enqueue(std::move(request));
     return;
   }
@@ -308,6 +311,44 @@ void OrvFtpClientPutFileReq(int32_t lHandle, const char* sPath, const char* sReq
   if (iFd >= 0) pFile = std::make_unique<FtpPutFile>(iFd, std::max<std::uint64_t>(lSize, sHead.size()));
   Submit(lHandle, sPath, sRequestId, lInactivityMs, lUserValue,
          std::make_unique<FtpPutRequest>(std::move(sHead), std::move(pFile), pfnCallback));
+}
+
+void OrvFtpClientMkDirReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
+                          OrvFtpCmdCallback pfnCallback, intptr_t lUserValue) {
+  Submit(lHandle, sPath, sRequestId, lInactivityMs, lUserValue,
+         std::make_unique<FtpCommandRequest>(FtpCommandRequest::Command::kMakeFolder, "", pfnCallback));
+}
+
+void OrvFtpClientRenameReq(int32_t lHandle, const char* sPath, const char* sNewName, const char* sRequestId,
+                           int32_t lInactivityMs, OrvFtpCmdCallback pfnCallback, intptr_t lUserValue) {
+  Submit(lHandle, sPath, sRequestId, lInactivityMs, lUserValue,
+         std::make_unique<FtpCommandRequest>(FtpCommandRequest::Command::kRename, Text(sNewName), pfnCallback));
+}
+
+void OrvFtpClientDeleteReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
+                           OrvFtpCmdCallback pfnCallback, intptr_t lUserValue) {
+  Submit(lHandle, sPath, sRequestId, lInactivityMs, lUserValue,
+         std::make_unique<FtpCommandRequest>(FtpCommandRequest::Command::kDelete, "", pfnCallback));
+}
+
+void OrvFtpClientSizeReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
+                         OrvFtpCmdCallback pfnCallback, intptr_t lUserValue) {
+  Submit(lHandle, sPath, sRequestId, lInactivityMs, lUserValue,
+         std::make_unique<FtpCommandRequest>(FtpCommandRequest::Command::kSize, "", pfnCallback));
+}
+
+void OrvFtpClientGetFileReq(int32_t lHandle, const char* sPath, const char* sLocalPath, const char* sRequestId,
+                            int32_t lInactivityMs, OrvFtpPutCallback pfnCallback, intptr_t lUserValue) {
+  Submit(lHandle, sPath, sRequestId, lInactivityMs, lUserValue,
+         std::make_unique<FtpGetFileRequest>(Text(sLocalPath), pfnCallback));
+}
+
+void OrvFtpClientSetProgress(int32_t lHandle, OrvFtpProgressCallback pfnProgress) {
+  if (std::shared_ptr<FtpConnection> pConnection = Find(lHandle)) pConnection->SetProgress(pfnProgress);
+}
+
+void OrvFtpClientCancel(int32_t lHandle) {
+  if (std::shared_ptr<FtpConnection> pConnection = Find(lHandle)) pConnection->CancelRunning();
 }
 
 void OrvFtpClientClose(int32_t lHandle, int32_t) {

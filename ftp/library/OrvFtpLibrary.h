@@ -102,6 +102,44 @@ void OrvFtpClientPutFileReq(int32_t lHandle, const char* sPath, const char* sReq
                             int iFd, std::uint64_t lSize, int32_t lInactivityMs, OrvFtpPutCallback pfnCallback,
                             intptr_t lUserValue);
 
+// Commands on a remote entry, each answered by one callback; lValue is the
+// file's size for a size request and 0 otherwise.
+using OrvFtpCmdCallback = int32_t (*)(int32_t lHandle, int32_t lErrCode, const char* sRequestId,
+                                      intptr_t lUserValue, int64_t lValue);
+// Makes the folder sPath ("/a/new" or "/a/new/"); its parent must exist.
+void OrvFtpClientMkDirReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
+                          OrvFtpCmdCallback pfnCallback, intptr_t lUserValue);
+// Renames the file sPath to sNewName, a plain name, in the same folder.
+void OrvFtpClientRenameReq(int32_t lHandle, const char* sPath, const char* sNewName, const char* sRequestId,
+                           int32_t lInactivityMs, OrvFtpCmdCallback pfnCallback, intptr_t lUserValue);
+// Deletes the file sPath, or the empty folder when sPath ends with "/".
+void OrvFtpClientDeleteReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
+                           OrvFtpCmdCallback pfnCallback, intptr_t lUserValue);
+// Asks for the size in bytes of the file sPath.
+void OrvFtpClientSizeReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
+                         OrvFtpCmdCallback pfnCallback, intptr_t lUserValue);
+
+// A get of any size into the local file sLocalPath. The data is written
+// while it arrives into a temporary file beside it (hidden, its name cut
+// to fit), which replaces sLocalPath only once the whole file is there and
+// its size is the one the server announced. On any failure the old local
+// file is untouched and no temporary file remains; a local file that
+// cannot be written fails the request with -23.
+void OrvFtpClientGetFileReq(int32_t lHandle, const char* sPath, const char* sLocalPath, const char* sRequestId,
+                            int32_t lInactivityMs, OrvFtpPutCallback pfnCallback, intptr_t lUserValue);
+
+// Progress of the handle's gets and puts while their data moves, about four
+// times a second: bytes done and the total (0 while unknown). Delivered like
+// the other callbacks; null stops it.
+using OrvFtpProgressCallback = int32_t (*)(int32_t lHandle, const char* sRequestId, intptr_t lUserValue,
+                                           uint64_t lDone, uint64_t lTotal);
+void OrvFtpClientSetProgress(int32_t lHandle, OrvFtpProgressCallback pfnProgress);
+
+// Ends the handle's running request: it fails with -42 ("cancelled") in its
+// own callback, a put's temporary file is removed, a get's old local file
+// stays. The requests waiting behind it run on.
+void OrvFtpClientCancel(int32_t lHandle);
+
 // Cancels the handle's outstanding requests without callbacks and closes its
 // connection; the handle is invalid afterwards. Every flag value does the
 // same (the program passes -1).

@@ -36,7 +36,36 @@ int32_t OnPut(int32_t lHandle, int32_t lCode, const char* sId, intptr_t lUser) {
   return 0;
 }
 
+int32_t OnCmd(int32_t lHandle, int32_t lCode, const char* sId, intptr_t lUser, int64_t lValue) {
+  FtpAnswer a{FtpAnswer::Kind::kCmd, lHandle, lCode, sId, lUser, {}, {}, {}, 0, std::this_thread::get_id()};
+  a.lValue = lValue;
+  g_answers.push_back(std::move(a));
+  return 0;
+}
+
 }  // namespace
+
+void FtpLibraryTest::MkDir(int32_t lHandle, const std::string& sPath, const std::string& sId) {
+  OrvFtpClientMkDirReq(lHandle, sPath.c_str(), sId.c_str(), kLimitMs, OnCmd, 0);
+}
+
+void FtpLibraryTest::Rename(int32_t lHandle, const std::string& sPath, const std::string& sNewName,
+                            const std::string& sId) {
+  OrvFtpClientRenameReq(lHandle, sPath.c_str(), sNewName.c_str(), sId.c_str(), kLimitMs, OnCmd, 0);
+}
+
+void FtpLibraryTest::Delete(int32_t lHandle, const std::string& sPath, const std::string& sId) {
+  OrvFtpClientDeleteReq(lHandle, sPath.c_str(), sId.c_str(), kLimitMs, OnCmd, 0);
+}
+
+void FtpLibraryTest::Size(int32_t lHandle, const std::string& sPath, const std::string& sId) {
+  OrvFtpClientSizeReq(lHandle, sPath.c_str(), sId.c_str(), kLimitMs, OnCmd, 0);
+}
+
+void FtpLibraryTest::GetFile(int32_t lHandle, const std::string& sPath, const std::string& sLocalPath,
+                             const std::string& sId, int32_t lLimitMs) {
+  OrvFtpClientGetFileReq(lHandle, sPath.c_str(), sLocalPath.c_str(), sId.c_str(), lLimitMs, OnPut, 0);
+}
 
 void FtpLibraryTest::SetUp() {
   g_answers.clear();

@@ -13,7 +13,7 @@
 // Records what the library's callbacks deliver, for tests that drive the
 // library directly.
 struct FtpAnswer {
-  enum class Kind { kDir, kGet, kPut };
+  enum class Kind { kDir, kGet, kPut, kCmd };
   Kind eKind;
   int32_t lHandle;
   int32_t lCode;
@@ -24,6 +24,7 @@ struct FtpAnswer {
   std::string sData;
   int32_t lEnd;
   std::thread::id thread;
+  int64_t lValue = 0;  // a command's value (a size)
 };
 
 class FtpLibraryTest : public ::testing::Test {
@@ -44,6 +45,14 @@ class FtpLibraryTest : public ::testing::Test {
   // A put of sHead and then the open file iFd from sHead.size() up to lSize.
   static void PutFile(int32_t lHandle, const std::string& sPath, const std::string& sId, std::string sHead, int iFd,
                       std::uint64_t lSize);
+
+  // The remote commands and the get into a local file.
+  static void MkDir(int32_t lHandle, const std::string& sPath, const std::string& sId);
+  static void Rename(int32_t lHandle, const std::string& sPath, const std::string& sNewName, const std::string& sId);
+  static void Delete(int32_t lHandle, const std::string& sPath, const std::string& sId);
+  static void Size(int32_t lHandle, const std::string& sPath, const std::string& sId);
+  static void GetFile(int32_t lHandle, const std::string& sPath, const std::string& sLocalPath,
+                      const std::string& sId, int32_t lLimitMs = kLimitMs);
 
   // Pumps until n answers are in; false on time-out.
   bool WaitForAnswers(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(30));

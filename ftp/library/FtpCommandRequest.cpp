@@ -1,0 +1,116 @@
+#include "FtpCommandRequest.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
+
+#include "FtpText.h"
+
+namespace {
+
+// The commands whose refusal is the request's; the rest (RNTO after a
+// refused RNFR) only follow.
+const char* const kOurCommands[] = {"MKD ", "RNFR ", "RMD ", "DELE ", "SIZE "};
+
+bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+
+bool Refuse(FtpOutcome& failure, const char* sWhy) {
+  failure.rc = CURLE_URL_MALFORMAT;
+  failure.sWhy = sWhy;
+  return false;
+}
+
+}  // namespace
+
+std::string FtpCommandRequest::Name() const {
+  switch (m_eCommand) {
+    case Command::kMakeFolder: return "make folder";
+    case Command::kRename: return "rename";
+    case Command::kDelete: return "delete";
+    case Command::kSize: return "size";
+  }
+  return {};
+}
+
+bool FtpCommandRequest::Prepare(const std::string& sPath, FtpOutcome& failure) {
+  // A folder is named with or without its final "/"; delete tells a
+  // folder by it.
+  std::string sEntryPath = sPath;
+  const bool bFolder = !sEntryPath.empty() && sEntryPath.back() == '/';
+  if (bFolder) sEntryPath.pop_back();
+  const std::size_t lSlash = sEntryPath.rfind('/');
+  m_sFolder = lSlash == std::string::npos ? std::string() : sEntryPath.substr(0, lSlash + 1);
+  m_sEntry = sEntryPath.substr(m_sFolder.size());
+  if (m_sEntry.empty() || m_sEntry == "." || m_sEntry == "..") return Refuse(failure, "the path names no entry");
+  if (HasLineBreak(sPath)) return Refuse(failure, "the path holds a line break");
+  if ((m_eCommand == Command::kSize || m_eCommand == Command::kRename) && bFolder)
+    return Refuse(failure, "the path names no file");
+  if (m_eCommand == Command::kRename &&
+      (m_sNewName.empty() || m_sNewName.find('/') != std::string::npos || HasLineBreak(m_sNewName)))
+    return Refuse(failure, "the new name is no plain name");
+  // A "*" keeps libcurl from dropping the connection over a refusal, which
+  // the replies tell instead; some servers tell sizes only in binary mode.
+  switch (m_eCommand) {
+    case Command::kMakeFolder: m_pCommands = FtpCommandList({"*MKD " + m_sEntry}); break;
+    case Command::kRename: m_pCommands = FtpCommandList({"*RNFR " + m_sEntry, "*RNTO " + m_sNewName}); break;
+    case Command::kDelete: m_pCommands = FtpCommandList({(bFolder ? "*RMD " : "*DELE ") + m_sEntry}); break;
+    case Command::kSize: m_pCommands = FtpCommandList({"*TYPE I", "*SIZE " + m_sEntry}); break;
+  }
+  if (!m_pCommands) {
+    failure.rc = CURLE_OUT_OF_MEMORY;
+    return false;
+  }
+  return true;
+}
+
+FtpTransfer FtpCommandRequest::Start(const std::string&, FtpSession&) {
+  m_lSize = -1;
+  m_refusal = FtpOutcome();
+  return {FtpUrlPath(m_sFolder), false,
+          [this](EasyOptions& options) {
+            // A folder without a body asked for: the commands run in it and
+            // nothing is transferred.
+            options.Set(CURLOPT_NOBODY, 1L).Set(CURLOPT_PREQUOTE, m_pCommands.get());
+          },
+          [this] {
+            m_lSize = -1;
+            m_refusal = FtpOutcome();
+          },
+          [this](const std::string& sCommand, const std::string& sReply) {
+            const bool bOurs = std::any_of(std::begin(kOurCommands), std::end(kOurCommands),
+                                           [&](const char* s) { return sCommand.rfind(s, 0) == 0; });
+            if (!bOurs) return;
+            const long lCode = std::strtol(sReply.c_str(), nullptr, 10);
+            if (lCode >= 400 && m_refusal.lResponse == 0) {
+              m_refusal.rc = CURLE_QUOTE_ERROR;
+              m_refusal.lResponse = lCode;
+              m_refusal.sCommand = sCommand;
+              m_refusal.sReply = sReply;
+            }
+            if (sCommand.rfind("SIZE ", 0) != 0 || sReply.rfind("213 ", 0) != 0) return;
+            char* pEnd = nullptr;
+            const long long lSize = std::strtoll(sReply.c_str() + 4, &pEnd, 10);
+            if (pEnd != sReply.c_str() + 4 && lSize >= 0) m_lSize = lSize;
+          }};
+}
+
+std::optional<FtpTransfer> FtpCommandRequest::Continue(FtpOutcome& outcome, FtpSession&) {
+  if (outcome.rc == CURLE_OK && m_refusal.lResponse != 0) {
+    outcome = m_refusal;
+    return std::nullopt;
+  }
+  if (outcome.rc == CURLE_OK && m_eCommand == Command::kSize && m_lSize < 0) {
+    outcome.rc = CURLE_WEIRD_SERVER_REPLY;
+    outcome.sWhy = "the server told no size";
+  }
+  return std::nullopt;
+}
+
+std::function<void()> FtpCommandRequest::Answer(int32_t lHandle, int32_t lCode, const std::string& sRequestId,
+                                                intptr_t lUserValue) {
+  if (m_pfnCallback == nullptr) return {};
+  const int64_t lValue = lCode == 0 && m_eCommand == Command::kSize ? m_lSize : 0;
+  return [lHandle, lCode, pfn = m_pfnCallback, lUserValue, sId = sRequestId, lValue] {
+    pfn(lHandle, lCode, sId.c_str(), lUserValue, lValue);
+  };
+}

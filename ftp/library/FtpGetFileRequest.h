@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+
+#include "FtpRequest.h"
+#include "OrvFtpLibrary.h"
+
+// A file of any size into a local file: written while it arrives into a
+// temporary file beside the target, which replaces the target only once
+// the whole file is there and its size is the server's. On any failure the
+// old local file is untouched and the temporary file is gone.
+class FtpGetFileRequest : public FtpRequestKind {
+ public:
+  FtpGetFileRequest(std::string sLocalPath, OrvFtpPutCallback pfnCallback)
+      : m_sLocalPath(std::move(sLocalPath)), m_pfnCallback(pfnCallback) {}
+  ~FtpGetFileRequest() override;
+
+  std::string Name() const override { return "get"; }
+  bool Prepare(const std::string& sPath, FtpOutcome& failure) override;
+  FtpTransfer Start(const std::string& sPath, FtpSession& session) override;
+  std::optional<FtpTransfer> Continue(FtpOutcome& outcome, FtpSession& session) override;
+  bool MayRetry(const FtpOutcome& outcome) const override;
+  bool MovesData() const override { return true; }
+  void Release() override;
+  std::function<void()> Answer(int32_t lHandle, int32_t lCode, const std::string& sRequestId,
+                               intptr_t lUserValue) override;
+
+  // The temporary file's name pattern for a target name, for mkstemp: it
+  // fits where the name fits.
+  static std::string TemporaryPattern(const std::string& sName);
+
+ private:
+  static std::size_t OnData(char* p, std::size_t lSize, std::size_t lCount, void* pSelf);
+  // Makes the temporary file the whole, new target.
+  bool Finish(FtpOutcome& outcome);
+  void Discard();
+
+  const std::string m_sLocalPath;
+  const OrvFtpPutCallback m_pfnCallback;
+  std::string m_sTemporary;
+  int m_iFd = -1;
+  std::uint64_t m_lWritten = 0;
+  int m_iErrno = 0;  // why writing failed
+};
