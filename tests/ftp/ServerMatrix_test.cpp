@@ -19,6 +19,7 @@ using ::testing::ElementsAre;
 using ::testing::Ge;
 using ::testing::Lt;
 using ::testing::UnorderedElementsAre;
+using ::testing::UnorderedElementsAreArray;
 using ::testing::Values;
 
 namespace {
@@ -174,8 +175,11 @@ TEST_P(ServerMatrixTest, NamesAndLinks) {
   const FtpAnswer root = Answer("root");
   ASSERT_EQ(root.lCode, 0);
   EXPECT_THAT(NamedFolders(root.asFolders), UnorderedElementsAre("real", "Ordner ä", sLatinFolder, "linkdir"));
-  EXPECT_THAT(root.asFiles, UnorderedElementsAre("two words.txt", " lead.txt", "Grüße.txt", sLatinFile, "linkfile",
-                                                 "dangling"));
+  std::vector<std::string> asFiles = {"two words.txt", " lead.txt", "Grüße.txt", sLatinFile, "linkfile"};
+  // ProFTPD and pyftpdlib leave a link that leads nowhere out of MLSD.
+  const Server eServer = std::get<0>(GetParam());
+  if (eServer != Server::kProftpd && eServer != Server::kPyftpdlib) asFiles.push_back("dangling");
+  EXPECT_THAT(root.asFiles, UnorderedElementsAreArray(asFiles));
 
   // Paths made of the bytes listed above.
   Dir(h, "/" + sLatinFolder + "/", "latin folder");
