@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "AppFolders.h"
 #include "AppUi.h"
 #include "AppWindow.h"
 #include "CommandLine.h"
@@ -67,7 +68,7 @@ cApp::cApp(AppUi& ui, std::string sCommandLine, std::string sProgramFolder)
 
 cApp::~cApp() = default;
 
-std::string cApp::SettingsFileName() const { return m_sProgramFolder + "/OrvFtpUploader.cfg"; }
+std::string cApp::SettingsFileName() const { return AppFolders_SettingsFile(m_sProgramFolder); }
 
 void cApp::Prolog() {
   m_lStatus = 0;
@@ -141,7 +142,7 @@ void cApp::Log(const std::string& s, long eTyp) {
   if (eTyp == 22 || eTyp == 13) return;
   try {
     if (m_sLogFile.empty()) {
-      std::string sFolder = m_sProgramFolder + "/log";
+      std::string sFolder = AppFolders_LogFolder(m_sProgramFolder);
       struct stat st {};
       if (::stat(sFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) ::mkdir(sFolder.c_str(), 0700);
       m_sLogFile = sFolder + "/" + StartUtc() + ".log";
