@@ -159,6 +159,6 @@ void cApp::MsgBox(const std::string& sText, const std::string& sTitle) { m_ui.Sh
 
 int cApp::ExitStatus() const {
   if (m_bSettingsFailed) return 1;
-  if (Unattended() && m_bMsgRaised) return 1;
+  if (Unattended() && (m_bMsgRaised || m_bAlarmUndelivered)) return 1;
   return 0;
 }

@@ -33,8 +33,13 @@ class cApp : public AppChannel {
   std::string SettingsFileName() const;
   AppUi& Ui() { return m_ui; }
 
+  // An unattended run ends without having delivered its alarm (which it
+  // keeps for a later run, as far as it can).
+  void NoteAlarmUndelivered() { m_bAlarmUndelivered = true; }
+
   // The process exit status a normal end reports: 1 when an unattended run
-  // raised a message or the settings could not be stored, else 0.
+  // raised a message or did not deliver its alarm, or the settings could
+  // not be stored; else 0.
   int ExitStatus() const;
 
  private:
@@ -50,5 +55,6 @@ class cApp : public AppChannel {
   std::string m_sLogFile;
 
   bool m_bMsgRaised = false;
+  bool m_bAlarmUndelivered = false;
   bool m_bSettingsFailed = false;
 };

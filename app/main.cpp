@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "AppFolders.h"
 #include "CommandLine.h"
 #include "MainAndTerminate.h"
 #include "OrvError.h"
@@ -63,12 +64,15 @@ int main(int argc, char** argv) {
     QMetaObject::invokeMethod(qApp, [] { OrvFtpClientPump(); }, Qt::QueuedConnection);
   });
 
-  QtAppUi ui([&sCommandLine] { return std::make_unique<frmMain>(sCommandLine); });
+  const std::string sProgramFolder = ProgramFolder();
+  QtAppUi ui([&sCommandLine, &sProgramFolder] {
+    return std::make_unique<frmMain>(sCommandLine, AppFolders_OutboxFolder(sProgramFolder));
+  });
   QuitSignals quitSignals([&ui] {
     if (ui.HasMainWindow()) ui.MainWindow().CloseWindow();
   });
 
-  Main(ui, sCommandLine, ProgramFolder());
+  Main(ui, sCommandLine, sProgramFolder);
   application.exec();
   // The event loop ends only through Terminate; should it ever return, end
   // the same way.

@@ -13,6 +13,9 @@
 
 class DirListBox;
 class OrvError;
+class Outbox;
+class OutboxDelivery;
+class OutboxDraft;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -34,7 +37,9 @@ class frmMain : public QWidget, public AppWindow {
  public:
   // sCommandLine is the argument text the program was started with; a
   // non-empty one starts the automatic run when the window loads.
-  explicit frmMain(std::string sCommandLine = "", QWidget* pParent = nullptr);
+  // sOutboxFolder is where an automatic run keeps an alarm it could not
+  // deliver and finds the alarms earlier runs kept; empty for none.
+  explicit frmMain(std::string sCommandLine = "", std::string sOutboxFolder = "", QWidget* pParent = nullptr);
   ~frmMain() override;
 
   // AppWindow
@@ -156,6 +161,17 @@ class frmMain : public QWidget, public AppWindow {
   void ReportLocalViewError(const std::string& sWhat, const OrvError& oErr);
   void ShowDrive(const std::string& sDrive);
 
+  // The automatic run's alarm and outbox (frmMainAutoRun.cpp).
+  void PlanAlarm();
+  void AfterOwnAlarm();
+  void PutNextKeptFile();
+  void KeptFilePutDone(long lErrCode);
+  void StopOutbox(const std::string& sWhy);
+  bool AutoRunAwaitsAnswer() const;
+  void AutoRunConnectionLost();
+  void KeepOwnAlarm();
+  void LogOutboxCount();
+
   QTreeWidgetItem* AddFtpNode(const std::string& sKey, const std::string& sText, const std::string& sImage,
                               QTreeWidgetItem* pParent);
   // Raises OrvError for an image key that ImageList1 does not hold.
@@ -172,4 +188,10 @@ class frmMain : public QWidget, public AppWindow {
   std::string m_sAutoStatus;
   std::string m_sMsg;
   std::string m_sAlarmImg;
+  // The outbox (none without a folder), the run's own alarm until it
+  // arrived or was kept, and the delivery of earlier runs' alarms.
+  std::unique_ptr<Outbox> m_oOutbox;
+  std::unique_ptr<OutboxDraft> m_oAlarm;
+  std::unique_ptr<OutboxDelivery> m_oDelivery;
+  bool m_bOutboxUsed = false;
 };

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "OutboxDisk.h"
+
+// The outbox keeps the alarms that an alarm run could not deliver, until a
+// later run delivers them. Its folder (owner only: folders 0700, files 0600)
+// holds:
+//
+//   <stamp>-<suffix>/   one kept alarm, named after the start stamp of the
+//                       run that kept it, so that names sort oldest first
+//     manifest          what the alarm was meant for and where each file goes
+//     1, 2, ...         the alarm's files as the run read them
+//   .new-...            an alarm that a run is putting together
+//   .gone-...           an alarm on its way out
+//
+// An alarm folder appears by one rename of a complete folder whose files are
+// on disk, and leaves by one rename before its files are deleted, so that a
+// crash never leaves a half-kept alarm under an alarm's name. A run that
+// works on an alarm holds an flock on the alarm's folder; other runs skip a
+// locked alarm, so that two runs never deliver the same alarm.
+
+using OutboxLogFn = std::function<void(const std::string&)>;
+
+struct OutboxFile {
+  std::string sStoredName;  // the file's name in the alarm's folder
+  std::uint64_t lSize = 0;
+  std::string sRemotePath;
+};
+
+// A kept alarm's manifest: the server, user and remote folder of the run
+// that kept it (never a password), and its files in the order they go out.
+struct OutboxManifest {
+  std::string sServer;
+  std::string sUser;
+  std::string sFolder;
+  std::vector<OutboxFile> files;
+};
+
+std::string OutboxManifest_Text(const OutboxManifest& oManifest);
+// Raises OrvError for a text that is not a whole manifest.
+OutboxManifest OutboxManifest_Parse(const std::string& sText);
+
+// A kept alarm that this run holds locked; the lock goes with the object.
+class KeptAlarm {
+ public:
+  const std::string& Name() const { return m_sName; }
+  const std::string& Path() const { return m_sPath; }
+  // The manifest, checked against the files it names: raises OrvError for
+  // an alarm whose manifest cannot be read or that misses a file.
+  OutboxManifest Read() const;
+
+ private:
+  friend class Outbox;
+  KeptAlarm(std::string sName, std::string sPath, UniqueFd fdLock)
+      : m_sName(std::move(sName)), m_sPath(std::move(sPath)), m_fdLock(std::move(fdLock)) {}
+
+  std::string m_sName;
+  std::string m_sPath;
+  UniqueFd m_fdLock;
+};
+
+class Outbox {
+ public:
+  // A file beyond this size is not kept; the kept alarms together stay
+  // within kMaxSize bytes and kMaxAlarms alarms, the oldest going first.
+  static constexpr std::uint64_t kMaxFileSize = std::uint64_t{256} << 20;
+  static constexpr std::uint64_t kMaxSize = std::uint64_t{1} << 30;
+  static constexpr std::size_t kMaxAlarms = 1000;
+
+  static constexpr char kManifestName[] = "manifest";
+
+  explicit Outbox(std::string sFolder) : m_sFolder(std::move(sFolder)) {}
+
+  const std::string& Folder() const { return m_sFolder; }
+  // The kept alarms' names, oldest first; none while the folder is missing.
+  std::vector<std::string> AlarmNames() const;
+  // Locks the kept alarm sName for this run; nothing when another run holds
+  // it or it has gone meanwhile.
+  std::optional<KeptAlarm> Take(const std::string& sName) const;
+  // Deletes a taken alarm; false when some of it stays.
+  bool Remove(KeptAlarm&& oAlarm) const;
+  // Deletes what runs that ended without finishing left behind: alarms half
+  // put together or half removed.
+  void RemoveLeftovers() const;
+
+  // A new, locked work folder inside the outbox (made first if missing)
+  // for an alarm of the run started at sStamp; raises OrvError.
+  std::pair<std::string, UniqueFd> NewWorkFolder(const std::string& sStamp) const;
+  // Moves the complete work folder sWork into place as the newest kept
+  // alarm, after removing the oldest ones as far as the limits ask for the
+  // lSize bytes it holds, each with a log line. Returns the alarm's name;
+  // raises OrvError when it cannot.
+  std::string Admit(const std::string& sWork, std::uint64_t lSize, const OutboxLogFn& fnLog) const;
+
+ private:
+  std::uint64_t AlarmSize(const std::string& sName) const;
+
+  std::string m_sFolder;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+class OrvError;
+
+// The outbox's file work. Whatever it writes is readable by its owner only
+// and on disk (synced) when the call returns; failures raise OrvError with a
+// description that names the path and the system's reason.
+
+// An open file descriptor with one owner.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : m_fd(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd();
+
+  int Get() const { return m_fd; }
+  // Closes now and reports close's own result (a full disk may show only there).
+  int Close() { return ::close(std::exchange(m_fd, -1)); }
+  explicit operator bool() const { return m_fd >= 0; }
+
+ private:
+  int m_fd = -1;
+};
+
+OrvError OutboxDisk_Error(int iErrno, const std::string& sWhat, const std::string& sPath);
+
+// An exclusive flock on the folder sFolder, held while the result lives;
+// empty when another holds it (and bWait is false) or the folder cannot be
+// opened.
+UniqueFd OutboxDisk_LockFolder(const std::string& sFolder, bool bWait);
+// True while sPath still names the file or folder open in fd.
+bool OutboxDisk_IsAt(const UniqueFd& fd, const std::string& sPath);
+
+// A new file sPath holding sData.
+void OutboxDisk_WriteFile(const std::string& sPath, const std::string& sData);
+// A new file sTo holding what the regular file sFrom holds now; its size.
+// A file that is empty or larger than lMaxSize is refused.
+std::uint64_t OutboxDisk_CopyFile(const std::string& sFrom, const std::string& sTo, std::uint64_t lMaxSize);
+// Makes the folder's entries (new names, renames) last.
+void OutboxDisk_SyncFolder(const std::string& sFolder);
+// Deletes sPath and all it holds; false when something stays.
+bool OutboxDisk_RemoveAll(const std::string& sPath);

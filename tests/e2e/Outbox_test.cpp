@@ -1,0 +1,247 @@
+// An alarm is never lost: what a run cannot deliver waits in the outbox
+// beside the program, and a later run delivers it. Real program, headless,
+// against real FTP servers on loopback.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <future>
+
+#include "FtpTestServer.h"
+#include "LibOrv.h"
+#include "Outbox.h"
+#include "ProgramRun.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::map<std::string, std::optional<std::string>> kHeadless = {
+    {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}};
+
+const std::string kCameraPicture("\xFF\xD8\xFF picture at the alarm\0\x01", 26);
+
+bool Contains(const std::string& s, const std::string& sPart) { return s.find(sPart) != std::string::npos; }
+
+std::vector<std::string> States(const std::vector<std::string>& vsEntries) {
+  std::vector<std::string> states;
+  for (const std::string& s : vsEntries)
+    if (s.rfind("AutoStatus=", 0) == 0) states.push_back(s.substr(11));
+  return states;
+}
+
+// A loopback port where nothing listens.
+int DeadPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+mode_t Mode(const fs::path& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st.st_mode & 07777;
+}
+
+// Every entry of a folder, hidden ones too, sorted.
+std::vector<std::string> Entries(const fs::path& folder) {
+  std::vector<std::string> vs;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec)) vs.push_back(e.path().filename().string());
+  std::sort(vs.begin(), vs.end());
+  return vs;
+}
+
+// How often the server was told to store or rename something into the file
+// sName: once per delivery, whether the file goes straight to its name or
+// under a temporary one first, and whatever folder the client stood in.
+int Deliveries(const FtpTestServer& server, const std::string& sName) {
+  int n = 0;
+  for (const std::string& s : server.Commands()) {
+    if (s.rfind("STOR ", 0) != 0 && s.rfind("RNTO ", 0) != 0) continue;
+    const std::string sPath = s.substr(5);
+    if (sPath == sName || (sPath.size() > sName.size() && sPath.compare(sPath.size() - sName.size() - 1,
+                                                                         sName.size() + 1, "/" + sName) == 0))
+      ++n;
+  }
+  return n;
+}
+
+class OutboxRun : public ::testing::Test {
+ protected:
+  void SetUp() override { std::ofstream(program.CfgPath()).close(); }
+
+  std::string OutboxFolder() const { return program.Folder() + "/outbox"; }
+
+  ProgramCopy::Result Run(const std::string& sServer, std::vector<std::string> extra) const {
+    std::vector<std::string> args = {"ftpurl=" + sServer, "ftpusr=orvtest", "ftppwd=Pa55-w0rd!"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return program.Run({.args = args, .env = kHeadless, .timeout = std::chrono::seconds(90)});
+  }
+  ProgramCopy::Result Run(const FtpTestServer& server, std::vector<std::string> extra) const {
+    return Run("127.0.0.1:" + server.PortText(), std::move(extra));
+  }
+  // A run that fails at once: no server is named at all.
+  ProgramCopy::Result RunWithoutServer(const std::string& sMsg) const {
+    return program.Run({.args = {"ftpusr=u", "msg=" + sMsg}, .env = kHeadless});
+  }
+
+  // The logs of the runs so far, oldest first, as entries without times.
+  std::vector<std::vector<std::string>> Logs() const {
+    std::vector<std::vector<std::string>> logs;
+    for (const std::string& sName : Entries(program.Folder() + "/log"))
+      logs.push_back(ProgramCopy::LogEntries(LibOrv_ReadFile(program.Folder() + "/log/" + sName)));
+    return logs;
+  }
+  std::vector<std::string> LastLog() const { return Logs().back(); }
+
+  std::vector<std::string> KeptAlarms() const { return Outbox(OutboxFolder()).AlarmNames(); }
+
+  // A kept alarm as a run leaves it: its files and their remote paths.
+  void MakeKeptAlarm(const std::string& sName, const std::vector<std::pair<std::string, std::string>>& files) const {
+    fs::create_directories(OutboxFolder() + "/" + sName);
+    OutboxManifest oManifest{"old.example", "olduser", "/in/", {}};
+    for (const auto& [sRemotePath, sContent] : files) {
+      const std::string sStored = std::to_string(oManifest.files.size() + 1);
+      std::ofstream(OutboxFolder() + "/" + sName + "/" + sStored, std::ios::binary) << sContent;
+      oManifest.files.push_back({sStored, sContent.size(), sRemotePath});
+    }
+    std::ofstream(OutboxFolder() + "/" + sName + "/manifest", std::ios::binary) << OutboxManifest_Text(oManifest);
+  }
+
+  ProgramCopy program;
+};
+
+TEST_F(OutboxRun, AnAlarmThatCannotGoOutIsKeptAndTheNextRunDeliversIt) {
+  const std::string sImage = program.Folder() + "/cam1.jpg";
+  std::ofstream(sImage, std::ios::binary) << kCameraPicture;
+
+  // The server is down for the whole first run.
+  auto first = Run("127.0.0.1:" + std::to_string(DeadPort()), {"ftppath=in", "msg=Fire in hall 2", "alarmimg=" + sImage});
+  ASSERT_FALSE(first.bTimedOut);
+  EXPECT_EQ(first.iExitStatus, 1) << first.sStderr;
+  std::vector<std::string> log = LastLog();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& s) {
+    return s.rfind("Outbox: the alarm was not delivered; it is kept as ", 0) == 0;
+  }));
+  EXPECT_EQ(log[log.size() - 2], "Outbox: 1 alarm kept");
+  EXPECT_EQ(log.back(), "terminated normally");
+  const std::string sFirstStamp = fs::path(Entries(program.Folder() + "/log").back()).stem().string();
+
+  const std::vector<std::string> kept = KeptAlarms();
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(Entries(OutboxFolder()), kept) << "no work folder is left behind";
+  const fs::path alarm = OutboxFolder() + "/" + kept[0];
+  EXPECT_EQ(Mode(OutboxFolder()), 0700u);
+  EXPECT_EQ(Mode(alarm), 0700u);
+  for (const std::string& sFile : Entries(alarm)) EXPECT_EQ(Mode(alarm / sFile), 0600u) << sFile;
+  const std::string sManifest = LibOrv_ReadFile((alarm / "manifest").string());
+  EXPECT_TRUE(Contains(sManifest, "orvtest"));
+  EXPECT_FALSE(Contains(sManifest, "Pa55-w0rd!"));
+
+  // The camera writes its next picture over the file.
+  std::ofstream(sImage, std::ios::binary) << "the next picture";
+
+  FtpTestServer server;
+  server.MakeFolder("/in");
+  auto second = Run(server, {"ftppath=in", "msg=Door 3 opened"});
+  ASSERT_FALSE(second.bTimedOut);
+  EXPECT_EQ(second.iExitStatus, 0) << second.sStderr;
+  const std::string sSecondStamp = fs::path(Entries(program.Folder() + "/log").back()).stem().string();
+  EXPECT_TRUE(Contains(server.ReadFile("/in/" + sSecondStamp + ".msg"), "Door 3 opened\r\nZeit "));
+  EXPECT_TRUE(Contains(server.ReadFile("/in/" + sFirstStamp + ".msg"), "Fire in hall 2\r\nZeit "));
+  EXPECT_EQ(server.ReadFile("/in/cam1.jpg"), kCameraPicture);
+  EXPECT_TRUE(KeptAlarms().empty());
+  EXPECT_TRUE(Entries(OutboxFolder()).empty());
+  log = LastLog();
+  EXPECT_EQ(States(log),
+            (std::vector<std::string>{"connect", "sendmsg", "alarmimg", "autoupload", "outbox", "bye", "end"}));
+  EXPECT_EQ(log[log.size() - 2], "Outbox: 0 alarms kept");
+
+  // A third run finds a damaged kept alarm beside a sound one: the sound one
+  // goes out, the damaged one stays, and nothing goes out twice.
+  server.WriteFile("/in/" + sFirstStamp + ".msg", "read and cleared by the alarm desk");
+  MakeKeptAlarm("20240101000000000-damage", {{"/in/damaged.txt", "d"}});
+  fs::remove(OutboxFolder() + "/20240101000000000-damage/1");
+  MakeKeptAlarm("20240102000000000-sound1", {{"/in/sound.txt", "kept earlier"}});
+  auto third = Run(server, {"ftppath=in"});
+  EXPECT_EQ(third.iExitStatus, 0) << third.sStderr;
+  EXPECT_EQ(server.ReadFile("/in/sound.txt"), "kept earlier");
+  EXPECT_FALSE(fs::exists(server.LocalPath("/in/damaged.txt")));
+  EXPECT_EQ(KeptAlarms(), std::vector<std::string>{"20240101000000000-damage"});
+  log = LastLog();
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& s) {
+    return s == "Outbox: kept alarm 20240101000000000-damage is damaged and stays where it is: file 1 is missing";
+  }));
+  EXPECT_EQ(log[log.size() - 2], "Outbox: 1 alarm kept");
+  EXPECT_EQ(server.ReadFile("/in/" + sFirstStamp + ".msg"), "read and cleared by the alarm desk");
+  EXPECT_EQ(Deliveries(server, "cam1.jpg"), 1);
+}
+
+TEST_F(OutboxRun, TwoRunsAtOnceDeliverEachKeptAlarmExactlyOnce) {
+  FtpTestServer server;
+  // Enough kept alarms that the two runs are sure to send at the same time.
+  constexpr int kAlarms = 20;
+  char acName[32];
+  for (int i = 0; i < kAlarms; ++i) {
+    std::snprintf(acName, sizeof acName, "20240101%09d-once00", i);
+    MakeKeptAlarm(acName, {{"/kept" + std::to_string(i) + ".txt", "alarm " + std::to_string(i)}});
+  }
+  // Both start together from the same folder, each with nothing of its own.
+  auto a = std::async(std::launch::async, [&] { return Run(server, {"ftppath=/"}); });
+  auto b = std::async(std::launch::async, [&] { return Run(server, {"ftppath=/"}); });
+  const auto resultA = a.get(), resultB = b.get();
+  EXPECT_EQ(resultA.iExitStatus, 0) << resultA.sStderr;
+  EXPECT_EQ(resultB.iExitStatus, 0) << resultB.sStderr;
+  for (int i = 0; i < kAlarms; ++i) {
+    const std::string sName = "kept" + std::to_string(i) + ".txt";
+    EXPECT_EQ(server.ReadFile("/" + sName), "alarm " + std::to_string(i));
+    EXPECT_EQ(Deliveries(server, sName), 1) << sName;
+  }
+  EXPECT_TRUE(Entries(OutboxFolder()).empty());
+}
+
+TEST_F(OutboxRun, AFullOutboxLetsItsOldestAlarmGo) {
+  char acName[32];
+  for (int i = 0; i < static_cast<int>(Outbox::kMaxAlarms); ++i) {
+    std::snprintf(acName, sizeof acName, "20240101%09d-full00", i);
+    MakeKeptAlarm(acName, {{"/a" + std::to_string(i) + ".txt", "x"}});
+  }
+  auto result = RunWithoutServer("x");
+  EXPECT_EQ(result.iExitStatus, 1) << result.sStderr;
+  const std::vector<std::string> kept = KeptAlarms();
+  EXPECT_EQ(kept.size(), Outbox::kMaxAlarms);
+  EXPECT_EQ(kept.front(), "20240101000000001-full00");
+  EXPECT_FALSE(Contains(kept.back(), "-full00")) << "the new alarm is the newest";
+  const std::vector<std::string> log = LastLog();
+  EXPECT_NE(std::find(log.begin(), log.end(), "Outbox: full, the oldest kept alarm 20240101000000000-full00 was removed"),
+            log.end());
+  EXPECT_EQ(log[log.size() - 2], "Outbox: 1000 alarms kept");
+}
+
+TEST_F(OutboxRun, AnOutboxThatCannotBeWrittenEndsTheRunWithStatus1) {
+  std::ofstream(OutboxFolder()) << "a file where the folder should be";
+  auto result = RunWithoutServer("x");
+  EXPECT_FALSE(result.bTimedOut);
+  EXPECT_EQ(result.iExitStatus, 1) << result.sStderr;
+  const std::vector<std::string> log = LastLog();
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& s) {
+    return s.rfind("Outbox: the alarm could not be kept: ", 0) == 0;
+  })) << ::testing::PrintToString(log);
+  EXPECT_EQ(log.back(), "terminated normally");
+  EXPECT_EQ(LibOrv_ReadFile(OutboxFolder()), "a file where the folder should be");
+}
+
+}  // namespace
