@@ -15,6 +15,8 @@ packages=(
   python3 python3-pyftpdlib python3-openssl
   xvfb xauth locales
   vsftpd openssh-server
+  # the Debian package: its dependencies, and the check of its menu entry
+  dpkg-dev desktop-file-utils
   # what the unpacked proftpd, its mod_tls and pure-ftpd load
   libacl1 libcap2 libcrypt1 libhiredis0.14 libidn2-0 libmemcached11 libmemcachedutil2 libncursesw6
   libpam0g libpcre2-8-0 libpcre2-posix3 libsodium23 libssl3 zlib1g
