@@ -29,7 +29,9 @@ FtpGetFileRequest::~FtpGetFileRequest() { Discard(); }
 
 std::string FtpGetFileRequest::TemporaryPattern(const std::string& sName) {
   const std::size_t lRoom = kMaxNameBytes - 1 - (sizeof kPatternEnd - 1);
-  return "." + sName.substr(0, lRoom) + kPatternEnd;
+  std::string sPattern(1, '.');
+  sPattern.append(sName, 0, lRoom).append(kPatternEnd);
+  return sPattern;
 }
 
 bool FtpGetFileRequest::Prepare(const std::string& sPath, FtpOutcome& failure) {

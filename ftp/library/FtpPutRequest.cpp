@@ -34,7 +34,9 @@ std::string FtpPutRequest::TemporaryName(const std::string& sName, std::uint32_t
   char sSuffix[16];
   std::snprintf(sSuffix, sizeof sSuffix, ".%08x.part", static_cast<unsigned>(lTag));
   const std::size_t lRoom = kMaxNameBytes - 1 - std::strlen(sSuffix);
-  return "." + sName.substr(0, lRoom) + sSuffix;
+  std::string sTemporary(1, '.');
+  sTemporary.append(sName, 0, lRoom).append(sSuffix);
+  return sTemporary;
 }
 
 bool FtpPutRequest::Prepare(const std::string& sPath, FtpOutcome& failure) {
