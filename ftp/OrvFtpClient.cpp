@@ -188,3 +188,27 @@ int32_t FTP_GetCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestI
     LogUndeliverable("Get", lHandle);
   return 0;
 }
+
+int32_t FTP_CommandCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t lCommand,
+                            int64_t lValue) {
+  if (!AppIsRunning()) return 0;
+  TextCopier copier;
+  const std::string sRequestID = copier.Copy(sRequestId);
+  const auto eCommand = static_cast<cOrvFtpClient::Command>(lCommand);
+  if (!Deliver(lHandle, [&](cOrvFtpClient& o) { o.FtpCommandCallback(eCommand, sRequestID, lErrCode, lValue); }))
+    LogUndeliverable("Command", lHandle);
+  return 0;
+}
+
+int32_t FTP_GetFileCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t lCommand) {
+  return FTP_CommandCallback(lHandle, lErrCode, sRequestId, lCommand, 0);
+}
+
+int32_t FTP_ProgressCallback(int32_t lHandle, const char* sRequestId, intptr_t, uint64_t lDone, uint64_t lTotal) {
+  if (!AppIsRunning()) return 0;
+  TextCopier copier;
+  const std::string sRequestID = copier.Copy(sRequestId);
+  // Progress of a connection that has gone meanwhile is no news.
+  Deliver(lHandle, [&](cOrvFtpClient& o) { o.FtpProgressCallback(sRequestID, lDone, lTotal); });
+  return 0;
+}

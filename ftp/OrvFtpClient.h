@@ -49,3 +49,9 @@ int32_t FTP_DirCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestI
 int32_t FTP_PutCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t lIgnored);
 int32_t FTP_GetCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t lIgnored,
                         std::size_t lDataLength, const char* pData, int32_t lEndOfData);
+// lCommand is the cOrvFtpClient::Command the request was made for.
+int32_t FTP_CommandCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t lCommand,
+                            int64_t lValue);
+int32_t FTP_GetFileCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t lCommand);
+int32_t FTP_ProgressCallback(int32_t lHandle, const char* sRequestId, intptr_t lIgnored, uint64_t lDone,
+                             uint64_t lTotal);

@@ -56,6 +56,39 @@ void cOrvFtpClient::FtpGet(const std::string& sFtpPath, const std::string& sRequ
                      kMaxChunkSize, FTP_GetCallback, 0);
 }
 
+void cOrvFtpClient::FtpGetFile(const std::string& sFtpPath, const std::string& sLocalPath,
+                               const std::string& sRequestID) {
+  OrvFtpClientGetFileReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sLocalPath.c_str(), sRequestID.c_str(),
+                         kInactivityMs, FTP_GetFileCallback, static_cast<intptr_t>(Command::kGetFile));
+}
+
+void cOrvFtpClient::FtpMkDir(const std::string& sFtpPath, const std::string& sRequestID) {
+  OrvFtpClientMkDirReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), kInactivityMs,
+                       FTP_CommandCallback, static_cast<intptr_t>(Command::kMkDir));
+}
+
+void cOrvFtpClient::FtpRename(const std::string& sFtpPath, const std::string& sNewName,
+                              const std::string& sRequestID) {
+  OrvFtpClientRenameReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sNewName.c_str(), sRequestID.c_str(),
+                        kInactivityMs, FTP_CommandCallback, static_cast<intptr_t>(Command::kRename));
+}
+
+void cOrvFtpClient::FtpDelete(const std::string& sFtpPath, const std::string& sRequestID) {
+  OrvFtpClientDeleteReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), kInactivityMs,
+                        FTP_CommandCallback, static_cast<intptr_t>(Command::kDelete));
+}
+
+void cOrvFtpClient::FtpSize(const std::string& sFtpPath, const std::string& sRequestID) {
+  OrvFtpClientSizeReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), kInactivityMs,
+                      FTP_CommandCallback, static_cast<intptr_t>(Command::kSize));
+}
+
+void cOrvFtpClient::FtpCancel() { OrvFtpClientCancel(static_cast<int32_t>(m_lHandle)); }
+
+void cOrvFtpClient::FtpWatchProgress(bool bWatch) {
+  OrvFtpClientSetProgress(static_cast<int32_t>(m_lHandle), bWatch ? FTP_ProgressCallback : nullptr);
+}
+
 // An event handler may reassign the event it runs in; it runs from a copy so
 // that reassignment does not destroy the running handler.
 void cOrvFtpClient::FtpDirCallback(const std::string& sDirList, const std::string& sRequestID, long lErrCode) {
@@ -72,4 +105,40 @@ void cOrvFtpClient::FtpGetCallback(const std::string& sData, const std::string& 
                                    long lErrCode) {
   auto event = GetEvent;
   if (event) event(sData, sRequestID, bEndOfData, lErrCode);
+}
+
+void cOrvFtpClient::FtpCommandCallback(Command eCommand, const std::string& sRequestID, long lErrCode,
+                                       std::int64_t lValue) {
+  switch (eCommand) {
+    case Command::kGetFile: {
+      auto event = GetFileEvent;
+      if (event) event(sRequestID, lErrCode);
+      break;
+    }
+    case Command::kMkDir: {
+      auto event = MkDirEvent;
+      if (event) event(sRequestID, lErrCode);
+      break;
+    }
+    case Command::kRename: {
+      auto event = RenameEvent;
+      if (event) event(sRequestID, lErrCode);
+      break;
+    }
+    case Command::kDelete: {
+      auto event = DeleteEvent;
+      if (event) event(sRequestID, lErrCode);
+      break;
+    }
+    case Command::kSize: {
+      auto event = SizeEvent;
+      if (event) event(sRequestID, lErrCode, lValue);
+      break;
+    }
+  }
+}
+
+void cOrvFtpClient::FtpProgressCallback(const std::string& sRequestID, std::uint64_t lDone, std::uint64_t lTotal) {
+  auto event = ProgressEvent;
+  if (event) event(sRequestID, lDone, lTotal);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,12 +33,28 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   // while it is sent.
   void FtpPut(LocalFileSource&& oFile, const std::string& sFtpPath, const std::string& sRequestID);
   void FtpGet(const std::string& sFtpPath, const std::string& sRequestID);
+  // A file of any size into sLocalPath, which is replaced only once the
+  // whole file is there; GetFileEvent tells the outcome.
+  void FtpGetFile(const std::string& sFtpPath, const std::string& sLocalPath, const std::string& sRequestID);
+  // The remote commands, each answered by its own event.
+  void FtpMkDir(const std::string& sFtpPath, const std::string& sRequestID);
+  void FtpRename(const std::string& sFtpPath, const std::string& sNewName, const std::string& sRequestID);
+  // A file, or the empty folder when sFtpPath ends with "/".
+  void FtpDelete(const std::string& sFtpPath, const std::string& sRequestID);
+  void FtpSize(const std::string& sFtpPath, const std::string& sRequestID);
+  // Ends the running request, which then fails with -42.
+  void FtpCancel();
+  // ProgressEvent while gets and puts move data.
+  void FtpWatchProgress(bool bWatch);
 
   // Called by the registry only.
   void FtpDirCallback(const std::string& sDirList, const std::string& sRequestID, long lErrCode);
   void FtpPutCallback(const std::string& sRequestID, long lErrCode);
   void FtpGetCallback(const std::string& sData, const std::string& sRequestID, bool bEndOfData,
                       long lErrCode);
+  enum class Command { kMkDir = 1, kRename, kDelete, kSize, kGetFile };
+  void FtpCommandCallback(Command eCommand, const std::string& sRequestID, long lErrCode, std::int64_t lValue);
+  void FtpProgressCallback(const std::string& sRequestID, std::uint64_t lDone, std::uint64_t lTotal);
 
   long Handle() const { return m_lHandle; }
 
@@ -45,6 +62,12 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   std::function<void(const std::string& sRequestID, long lErrCode)> PutEvent;
   std::function<void(const std::string& sData, const std::string& sRequestID, bool bEndOfData, long lErrCode)>
       GetEvent;
+  std::function<void(const std::string& sRequestID, long lErrCode)> GetFileEvent;
+  std::function<void(const std::string& sRequestID, long lErrCode)> MkDirEvent;
+  std::function<void(const std::string& sRequestID, long lErrCode)> RenameEvent;
+  std::function<void(const std::string& sRequestID, long lErrCode)> DeleteEvent;
+  std::function<void(const std::string& sRequestID, long lErrCode, std::int64_t lSize)> SizeEvent;
+  std::function<void(const std::string& sRequestID, std::uint64_t lDone, std::uint64_t lTotal)> ProgressEvent;
 
  private:
   cOrvFtpClient() = default;

@@ -3,10 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "FtpPump.h"
 #include "FtpTestServer.h"
 #include "OrvFtpClient.h"
 #include "RecordingApp.h"
+#include "TempFolder.h"
 
 using ::testing::ElementsAre;
 using namespace std::chrono_literals;
@@ -115,4 +118,44 @@ TEST_F(FtpClientTest, ReleasingAConnectedClientEndsItsRequests) {
   ASSERT_FALSE(m_app.logs.empty());
   EXPECT_EQ(m_app.logs[0].s, "FTP_Unsubscribe " + std::to_string(lHandle));
   EXPECT_EQ(FTP_SubscriberCnt(), 0);
+}
+
+// The remote commands and the get into a file, each answered by its own
+// event, one after the other as the window starts them.
+TEST_F(FtpClientTest, RemoteCommandsAndGetIntoAFileAnswerWithTheirEvents) {
+  FtpTestServer server;
+  server.WriteFile("/a.txt", std::string(3 * 1024 * 1024, 'a'));
+  TempFolder local;
+  auto o = cOrvFtpClient::Create();
+  ASSERT_TRUE(Connect(*o, server));
+  std::vector<std::string> events;
+  bool bProgress = false;
+  auto note = [&](const std::string& sWhat) {
+    return [&events, sWhat](const std::string& sId, long lErr) {
+      events.push_back(sWhat + " " + sId + ":" + std::to_string(lErr));
+    };
+  };
+  o->MkDirEvent = note("mkdir");
+  o->RenameEvent = note("rename");
+  o->DeleteEvent = note("delete");
+  o->GetFileEvent = note("getfile");
+  o->SizeEvent = [&](const std::string& sId, long lErr, std::int64_t lSize) {
+    events.push_back("size " + sId + ":" + std::to_string(lErr) + ":" + std::to_string(lSize));
+  };
+  o->ProgressEvent = [&](const std::string&, std::uint64_t lDone, std::uint64_t lTotal) {
+    bProgress = bProgress || (lDone == lTotal && lTotal == 3 * 1024 * 1024);
+  };
+  o->FtpWatchProgress(true);
+  o->FtpMkDir("/new", "1");
+  o->FtpRename("/a.txt", "b.txt", "2");
+  o->FtpSize("/b.txt", "3");
+  o->FtpGetFile("/b.txt", local.Path() + "/b.txt", "4");
+  o->FtpDelete("/b.txt", "5");
+  o->FtpDelete("/b.txt", "6");
+  ASSERT_TRUE(m_pump.Until([&] { return events.size() == 6; }, 30s));
+  EXPECT_THAT(events, ElementsAre("mkdir 1:0", "rename 2:0", "size 3:0:3145728", "getfile 4:0", "delete 5:0",
+                                  "delete 6:550"));
+  EXPECT_TRUE(bProgress);
+  EXPECT_EQ(std::filesystem::file_size(local.Path() + "/b.txt"), 3u * 1024 * 1024);
+  EXPECT_TRUE(std::filesystem::is_directory(server.LocalPath("/new")));
 }
