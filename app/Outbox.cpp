@@ -220,6 +220,7 @@ std::string Outbox::Admit(const std::string& sWork, std::uint64_t lSize, const O
   // alarm at once do not both take the last place.
   UniqueFd fdOutbox = OutboxDisk_LockFolder(m_sFolder, true);
   if (!fdOutbox) throw OutboxDisk_Error(errno, "cannot lock", m_sFolder);
+  RemoveLeftovers();
   std::vector<std::string> vsNames = AlarmNames();
   std::size_t lCount = vsNames.size();
   std::uint64_t lTotal = 0;

@@ -6,7 +6,6 @@
 
 OutboxDelivery::OutboxDelivery(const Outbox& oOutbox, OutboxLogFn fnLog)
     : m_oOutbox(oOutbox), m_fnLog(std::move(fnLog)) {
-  m_oOutbox.RemoveLeftovers();
   m_vsWaiting = m_oOutbox.AlarmNames();
   std::reverse(m_vsWaiting.begin(), m_vsWaiting.end());
 }

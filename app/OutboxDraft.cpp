@@ -12,32 +12,32 @@ OutboxDraft::~OutboxDraft() {
 }
 
 void OutboxDraft::AddText(const std::string& sRemotePath, std::string sText) {
-  Part& oPart = m_vParts[PartIndex(sRemotePath)];
-  oPart.bText = true;
-  oPart.sText = std::move(sText);
+  Piece& oPiece = m_vPieces[PieceIndex(sRemotePath)];
+  oPiece.bText = true;
+  oPiece.sText = std::move(sText);
 }
 
 void OutboxDraft::AddFile(const std::string& sRemotePath, const std::string& sLocalPath) {
-  m_vParts[PartIndex(sRemotePath)].sLocalPath = sLocalPath;
+  m_vPieces[PieceIndex(sRemotePath)].sLocalPath = sLocalPath;
 }
 
 void OutboxDraft::Sending(const std::string& sRemotePath, const std::string& sLocalPath) {
-  const std::size_t lIndex = PartIndex(sRemotePath);
+  const std::size_t lIndex = PieceIndex(sRemotePath);
   m_lSending = lIndex + 1;
-  Part& oPart = m_vParts[lIndex];
-  oPart.bArrived = false;
+  Piece& oPiece = m_vPieces[lIndex];
+  oPiece.bArrived = false;
   if (sLocalPath.empty()) return;
-  oPart.sLocalPath = sLocalPath;
-  Copy(oPart);
+  oPiece.sLocalPath = sLocalPath;
+  Copy(oPiece);
 }
 
 void OutboxDraft::Arrived() {
-  if (m_lSending != 0) m_vParts[m_lSending - 1].bArrived = true;
+  if (m_lSending != 0) m_vPieces[m_lSending - 1].bArrived = true;
   m_lSending = 0;
 }
 
 bool OutboxDraft::Delivered() const {
-  return std::all_of(m_vParts.begin(), m_vParts.end(), [](const Part& o) { return o.bArrived; });
+  return std::all_of(m_vPieces.begin(), m_vPieces.end(), [](const Piece& o) { return o.bArrived; });
 }
 
 bool OutboxDraft::Keep(const std::string& sServer, const std::string& sUser, const std::string& sFolder,
@@ -46,27 +46,27 @@ bool OutboxDraft::Keep(const std::string& sServer, const std::string& sUser, con
   OutboxManifest oManifest{sServer, sUser, sFolder, {}};
   std::uint64_t lSize = 0;
   try {
-    for (Part& oPart : m_vParts) {
-      if (oPart.bArrived) continue;
-      if (oPart.bText) {
+    for (Piece& oPiece : m_vPieces) {
+      if (oPiece.bArrived) continue;
+      if (oPiece.bText) {
         const std::string sStored = NewStoredName();
-        OutboxDisk_WriteFile(WorkFolder() + "/" + sStored, oPart.sText);
-        oManifest.files.push_back({sStored, oPart.sText.size(), oPart.sRemotePath});
-        lSize += oPart.sText.size();
+        OutboxDisk_WriteFile(WorkFolder() + "/" + sStored, oPiece.sText);
+        oManifest.files.push_back({sStored, oPiece.sText.size(), oPiece.sRemotePath});
+        lSize += oPiece.sText.size();
         continue;
       }
       // A file the run never came to read is copied now.
-      if (oPart.sCopy.empty()) Copy(oPart);
-      if (oPart.sCopy.empty()) {
-        if (m_sWork.empty()) throw OrvError(OrvError::kPathFileAccess, oPart.sNotKept, "Outbox");
-        fnLog("Outbox: " + oPart.sNotKept + "; it is not kept");
+      if (oPiece.sCopy.empty()) Copy(oPiece);
+      if (oPiece.sCopy.empty()) {
+        if (m_sWork.empty()) throw OrvError(OrvError::kPathFileAccess, oPiece.sNotKept, "Outbox");
+        fnLog("Outbox: " + oPiece.sNotKept + "; it is not kept");
         continue;
       }
-      oManifest.files.push_back({oPart.sCopy, oPart.lSize, oPart.sRemotePath});
-      lSize += oPart.lSize;
+      oManifest.files.push_back({oPiece.sCopy, oPiece.lSize, oPiece.sRemotePath});
+      lSize += oPiece.lSize;
     }
     if (oManifest.files.empty()) {
-      fnLog("Outbox: the alarm could not be kept: none of its parts can be read");
+      fnLog("Outbox: the alarm could not be kept: none of its pieces can be read");
       return false;
     }
     OutboxDisk_WriteFile(m_sWork + "/" + Outbox::kManifestName, OutboxManifest_Text(oManifest));
@@ -81,24 +81,24 @@ bool OutboxDraft::Keep(const std::string& sServer, const std::string& sUser, con
   }
 }
 
-std::size_t OutboxDraft::PartIndex(const std::string& sRemotePath) {
-  for (std::size_t i = 0; i < m_vParts.size(); ++i)
-    if (m_vParts[i].sRemotePath == sRemotePath) return i;
-  m_vParts.push_back(Part{});
-  m_vParts.back().sRemotePath = sRemotePath;
-  return m_vParts.size() - 1;
+std::size_t OutboxDraft::PieceIndex(const std::string& sRemotePath) {
+  for (std::size_t i = 0; i < m_vPieces.size(); ++i)
+    if (m_vPieces[i].sRemotePath == sRemotePath) return i;
+  m_vPieces.push_back(Piece{});
+  m_vPieces.back().sRemotePath = sRemotePath;
+  return m_vPieces.size() - 1;
 }
 
-void OutboxDraft::Copy(Part& oPart) {
+void OutboxDraft::Copy(Piece& oPiece) {
   try {
     const std::string sStored = NewStoredName();
     const std::string sWork = WorkFolder();
-    oPart.lSize = OutboxDisk_CopyFile(oPart.sLocalPath, sWork + "/" + sStored, Outbox::kMaxFileSize);
-    if (!oPart.sCopy.empty()) ::unlink((sWork + "/" + oPart.sCopy).c_str());
-    oPart.sCopy = sStored;
-    oPart.sNotKept.clear();
+    oPiece.lSize = OutboxDisk_CopyFile(oPiece.sLocalPath, sWork + "/" + sStored, Outbox::kMaxFileSize);
+    if (!oPiece.sCopy.empty()) ::unlink((sWork + "/" + oPiece.sCopy).c_str());
+    oPiece.sCopy = sStored;
+    oPiece.sNotKept.clear();
   } catch (const OrvError& e) {
-    oPart.sNotKept = e.Description();
+    oPiece.sNotKept = e.Description();
   }
 }
 

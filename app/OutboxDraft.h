@@ -7,7 +7,7 @@
 #include "Outbox.h"
 
 // The alarm of the running alarm run while the run tries to deliver it: its
-// parts (the message text, the files), which of them arrived, and copies of
+// pieces (the message text, the files), which of them arrived, and copies of
 // the files made when the run read them to send them, so that what is kept
 // is what the run tried to send, whatever becomes of the files afterwards.
 // The copies wait in a work folder inside the outbox, which goes away with
@@ -22,23 +22,23 @@ class OutboxDraft {
   void AddText(const std::string& sRemotePath, std::string sText);
   void AddFile(const std::string& sRemotePath, const std::string& sLocalPath);
 
-  // The run starts sending the part for sRemotePath; a file is copied as it
-  // is now (a part not added before joins the alarm).
+  // The run starts sending the piece for sRemotePath; a file is copied as it
+  // is now (a piece not added before joins the alarm).
   void Sending(const std::string& sRemotePath, const std::string& sLocalPath = "");
-  // The part last started arrived.
+  // The piece last started arrived.
   void Arrived();
 
-  bool Empty() const { return m_vParts.empty(); }
+  bool Empty() const { return m_vPieces.empty(); }
   bool Delivered() const;
 
-  // Keeps the parts that did not arrive as a new kept alarm meant for the
+  // Keeps the pieces that did not arrive as a new kept alarm meant for the
   // given server, user (never a password) and folder, with log lines that
   // say what was kept or why not. False when nothing could be kept.
   bool Keep(const std::string& sServer, const std::string& sUser, const std::string& sFolder,
             const OutboxLogFn& fnLog);
 
  private:
-  struct Part {
+  struct Piece {
     std::string sRemotePath;
     bool bText = false;
     std::string sText;
@@ -49,17 +49,17 @@ class OutboxDraft {
     bool bArrived = false;
   };
 
-  std::size_t PartIndex(const std::string& sRemotePath);
-  // Copies the part's file into the work folder. A copy that fails keeps
-  // the part's earlier copy, if any, and notes why.
-  void Copy(Part& oPart);
+  std::size_t PieceIndex(const std::string& sRemotePath);
+  // Copies the piece's file into the work folder. A copy that fails keeps
+  // the piece's earlier copy, if any, and notes why.
+  void Copy(Piece& oPiece);
   std::string NewStoredName();
   const std::string& WorkFolder();
 
   const Outbox& m_oOutbox;
   std::string m_sStamp;
-  std::vector<Part> m_vParts;
-  std::size_t m_lSending = 0;  // 1 + the index of the part last started; 0 for none
+  std::vector<Piece> m_vPieces;
+  std::size_t m_lSending = 0;  // 1 + the index of the piece last started; 0 for none
   std::string m_sWork;
   UniqueFd m_fdWorkLock;
   int m_iStored = 0;

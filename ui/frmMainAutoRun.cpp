@@ -78,7 +78,7 @@ void frmMain::ReadCommandLine() {
   SetAutoTimer(AutoRunState::kConnect, kStepMs);
 }
 
-// The parts the run is to send, under the remote names its steps give them:
+// The pieces the run is to send, under the remote names its steps give them:
 // the message, then the image or else the local file.
 void frmMain::PlanAlarm() {
   if (!m_oOutbox) return;
@@ -137,6 +137,7 @@ void frmMain::timAuto_Timer() {
 // there are any; with none, the run goes on exactly as it always did.
 void frmMain::AfterOwnAlarm() {
   if (m_oAlarm && m_oAlarm->Delivered()) m_oAlarm.reset();
+  if (m_oOutbox) m_oOutbox->RemoveLeftovers();
   if (!m_oOutbox || m_oOutbox->AlarmNames().empty()) {
     SetAutoTimer(AutoRunState::kBye, kByeWaitMs);
     return;

@@ -65,7 +65,7 @@ TEST(CommandLine, PasswordsAreMasked) {
   EXPECT_EQ(CommandLine_Masked("ftppwd=\"a secret\" x=1"), "ftppwd=***");
   // "ftppwd=my" "secret": the shell's quotes split one password in two.
   EXPECT_EQ(CommandLine_Masked("ftppwd=my secret"), "ftppwd=***");
-  EXPECT_EQ(CommandLine_Masked("ftppwd=my secret part=2 ftpusr=u msg=x"), "ftppwd=*** ftpusr=u msg=x");
+  EXPECT_EQ(CommandLine_Masked("ftppwd=my secret half=2 ftpusr=u msg=x"), "ftppwd=*** ftpusr=u msg=x");
   EXPECT_EQ(CommandLine_Masked("ftppwd=\"my ftpusr=x\"localpath=/a"), "ftppwd=*** localpath=/a");
   EXPECT_EQ(CommandLine_Masked("stray ftppwd=s ftppath=in"), "stray ftppwd=*** ftppath=in");
   // Credentials written into the server text.
