@@ -1,45 +1,12 @@
 #include "FtpConnection.h"
 
-#include <sys/select.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <vector>
+#include <iterator>
 
 #include "FtpDispatcher.h"
 #include "FtpText.h"
 
 namespace {
-
-std::string OneLine(const char* p, std::size_t n) {
-  std::string s(p, n);
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-  return s;
-}
-
-bool IsCommand(const std::string& sLine, const char* sCommand) {
-  const std::size_t n = std::strlen(sCommand);
-  if (sLine.size() < n || (sLine.size() > n && sLine[n] != ' ')) return false;
-  for (std::size_t i = 0; i < n; ++i)
-    if (std::toupper(static_cast<unsigned char>(sLine[i])) != sCommand[i]) return false;
-  return true;
-}
-
-bool IsPassCommand(const std::string& s) { return IsCommand(s, "PASS"); }
-
-bool IsLoginCommand(const std::string& s) { return IsCommand(s, "USER") || IsPassCommand(s); }
-
-// "550 No such file": three digits and a space end a server reply.
-bool IsFinalReplyLine(const std::string& s) {
-  return s.size() >= 4 && std::isdigit(static_cast<unsigned char>(s[0])) &&
-         std::isdigit(static_cast<unsigned char>(s[1])) && std::isdigit(static_cast<unsigned char>(s[2])) &&
-         s[3] == ' ';
-}
 
 // Clears a pointer to something that lives only as long as the scope.
 template <typename T>
@@ -81,27 +48,6 @@ bool MayPass(int32_t lCode) {
     default:
       return false;
   }
-}
-
-// How long to wait for the multi handle's sockets. With no socket to offer,
-// libcurl would sit out the whole wait even where it only needs to be
-// called again (between an EPSV reply and opening the data connection, for
-// one), which stalls every such transfer by a second. So without a socket
-// it is called again at once the first time, and every millisecond while
-// that lasts (a state that waits for a timer of its own must not spin).
-int PollWaitMs(CURLM* pMulti, int& iRoundsWithoutSocket) {
-  constexpr int kSocketWaitMs = 1000;
-  constexpr int kNoSocketWaitMs = 1;
-  fd_set read, write, except;
-  FD_ZERO(&read);
-  FD_ZERO(&write);
-  FD_ZERO(&except);
-  int iMaxFd = -1;
-  if (curl_multi_fdset(pMulti, &read, &write, &except, &iMaxFd) == CURLM_OK && iMaxFd >= 0) {
-    iRoundsWithoutSocket = 0;
-    return kSocketWaitMs;
-  }
-  return iRoundsWithoutSocket++ == 0 ? 0 : kNoSocketWaitMs;
 }
 
 }  // namespace
@@ -164,59 +110,6 @@ void FtpConnection::CancelRunning() {
 void FtpConnection::Join() {
   if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
 }
-
-FtpConnection::Clock::time_point FtpConnection::EnforceInactivity(Clock::time_point now) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  if (!m_bExchange || m_eInterrupt != Interrupt::kNone) return Clock::time_point::max();
-  const Clock::time_point deadline = Clock::time_point(Clock::duration(m_lastActivity.load())) + m_limit;
-  if (now < deadline) return deadline;
-  InterruptLocked(Interrupt::kTimedOut);
-  return Clock::time_point::max();
-}
-
-void FtpConnection::InterruptLocked(Interrupt eWhy) {
-  m_eInterrupt = eWhy;
-  {
-    // Cutting the sockets ends waits inside libcurl too, which a wake-up
-    // of the multi handle would not reach.
-    std::lock_guard<std::mutex> socketLock(m_socketMutex);
-    m_bRefuseSockets = true;
-    for (curl_socket_t s : m_sockets) ::shutdown(s, SHUT_RDWR);
-  }
-  // A failed wake-up costs at most the worker's poll interval.
-  if (m_pMulti) (void)curl_multi_wakeup(m_pMulti.get());
-}
-
-void FtpConnection::BeginExchange(int32_t lLimitMs) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(lLimitMs);
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_bExchange = true;
-    m_limit = std::chrono::milliseconds(lLimitMs);
-    NoteActivity();
-    if (m_bStop && m_pMulti) {
-      InterruptLocked(Interrupt::kCancelled);
-    } else if (m_bCancelWaiting) {
-      m_bCancelWaiting = false;
-      InterruptLocked(Interrupt::kCancelledByUser);
-    } else {
-      m_eInterrupt = Interrupt::kNone;
-      std::lock_guard<std::mutex> socketLock(m_socketMutex);
-      m_bRefuseSockets = false;
-    }
-  }
-  if (m_hooks.fnDeadlineChanged) m_hooks.fnDeadlineChanged(deadline);
-}
-
-FtpConnection::Interrupt FtpConnection::EndExchange() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_bExchange = false;
-  Interrupt eWhy = m_eInterrupt;
-  m_eInterrupt = Interrupt::kNone;
-  return eWhy;
-}
-
-void FtpConnection::NoteActivity() { m_lastActivity = Clock::now().time_since_epoch().count(); }
 
 void FtpConnection::Run() {
   int32_t lLastLimitMs = 10000;
@@ -348,128 +241,6 @@ void FtpConnection::CloseControlConnection(int32_t lLimitMs) {
   NoteControlClosed();
 }
 
-CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int32_t lLimitMs) {
-  m_pActive = pEasy;
-  curl_easy_reset(pEasy);
-  m_sErrorBuffer[0] = '\0';
-  m_sLastCommand.clear();
-  m_sLastReply.clear();
-  m_lLastReplyCode = 0;
-  m_bTransferStarted = false;
-  const bool bImplicitTls = m_server.eSecurity == OrvFtpSecurity::kImplicitTls;
-  const char* sScheme = bImplicitTls ? "ftps" : "ftp";
-  const std::string sUrl =
-      std::string(sScheme) + "://" + m_server.sUrlHost + ":" + std::to_string(m_server.iPort) + sUrlPath;
-  const long lLimitSeconds = std::max<long>(1, (lLimitMs + 999) / 1000);
-  EasyOptions options(pEasy);
-  options.Set(CURLOPT_URL, sUrl.c_str())
-      .Set(CURLOPT_PROTOCOLS_STR, sScheme)
-      .Set(CURLOPT_NOSIGNAL, 1L)
-      .Set(CURLOPT_ERRORBUFFER, m_sErrorBuffer)
-      .Set(CURLOPT_VERBOSE, 1L)
-      .Set(CURLOPT_DEBUGFUNCTION, &FtpConnection::OnDebug)
-      .Set(CURLOPT_DEBUGDATA, static_cast<void*>(this))
-      .Set(CURLOPT_OPENSOCKETFUNCTION, &FtpConnection::OnOpenSocket)
-      .Set(CURLOPT_OPENSOCKETDATA, static_cast<void*>(this))
-      .Set(CURLOPT_CLOSESOCKETFUNCTION, &FtpConnection::OnCloseSocket)
-      .Set(CURLOPT_CLOSESOCKETDATA, static_cast<void*>(this))
-      .Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(lLimitMs))
-      .Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, lLimitSeconds)
-      .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD))
-      .Set(CURLOPT_TCP_KEEPALIVE, 1L)
-      .Set(CURLOPT_SHARE, m_pShare.get());
-  if (m_pRequest != nullptr && m_pRequest->pKind->MovesData() && m_pfnProgress.load() != nullptr) {
-    m_lastProgress = Clock::time_point();
-    options.Set(CURLOPT_NOPROGRESS, 0L)
-        .Set(CURLOPT_XFERINFOFUNCTION, &FtpConnection::OnProgress)
-        .Set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
-  }
-  if (m_server.eSecurity != OrvFtpSecurity::kPlain) {
-    // TLS or nothing, on the control and on every data connection; the
-    // certificate is checked, host name included.
-    options.Set(CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL))
-        .Set(CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS))
-        .Set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2))
-        .Set(CURLOPT_SSL_VERIFYPEER, 1L)
-        .Set(CURLOPT_SSL_VERIFYHOST, 2L);
-    // Replaces only the bundle file; the system's certificate folder stays.
-    if (!m_server.sCaFile.empty()) options.Set(CURLOPT_CAINFO, m_server.sCaFile.c_str());
-  }
-  if (!m_server.sUser.empty())
-    options.Set(CURLOPT_USERNAME, m_server.sUser.c_str()).Set(CURLOPT_PASSWORD, m_server.sPassword.c_str());
-  return options.Result();
-}
-
-FtpOutcome FtpConnection::Transfer(int32_t lLimitMs) {
-  FtpOutcome outcome;
-  CURLM* pMulti = m_pMulti.get();
-  CURLMcode mc = curl_multi_add_handle(pMulti, m_pActive);
-  if (mc != CURLM_OK) {
-    outcome.rc = CURLE_FAILED_INIT;
-    std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "%s", curl_multi_strerror(mc));
-    return outcome;
-  }
-  BeginExchange(lLimitMs);
-  bool bDone = false;
-  bool bInterrupted = false;
-  int iRoundsWithoutSocket = 0;
-  while (!bDone && mc == CURLM_OK) {
-    int iRunning = 0;
-    mc = curl_multi_perform(pMulti, &iRunning);
-    if (mc != CURLM_OK) break;
-    int iLeft = 0;
-    while (CURLMsg* pMsg = curl_multi_info_read(pMulti, &iLeft)) {
-      if (pMsg->msg != CURLMSG_DONE) continue;
-      outcome.rc = pMsg->data.result;
-      bDone = true;
-    }
-    if (bDone) break;
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      bInterrupted = m_eInterrupt != Interrupt::kNone;
-    }
-    if (bInterrupted) break;
-    mc = curl_multi_poll(pMulti, nullptr, 0, PollWaitMs(pMulti, iRoundsWithoutSocket), nullptr);
-  }
-  if (mc != CURLM_OK) {
-    outcome.rc = CURLE_FAILED_INIT;
-    std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "%s", curl_multi_strerror(mc));
-  } else if (bInterrupted) {
-    outcome.rc = CURLE_OPERATION_TIMEDOUT;
-  }
-  // Taking a handle out in mid-transfer makes libcurl drop its connection,
-  // whose state is unknown then.
-  const CURLMcode mcRemove = curl_multi_remove_handle(pMulti, m_pActive);
-  if (mcRemove != CURLM_OK && outcome.rc == CURLE_OK) {
-    outcome.rc = CURLE_FAILED_INIT;
-    std::snprintf(m_sErrorBuffer, sizeof m_sErrorBuffer, "%s", curl_multi_strerror(mcRemove));
-  }
-  const Interrupt eWhy = EndExchange();
-  outcome.bCancelled = eWhy == Interrupt::kCancelled;
-  if (eWhy == Interrupt::kCancelledByUser && outcome.rc != CURLE_OK) {
-    outcome.bUserCancelled = true;
-    outcome.rc = CURLE_ABORTED_BY_CALLBACK;
-  }
-  outcome.bTimedOut = eWhy == Interrupt::kTimedOut && outcome.rc != CURLE_OK;
-  outcome.lResponse = ReplyCode();
-  if (curl_easy_getinfo(m_pActive, CURLINFO_SSL_VERIFYRESULT, &outcome.lVerifyResult) != CURLE_OK)
-    outcome.lVerifyResult = 0;
-  curl_off_t lExpected = -1;
-  if (curl_easy_getinfo(m_pActive, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &lExpected) == CURLE_OK)
-    outcome.lExpectedSize = lExpected;
-  outcome.sCommand = m_sLastCommand;
-  outcome.sReply = m_sLastReply;
-  outcome.sCurlText = m_sErrorBuffer;
-  return outcome;
-}
-
-long FtpConnection::ReplyCode() const {
-  long lCode = 0;
-  if (curl_easy_getinfo(m_pActive, CURLINFO_RESPONSE_CODE, &lCode) != CURLE_OK) lCode = 0;
-  // A wildcard transfer ends with a pass that forgets the code.
-  return lCode != 0 ? lCode : m_lLastReplyCode;
-}
-
 int32_t FtpConnection::ResultCode(const FtpOutcome& outcome) const {
   if (outcome.rc == CURLE_OK) return 0;
   if (outcome.bTimedOut) return -static_cast<int32_t>(CURLE_OPERATION_TIMEDOUT);
@@ -479,26 +250,6 @@ int32_t FtpConnection::ResultCode(const FtpOutcome& outcome) const {
   if (outcome.rc == CURLE_USE_SSL_FAILED) return -static_cast<int32_t>(CURLE_USE_SSL_FAILED);
   if (outcome.lResponse >= 400 && outcome.lResponse <= 999) return static_cast<int32_t>(outcome.lResponse);
   return -static_cast<int32_t>(outcome.rc);
-}
-
-// Once logged in, the control connection is the connection's only socket:
-// data connections open later, and a losing connect attempt to another
-// address of the host has been closed.
-void FtpConnection::NoteLogin() {
-  {
-    std::lock_guard<std::mutex> lock(m_socketMutex);
-    m_controlSocket = m_sockets.size() == 1 ? *m_sockets.begin() : CURL_SOCKET_BAD;
-  }
-  if (m_bOpen) NoteControlClosed();
-  m_bOpen = true;
-  Log("FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where() + " opened" +
-      SecurityText() + (m_server.sUser.empty() ? std::string() : " for user " + m_server.sUser));
-}
-
-void FtpConnection::NoteControlClosed() {
-  if (!m_bOpen) return;
-  m_bOpen = false;
-  Log("FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where() + " closed");
 }
 
 void FtpConnection::LogFailure(const FtpRequest& request, const FtpOutcome& outcome, int32_t lCode,
@@ -567,80 +318,3 @@ bool FtpConnection::FoundConnectionDead(const FtpOutcome& outcome, bool bWasOpen
   return lCode == 421 || lCode < 0;
 }
 
-int FtpConnection::OnProgress(void* pSelf, curl_off_t lDownTotal, curl_off_t lDownNow, curl_off_t lUpTotal,
-                              curl_off_t lUpNow) {
-  auto* self = static_cast<FtpConnection*>(pSelf);
-  const OrvFtpProgressCallback pfn = self->m_pfnProgress.load();
-  if (pfn == nullptr || self->m_pRequest == nullptr) return 0;
-  const bool bUp = lUpTotal > 0 || lUpNow > 0;
-  const auto lDone = static_cast<uint64_t>(bUp ? lUpNow : lDownNow);
-  const auto lTotal = static_cast<uint64_t>(std::max<curl_off_t>(0, bUp ? lUpTotal : lDownTotal));
-  // A few times a second, and once more when the data is complete.
-  constexpr auto kInterval = std::chrono::milliseconds(250);
-  const Clock::time_point now = Clock::now();
-  if (now - self->m_lastProgress < kInterval && !(lTotal > 0 && lDone == lTotal)) return 0;
-  if (lDone == 0) return 0;
-  self->m_lastProgress = now;
-  FtpDispatcher::Instance().PostCallback(
-      self->m_lHandle, [lHandle = self->m_lHandle, pfn, sId = self->m_pRequest->sRequestId,
-                        lUser = self->m_pRequest->lUserValue, lDone, lTotal] {
-        pfn(lHandle, sId.c_str(), lUser, lDone, lTotal);
-      });
-  return 0;
-}
-
-int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, void* pSelf) {
-  auto* self = static_cast<FtpConnection*>(pSelf);
-  switch (eType) {
-    case CURLINFO_HEADER_OUT:
-      self->m_sLastCommand = OneLine(p, n);
-      // The password never leaves this function.
-      if (IsPassCommand(self->m_sLastCommand)) self->m_sLastCommand = "PASS ***";
-      self->NoteActivity();
-      break;
-    case CURLINFO_HEADER_IN:
-      self->m_sLastReply = OneLine(p, n);
-      if (IsFinalReplyLine(self->m_sLastReply)) {
-        self->m_lLastReplyCode = std::stol(self->m_sLastReply.substr(0, 3));
-        // 125 and 150 open the data transfer.
-        if (self->m_lLastReplyCode == 125 || self->m_lLastReplyCode == 150) self->m_bTransferStarted = true;
-        if (self->m_lLastReplyCode == 230 && IsLoginCommand(self->m_sLastCommand)) self->NoteLogin();
-        if (self->m_pTransfer != nullptr && self->m_pTransfer->fnReply)
-          self->m_pTransfer->fnReply(self->m_sLastCommand, self->m_sLastReply);
-      }
-      self->NoteActivity();
-      break;
-    case CURLINFO_DATA_IN:
-    case CURLINFO_DATA_OUT:
-      self->NoteActivity();
-      break;
-    default:
-      break;
-  }
-  return 0;
-}
-
-curl_socket_t FtpConnection::OnOpenSocket(void* pSelf, curlsocktype, struct curl_sockaddr* pAddress) {
-  auto* self = static_cast<FtpConnection*>(pSelf);
-  std::lock_guard<std::mutex> lock(self->m_socketMutex);
-  if (self->m_bRefuseSockets) return CURL_SOCKET_BAD;
-  const int s = ::socket(pAddress->family, pAddress->socktype | SOCK_CLOEXEC, pAddress->protocol);
-  if (s < 0) return CURL_SOCKET_BAD;
-  self->m_sockets.insert(s);
-  return s;
-}
-
-int FtpConnection::OnCloseSocket(void* pSelf, curl_socket_t s) {
-  auto* self = static_cast<FtpConnection*>(pSelf);
-  bool bControl = false;
-  int iResult;
-  {
-    std::lock_guard<std::mutex> lock(self->m_socketMutex);
-    self->m_sockets.erase(s);
-    bControl = s == self->m_controlSocket;
-    if (bControl) self->m_controlSocket = CURL_SOCKET_BAD;
-    iResult = ::close(s);
-  }
-  if (bControl) self->NoteControlClosed();
-  return iResult;
-}
