@@ -18,7 +18,6 @@
 #include "AutoRunStates.h"
 #include "ByteText.h"
 #include "CommandLine.h"
-#include "DateAndTime.h"
 #include "DirListBox.h"
 #include "FtpServerAddress.h"
 #include "LibOrv.h"

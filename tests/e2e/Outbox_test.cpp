@@ -194,6 +194,34 @@ TEST_F(OutboxRun, AnAlarmThatCannotGoOutIsKeptAndTheNextRunDeliversIt) {
   EXPECT_EQ(Deliveries(server, "cam1.jpg"), 1);
 }
 
+TEST_F(OutboxRun, AFileIsKeptAsTheRunReadItToSendIt) {
+  FtpTestServer server({.sKind = "stor_552"});
+  const std::string sImage = program.Folder() + "/cam1.jpg";
+  std::ofstream(sImage, std::ios::binary) << kCameraPicture;
+  // The camera writes its next picture right after the run read the first.
+  const auto overwrite = [&sImage, bDone = false](const ProgramCopy& p) mutable {
+    if (!bDone && Contains(p.LogText(), "FTP Put " + sImage)) {
+      std::ofstream(sImage, std::ios::binary) << "the next picture";
+      bDone = true;
+    }
+    return false;
+  };
+  auto result = program.Run({.args = {"ftpurl=127.0.0.1:" + server.PortText(), "ftpusr=orvtest",
+                                      "ftppwd=Pa55-w0rd!", "alarmimg=" + sImage},
+                             .env = kHeadless,
+                             .terminateWhen = overwrite});
+  EXPECT_EQ(result.iExitStatus, 1) << result.sStderr;
+  ASSERT_EQ(LibOrv_ReadFile(sImage), "the next picture");
+  const Outbox outbox(OutboxFolder());
+  ASSERT_EQ(outbox.AlarmNames().size(), 1u);
+  const std::optional<KeptAlarm> oKept = outbox.Take(outbox.AlarmNames()[0]);
+  ASSERT_TRUE(oKept);
+  const OutboxManifest oManifest = oKept->Read();
+  ASSERT_EQ(oManifest.files.size(), 1u);
+  EXPECT_EQ(oManifest.files[0].sRemotePath, "cam1.jpg");
+  EXPECT_EQ(LibOrv_ReadFile(oKept->Path() + "/" + oManifest.files[0].sStoredName), kCameraPicture);
+}
+
 TEST_F(OutboxRun, TwoRunsAtOnceDeliverEachKeptAlarmExactlyOnce) {
   FtpTestServer server;
   // Enough kept alarms that the two runs are sure to send at the same time.
