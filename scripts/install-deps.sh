@@ -15,6 +15,8 @@ packages=(
   python3 python3-pyftpdlib python3-openssl
   xvfb xauth locales
   vsftpd openssh-server
+  # the command-line client with which a test checks the SFTP test server
+  curl
   # the Debian package: its dependencies, and the check of its menu entry
   dpkg-dev desktop-file-utils
   # what the unpacked proftpd, its mod_tls and pure-ftpd load
