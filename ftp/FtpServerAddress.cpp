@@ -12,6 +12,7 @@ constexpr Scheme kSchemes[] = {
     {"ftp://", "21", OrvFtpSecurity::kPlain},
     {"ftpes://", "21", OrvFtpSecurity::kExplicitTls},
     {"ftps://", "990", OrvFtpSecurity::kImplicitTls},
+    {"sftp://", "22", OrvFtpSecurity::kSftp},
 };
 
 bool StartsWithNoCase(const std::string& s, const std::string& sPrefix) {

@@ -7,7 +7,8 @@
 // The server field's text split into host, port text and security. Accepted
 // forms: host, host:port, [ipv6]:port, a bare IPv6 address, and
 // scheme://host[:port][/] with the schemes ftp (plain), ftpes (explicit TLS,
-// port 21 by default) and ftps (implicit TLS, port 990 by default). Without
+// port 21 by default), ftps (implicit TLS, port 990 by default) and sftp
+// (SSH, port 22 by default). Without
 // a port the port text is the scheme's default, "21" without a scheme. The
 // host keeps no brackets.
 struct FtpServerAddress {

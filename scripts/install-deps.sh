@@ -9,7 +9,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev libssl-dev
   libgtest-dev libgmock-dev
   ca-certificates openssl
   python3 python3-pyftpdlib python3-openssl

@@ -48,25 +48,50 @@ bool FtpCommandRequest::Prepare(const std::string& sPath, FtpOutcome& failure) {
   if (m_eCommand == Command::kRename &&
       (m_sNewName.empty() || m_sNewName.find('/') != std::string::npos || HasLineBreak(m_sNewName)))
     return Refuse(failure, "the new name is no plain name");
-  // A "*" keeps libcurl from dropping the connection over a refusal, which
-  // the replies tell instead; some servers tell sizes only in binary mode.
-  switch (m_eCommand) {
-    case Command::kMakeFolder: m_pCommands = FtpCommandList({"*MKD " + m_sEntry}); break;
-    case Command::kRename: m_pCommands = FtpCommandList({"*RNFR " + m_sEntry, "*RNTO " + m_sNewName}); break;
-    case Command::kDelete: m_pCommands = FtpCommandList({(bFolder ? "*RMD " : "*DELE ") + m_sEntry}); break;
-    case Command::kSize: m_pCommands = FtpCommandList({"*TYPE I", "*SIZE " + m_sEntry}); break;
-  }
-  if (!m_pCommands) {
-    failure.rc = CURLE_OUT_OF_MEMORY;
-    return false;
-  }
+  m_bFolder = bFolder;
   return true;
 }
 
-FtpTransfer FtpCommandRequest::Start(const std::string&, FtpSession&) {
+CurlSlistPtr FtpCommandRequest::FtpCommands() const {
+  // A "*" keeps libcurl from dropping the connection over a refusal, which
+  // the replies tell instead; some servers tell sizes only in binary mode.
+  switch (m_eCommand) {
+    case Command::kMakeFolder: return FtpCommandList({"*MKD " + m_sEntry});
+    case Command::kRename: return FtpCommandList({"*RNFR " + m_sEntry, "*RNTO " + m_sNewName});
+    case Command::kDelete: return FtpCommandList({(m_bFolder ? "*RMD " : "*DELE ") + m_sEntry});
+    case Command::kSize: return FtpCommandList({"*TYPE I", "*SIZE " + m_sEntry});
+  }
+  return nullptr;
+}
+
+CurlSlistPtr FtpCommandRequest::SftpCommands() const {
+  const std::string sEntry = SftpCommandPath(m_sFolder + m_sEntry);
+  switch (m_eCommand) {
+    case Command::kMakeFolder: return FtpCommandList({"mkdir " + sEntry});
+    case Command::kRename:
+      return FtpCommandList({"rename " + sEntry + " " + SftpCommandPath(m_sFolder + m_sNewName)});
+    case Command::kDelete: return FtpCommandList({(m_bFolder ? "rmdir " : "rm ") + sEntry});
+    case Command::kSize: break;
+  }
+  return nullptr;
+}
+
+FtpTransfer FtpCommandRequest::Start(const std::string&, FtpSession& session) {
   m_lSize = -1;
   m_refusal = FtpOutcome();
-  return {FtpUrlPath(m_sFolder), false,
+  m_bSftp = session.IsSftp();
+  if (m_bSftp && m_eCommand == Command::kSize) {
+    // Without a body asked for, a file's transfer tells its size.
+    return {m_sFolder + m_sEntry, false, [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L); },
+            [] {}};
+  }
+  m_pCommands = m_bSftp ? SftpCommands() : FtpCommands();
+  if (m_bSftp) {
+    return {m_sFolder, false,
+            [this](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L).Set(CURLOPT_QUOTE, m_pCommands.get()); },
+            [] {}};
+  }
+  return {m_sFolder, false,
           [this](EasyOptions& options) {
             // A folder without a body asked for: the commands run in it and
             // nothing is transferred.
@@ -95,6 +120,7 @@ FtpTransfer FtpCommandRequest::Start(const std::string&, FtpSession&) {
 }
 
 std::optional<FtpTransfer> FtpCommandRequest::Continue(FtpOutcome& outcome, FtpSession&) {
+  if (m_bSftp && m_eCommand == Command::kSize && outcome.rc == CURLE_OK) m_lSize = outcome.lExpectedSize;
   if (outcome.rc == CURLE_OK && m_refusal.lResponse != 0) {
     outcome = m_refusal;
     return std::nullopt;

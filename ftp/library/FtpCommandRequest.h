@@ -6,8 +6,9 @@
 #include "FtpRequest.h"
 #include "OrvFtpLibrary.h"
 
-// A command on one entry of a folder, sent from inside that folder: make a
-// folder, rename or delete a file or folder, ask for a file's size.
+// A command on one entry of a folder: make a folder, rename or delete a
+// file or folder, ask for a file's size. Over FTP it is sent from inside
+// the folder, over SFTP with the entry's path.
 class FtpCommandRequest : public FtpRequestKind {
  public:
   enum class Command { kMakeFolder, kRename, kDelete, kSize };
@@ -23,12 +24,17 @@ class FtpCommandRequest : public FtpRequestKind {
                                intptr_t lUserValue) override;
 
  private:
+  CurlSlistPtr FtpCommands() const;
+  CurlSlistPtr SftpCommands() const;
+
   const Command m_eCommand;
   const std::string m_sNewName;
   const OrvFtpCmdCallback m_pfnCallback;
   std::string m_sFolder;  // ends with "/", or is empty for the login folder
   std::string m_sEntry;
   CurlSlistPtr m_pCommands;
+  bool m_bFolder = false;  // the path ended with "/"
+  bool m_bSftp = false;
   int64_t m_lSize = -1;
   FtpOutcome m_refusal;  // the first of its commands the server refused
 };

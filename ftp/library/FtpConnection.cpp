@@ -184,7 +184,10 @@ void FtpConnection::Execute(FtpRequest& request) {
   kind.Release();
   const int32_t lCode = ResultCode(outcome);
   if (lCode != 0) {
-    if (!bSent) outcome.sCommand = kind.Name() + " " + request.sPath;
+    // SFTP tells no commands; what the request was for stands in for them
+    // once logged in.
+    if (!bSent || (IsSftp() && m_bOpen && outcome.sCommand.empty()))
+      outcome.sCommand = kind.Name() + " " + request.sPath;
     LogFailure(request, outcome, lCode);
   }
   if (std::function<void()> fnAnswer = kind.Answer(m_lHandle, lCode, request.sRequestId, request.lUserValue))
@@ -213,6 +216,11 @@ bool FtpConnection::WantsAFreshSession(const FtpOutcome& outcome) const {
 bool FtpConnection::WaitBeforeRetry(std::chrono::seconds delay) {
   std::unique_lock<std::mutex> lock(m_mutex);
   return !m_wake.wait_for(lock, delay, [this] { return m_bStop; });
+}
+
+std::string FtpConnection::UrlPath(const FtpTransfer& transfer) const {
+  if (IsSftp()) return SftpUrlPath(transfer.sPath);
+  return FtpUrlPath(transfer.sPath) + (transfer.bWildcard ? "*" : "");
 }
 
 void FtpConnection::Note(const std::string& sText) {
@@ -263,7 +271,7 @@ void FtpConnection::LogFailure(const FtpRequest& request, const FtpOutcome& outc
   else if (bServerSaidWhy && !outcome.sReply.empty()) sWhy = outcome.sReply;
   else if (!outcome.sCurlText.empty()) sWhy = outcome.sCurlText;
   else sWhy = curl_easy_strerror(outcome.rc);
-  if (!outcome.bTimedOut) {
+  if (!outcome.bTimedOut && !IsSftp()) {
     const std::string sTls = TlsFailureText(outcome.rc, outcome.lVerifyResult, outcome.sCommand, sWhy);
     if (!sTls.empty()) sWhy = sTls + " (" + sWhy + ")";
   }
@@ -279,6 +287,7 @@ std::string FtpConnection::SecurityText() const {
   switch (m_server.eSecurity) {
     case OrvFtpSecurity::kExplicitTls: return " with explicit TLS";
     case OrvFtpSecurity::kImplicitTls: return " with implicit TLS";
+    case OrvFtpSecurity::kSftp: return " over SFTP";
     case OrvFtpSecurity::kPlain: break;
   }
   return {};
@@ -292,7 +301,7 @@ FtpOutcome FtpConnection::Perform(const FtpTransfer& transfer, const FtpRequest&
   const ForgetOnExit forget{m_pTransfer};
   for (int iAttempt = 1;; ++iAttempt) {
     const bool bWasOpen = m_bOpen;
-    CURLcode rc = Configure(pEasy, transfer.sUrlPath, request.lInactivityMs);
+    CURLcode rc = Configure(pEasy, UrlPath(transfer), request.lInactivityMs);
     EasyOptions options(pEasy);
     transfer.fnOptions(options);
     if (rc == CURLE_OK) rc = options.Result();

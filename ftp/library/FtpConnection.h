@@ -24,6 +24,10 @@ struct FtpServer {
   OrvFtpSecurity eSecurity = OrvFtpSecurity::kPlain;
   // Certificate authorities trusted besides the system's; empty for none.
   std::string sCaFile;
+  // SFTP: the user's known_hosts file and the key that logs in without a
+  // password.
+  std::string sKnownHosts;
+  std::string sKeyFile;
 };
 
 // One connection handle: a worker thread that runs the handle's requests in
@@ -85,6 +89,8 @@ class FtpConnection : private FtpSession {
   bool OpenHandles();
   bool Reopen();
   void Note(const std::string& sText) override;
+  bool IsSftp() const override { return m_server.eSecurity == OrvFtpSecurity::kSftp; }
+  std::string UrlPath(const FtpTransfer& transfer) const;
   void CloseControlConnection(int32_t lLimitMs);
 
   // Prepares pEasy for the next transfer.
@@ -110,6 +116,9 @@ class FtpConnection : private FtpSession {
   void InterruptLocked(Interrupt eWhy);
   void NoteActivity();
 
+  static int OnHostKey(CURL*, const curl_khkey* pKnown, const curl_khkey* pFound, curl_khmatch eMatch,
+                       void* pSelf);
+  void ReadSftpOutcome(FtpOutcome& outcome) const;
   static int OnProgress(void* pSelf, curl_off_t lDownTotal, curl_off_t lDownNow, curl_off_t lUpTotal,
                         curl_off_t lUpNow);
   static int OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, void* pSelf);
@@ -143,6 +152,7 @@ class FtpConnection : private FtpSession {
   const FtpTransfer* m_pTransfer = nullptr;  // the running transfer
   const FtpRequest* m_pRequest = nullptr;    // the running request
   char m_sErrorBuffer[CURL_ERROR_SIZE] = {};
+  std::string m_hostKeyRefusal;  // why OnHostKey turned the server away
   std::string m_sLastCommand;
   std::string m_sLastReply;
   long m_lLastReplyCode = 0;

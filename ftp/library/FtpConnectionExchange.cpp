@@ -11,8 +11,10 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "FtpDispatcher.h"
+#include "SshKeyText.h"
 
 namespace {
 
@@ -125,8 +127,9 @@ CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int3
   m_sLastReply.clear();
   m_lLastReplyCode = 0;
   m_bTransferStarted = false;
-  const bool bImplicitTls = m_server.eSecurity == OrvFtpSecurity::kImplicitTls;
-  const char* sScheme = bImplicitTls ? "ftps" : "ftp";
+  const char* sScheme = IsSftp()                                             ? "sftp"
+                        : m_server.eSecurity == OrvFtpSecurity::kImplicitTls ? "ftps"
+                                                                             : "ftp";
   const std::string sUrl =
       std::string(sScheme) + "://" + m_server.sUrlHost + ":" + std::to_string(m_server.iPort) + sUrlPath;
   const long lLimitSeconds = std::max<long>(1, (lLimitMs + 999) / 1000);
@@ -153,7 +156,22 @@ CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int3
         .Set(CURLOPT_XFERINFOFUNCTION, &FtpConnection::OnProgress)
         .Set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
   }
-  if (m_server.eSecurity != OrvFtpSecurity::kPlain) {
+  if (IsSftp()) {
+    // The host key must be one the user's known_hosts holds; OnHostKey
+    // turns any other away before anything of the user's is sent.
+    m_hostKeyRefusal.clear();
+    options.Set(CURLOPT_SSH_KNOWNHOSTS, m_server.sKnownHosts.c_str())
+        .Set(CURLOPT_SSH_KEYFUNCTION, &FtpConnection::OnHostKey)
+        .Set(CURLOPT_SSH_KEYDATA, static_cast<void*>(this));
+    if (m_server.sPassword.empty()) {
+      // The user's own key, its public half worked out from it.
+      options.Set(CURLOPT_SSH_AUTH_TYPES, static_cast<long>(CURLSSH_AUTH_PUBLICKEY))
+          .Set(CURLOPT_SSH_PRIVATE_KEYFILE, m_server.sKeyFile.c_str())
+          .Set(CURLOPT_SSH_PUBLIC_KEYFILE, "");
+    } else {
+      options.Set(CURLOPT_SSH_AUTH_TYPES, static_cast<long>(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
+    }
+  } else if (m_server.eSecurity != OrvFtpSecurity::kPlain) {
     // TLS or nothing, on the control and on every data connection; the
     // certificate is checked, host name included.
     options.Set(CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL))
@@ -229,6 +247,7 @@ FtpOutcome FtpConnection::Transfer(int32_t lLimitMs) {
   outcome.sCommand = m_sLastCommand;
   outcome.sReply = m_sLastReply;
   outcome.sCurlText = m_sErrorBuffer;
+  if (IsSftp()) ReadSftpOutcome(outcome);
   return outcome;
 }
 
@@ -281,6 +300,41 @@ int FtpConnection::OnProgress(void* pSelf, curl_off_t lDownTotal, curl_off_t lDo
   return 0;
 }
 
+// SFTP has no reply codes; the FTP codes of the same refusals stand in for
+// them, so that callers and the request kinds read both alike.
+void FtpConnection::ReadSftpOutcome(FtpOutcome& outcome) const {
+  if (!m_hostKeyRefusal.empty()) {
+    outcome.rc = CURLE_PEER_FAILED_VERIFICATION;
+    outcome.sWhy = m_hostKeyRefusal;
+    return;
+  }
+  switch (outcome.rc) {
+    case CURLE_LOGIN_DENIED: outcome.lResponse = 530; break;
+    case CURLE_REMOTE_DISK_FULL: outcome.lResponse = 552; break;
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_QUOTE_ERROR: outcome.lResponse = 550; break;
+    case CURLE_SSH:
+      // A refusal of the server's, while the session lives on, rather than
+      // a session that broke.
+      if (m_bOpen) outcome.lResponse = 550;
+      break;
+    default: break;
+  }
+}
+
+int FtpConnection::OnHostKey(CURL*, const curl_khkey*, const curl_khkey* pFound, curl_khmatch eMatch,
+                             void* pSelf) {
+  auto* self = static_cast<FtpConnection*>(pSelf);
+  if (eMatch == CURLKHMATCH_OK) return CURLKHSTAT_FINE;
+  const std::string sKey = SshKeyText(*pFound);
+  self->m_hostKeyRefusal = eMatch == CURLKHMATCH_MISMATCH
+                               ? "the host key has changed: " + sKey + " (" + self->m_server.sKnownHosts +
+                                     " holds another key for this server)"
+                               : "the host key is unknown: " + sKey + " (not in " + self->m_server.sKnownHosts + ")";
+  return CURLKHSTAT_REJECT;
+}
+
 int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, void* pSelf) {
   auto* self = static_cast<FtpConnection*>(pSelf);
   switch (eType) {
@@ -301,6 +355,11 @@ int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, v
           self->m_pTransfer->fnReply(self->m_sLastCommand, self->m_sLastReply);
       }
       self->NoteActivity();
+      break;
+    case CURLINFO_TEXT:
+      // The one sign of an SSH log-in that libcurl gives.
+      if (self->IsSftp() && !self->m_bOpen && std::string_view(p, n).rfind("Authentication complete", 0) == 0)
+        self->NoteLogin();
       break;
     case CURLINFO_DATA_IN:
     case CURLINFO_DATA_OUT:

@@ -10,6 +10,11 @@ std::size_t OnMlsdData(char* p, std::size_t lSize, std::size_t lCount, void* pPa
   return lSize * lCount;
 }
 
+std::size_t OnSftpData(char* p, std::size_t lSize, std::size_t lCount, void* pParser) {
+  static_cast<SftpListParser*>(pParser)->Feed(p, lSize * lCount);
+  return lSize * lCount;
+}
+
 std::size_t OnDiscard(char*, std::size_t lSize, std::size_t lCount, void*) { return lSize * lCount; }
 
 // The entry's name as the server has it. libcurl's parser skips the spaces
@@ -48,13 +53,16 @@ FtpTransfer FtpListRequest::Start(const std::string& sPath, FtpSession& session)
   if (!m_sFolder.empty() && m_sFolder.back() != '/') m_sFolder += '/';
   m_listing = FtpListing();
   m_parser.Reset();
+  m_sftpParser.Reset();
   m_lLink = 0;
+  m_bSftp = session.IsSftp();
+  if (m_bSftp) return SftpList();
   return session.facts.bNoMlsd ? List() : Mlsd();
 }
 
 FtpTransfer FtpListRequest::Mlsd() {
   m_eStage = Stage::kMlsd;
-  return {FtpUrlPath(m_sFolder), false,
+  return {m_sFolder, false,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_CUSTOMREQUEST, "MLSD")
                 .Set(CURLOPT_WRITEFUNCTION, &OnMlsdData)
@@ -69,7 +77,7 @@ FtpTransfer FtpListRequest::Mlsd() {
 FtpTransfer FtpListRequest::List() {
   m_eStage = Stage::kList;
   m_listing = FtpListing();
-  return {FtpUrlPath(m_sFolder) + "*", true,
+  return {m_sFolder, true,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_WILDCARDMATCH, 1L)
                 .Set(CURLOPT_CHUNK_BGN_FUNCTION, &OnListEntry)
@@ -79,15 +87,30 @@ FtpTransfer FtpListRequest::List() {
           [this] { m_listing = FtpListing(); }};
 }
 
+FtpTransfer FtpListRequest::SftpList() {
+  m_eStage = Stage::kSftp;
+  return {m_sFolder, false,
+          [this](EasyOptions& options) {
+            options.Set(CURLOPT_WRITEFUNCTION, &OnSftpData).Set(CURLOPT_WRITEDATA, static_cast<void*>(&m_sftpParser));
+          },
+          [this] {
+            m_listing = FtpListing();
+            m_sftpParser.Reset();
+          }};
+}
+
 std::optional<FtpTransfer> FtpListRequest::NextLink() {
   m_eStage = Stage::kLinks;
   while (m_lLink < m_listing.aEntries.size() && m_listing.aEntries[m_lLink].eKind != FtpListing::Kind::kLink)
     ++m_lLink;
   if (m_lLink == m_listing.aEntries.size()) return std::nullopt;
-  // A URL that ends in "/" with no body asked for is a change into the
-  // folder and nothing else.
-  return FtpTransfer{FtpUrlPath(m_sFolder + m_listing.aEntries[m_lLink].sName + "/"), false,
-                     [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L); }, [] {}};
+  // Over FTP, a folder URL with no body asked for is a change into the
+  // folder and nothing else; over SFTP the folder is listed.
+  const std::string sLink = m_sFolder + m_listing.aEntries[m_lLink].sName + "/";
+  if (m_bSftp)
+    return FtpTransfer{sLink, false, [](EasyOptions& options) { options.Set(CURLOPT_WRITEFUNCTION, &OnDiscard); },
+                       [] {}};
+  return FtpTransfer{sLink, false, [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L); }, [] {}};
 }
 
 std::optional<FtpTransfer> FtpListRequest::Continue(FtpOutcome& outcome, FtpSession& session) {
@@ -99,6 +122,10 @@ std::optional<FtpTransfer> FtpListRequest::Continue(FtpOutcome& outcome, FtpSess
       }
       if (Failed(outcome)) return std::nullopt;
       m_parser.Finish();
+      return NextLink();
+    case Stage::kSftp:
+      if (Failed(outcome)) return std::nullopt;
+      m_sftpParser.Finish();
       return NextLink();
     case Stage::kList:
       // libcurl reports a folder without entries as nothing matched; some

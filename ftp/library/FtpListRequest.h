@@ -7,9 +7,10 @@
 #include "OrvFtpLibrary.h"
 
 // A folder's listing: MLSD, or LIST read by libcurl's parser on servers
-// that refuse MLSD. A link is followed once with a change into it: a link
-// that can be entered is a folder, any other (to a file, or dangling) a
-// file. Listings without links cost no extra round trip.
+// that refuse MLSD; over SFTP the server's long listing. A link is followed
+// once with a change into it (over SFTP, a listing of it): a link that can
+// be entered is a folder, any other (to a file, or dangling) a file.
+// Listings without links cost no extra round trip.
 class FtpListRequest : public FtpRequestKind {
  public:
   explicit FtpListRequest(OrvFtpDirCallback pfnCallback) : m_pfnCallback(pfnCallback) {}
@@ -22,10 +23,11 @@ class FtpListRequest : public FtpRequestKind {
                                intptr_t lUserValue) override;
 
  private:
-  enum class Stage { kMlsd, kList, kLinks };
+  enum class Stage { kMlsd, kList, kSftp, kLinks };
 
   FtpTransfer Mlsd();
   FtpTransfer List();
+  FtpTransfer SftpList();
   // The probe of the next link from m_lLink on, or nothing when every link
   // is known.
   std::optional<FtpTransfer> NextLink();
@@ -35,5 +37,7 @@ class FtpListRequest : public FtpRequestKind {
   Stage m_eStage = Stage::kMlsd;
   FtpListing m_listing;
   MlsdParser m_parser{m_listing};
+  SftpListParser m_sftpParser{m_listing};
+  bool m_bSftp = false;
   std::size_t m_lLink = 0;  // the entry the running probe is about
 };

@@ -52,6 +52,7 @@ FtpTransfer FtpPutRequest::Start(const std::string& sPath, FtpSession& session) 
   if (m_sTemporary.empty()) m_sTemporary = TemporaryName(m_sName, NewTag());
   m_failure = FtpOutcome();
   m_bRenameRefused = false;
+  m_bSftp = session.IsSftp();
   return session.facts.bNoRename ? Upload(m_sName, true) : Upload(m_sTemporary, false);
 }
 
@@ -60,12 +61,18 @@ FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool b
   m_lOffset = 0;
   m_iErrno = 0;
   m_lServerSize.reset();
-  // A "*" lets the transfer succeed when the server has no SIZE; then the
-  // size goes unchecked.
-  m_pCommands = FtpCommandList({"*SIZE " + sName});
+  m_pCommands.reset();
   m_pBefore.reset();
-  if (bDropTemporary) m_pBefore = FtpCommandList({"*DELE " + m_sTemporary});
-  return {FtpUrlPath(m_sFolder + sName), false,
+  if (m_bSftp) {
+    // The size is asked for afterwards; a refused rename never falls back
+    // here, as SFTP servers rename.
+  } else {
+    // A "*" lets the transfer succeed when the server has no SIZE; then
+    // the size goes unchecked.
+    m_pCommands = FtpCommandList({"*SIZE " + sName});
+    if (bDropTemporary) m_pBefore = FtpCommandList({"*DELE " + m_sTemporary});
+  }
+  return {m_sFolder + sName, false,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_UPLOAD, 1L)
                 .Set(CURLOPT_READFUNCTION, &FtpPutRequest::OnRead)
@@ -90,28 +97,39 @@ FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool b
           }};
 }
 
+FtpTransfer FtpPutRequest::SftpSize() {
+  m_eStage = Stage::kSftpSize;
+  return {m_sFolder + m_sTemporary, false, [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L); }, [] {}};
+}
+
 FtpTransfer FtpPutRequest::Rename() {
-  m_eStage = Stage::kRename;
-  m_pBefore = FtpCommandList({"RNFR " + m_sTemporary, "RNTO " + m_sName});
-  return {FtpUrlPath(m_sFolder), false,
-          [this](EasyOptions& options) {
-            // A folder without a body asked for: the commands run in it and
-            // nothing is transferred.
-            options.Set(CURLOPT_NOBODY, 1L)
-                .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD))
-                .Set(CURLOPT_PREQUOTE, m_pBefore.get());
-          },
-          [] {}};
+  if (m_bSftp) {
+    // An SFTP rename does not replace a file, so the old one goes first:
+    // for a moment there is no file, but never half of one.
+    const std::string sFinal = SftpCommandPath(m_sFolder + m_sName);
+    return Commands(Stage::kRename, FtpCommandList({"*rm " + sFinal,
+                                                    "rename " + SftpCommandPath(m_sFolder + m_sTemporary) + " " +
+                                                        sFinal}));
+  }
+  return Commands(Stage::kRename, FtpCommandList({"RNFR " + m_sTemporary, "RNTO " + m_sName}));
 }
 
 FtpTransfer FtpPutRequest::CleanUp() {
-  m_eStage = Stage::kCleanUp;
-  m_pBefore = FtpCommandList({"*DELE " + m_sTemporary});
-  return {FtpUrlPath(m_sFolder), false,
+  if (m_bSftp) return Commands(Stage::kCleanUp, FtpCommandList({"*rm " + SftpCommandPath(m_sFolder + m_sTemporary)}));
+  return Commands(Stage::kCleanUp, FtpCommandList({"*DELE " + m_sTemporary}));
+}
+
+FtpTransfer FtpPutRequest::Commands(Stage eStage, CurlSlistPtr pCommands) {
+  m_eStage = eStage;
+  m_pBefore = std::move(pCommands);
+  // A folder without a body asked for: the commands run in it and nothing
+  // is transferred. FTP sends them after the changes of folder, SFTP
+  // before its (empty) transfer.
+  return {m_sFolder, false,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_NOBODY, 1L)
                 .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD))
-                .Set(CURLOPT_PREQUOTE, m_pBefore.get());
+                .Set(m_bSftp ? CURLOPT_QUOTE : CURLOPT_PREQUOTE, m_pBefore.get());
           },
           [] {}};
 }
@@ -161,9 +179,13 @@ void FtpPutRequest::CheckUpload(FtpOutcome& outcome) {
 
 std::optional<FtpTransfer> FtpPutRequest::Continue(FtpOutcome& outcome, FtpSession& session) {
   switch (m_eStage) {
+    case Stage::kSftpSize:
+      if (outcome.rc == CURLE_OK && outcome.lExpectedSize >= 0)
+        m_lServerSize = static_cast<std::uint64_t>(outcome.lExpectedSize);
+      [[fallthrough]];
     case Stage::kUpload: {
       CheckUpload(outcome);
-      if (outcome.rc == CURLE_OK) return Rename();
+      if (outcome.rc == CURLE_OK) return m_bSftp && m_eStage == Stage::kUpload ? SftpSize() : Rename();
       m_failure = outcome;
       // A server that answered (or data of ours that was wrong, or a
       // cancel) leaves a server that can still remove what arrived.

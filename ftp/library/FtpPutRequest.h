@@ -48,13 +48,16 @@ class FtpPutRequest : public FtpRequestKind {
   static std::string TemporaryName(const std::string& sName, std::uint32_t lTag);
 
  private:
-  enum class Stage { kUpload, kRename, kCleanUp, kDirect };
+  enum class Stage { kUpload, kSftpSize, kRename, kCleanUp, kDirect };
 
   // bDropTemporary: a rename was refused, and its temporary file goes
   // before the data goes directly under the name.
   FtpTransfer Upload(const std::string& sName, bool bDirect, bool bDropTemporary = false);
+  FtpTransfer SftpSize();
   FtpTransfer Rename();
   FtpTransfer CleanUp();
+  // A transfer that only runs the commands, in the target folder.
+  FtpTransfer Commands(Stage eStage, CurlSlistPtr pCommands);
   // The outcome of an upload, with the check of the server's size.
   void CheckUpload(FtpOutcome& outcome);
   std::uint64_t Size() const { return m_pFile ? m_pFile->lSize : m_sData.size(); }
@@ -73,6 +76,7 @@ class FtpPutRequest : public FtpRequestKind {
   std::optional<std::uint64_t> m_lServerSize;  // from the server's SIZE reply
   FtpOutcome m_failure;  // what failed, while the temporary file is removed
   bool m_bRenameRefused = false;
+  bool m_bSftp = false;
   // The commands of the running transfer: before it (after the changes of
   // folder) and after it.
   CurlSlistPtr m_pBefore;

@@ -1,5 +1,7 @@
 #include "FtpRequest.h"
 
+#include <string_view>
+
 bool FtpCheckFilePath(const std::string& sPath, FtpOutcome& failure) {
   if (sPath.empty() || sPath.back() == '/') failure.sWhy = "the path names no file";
   else if (sPath.find_first_of("\r\n") != std::string::npos) failure.sWhy = "the path holds a line break";
@@ -17,4 +19,17 @@ CurlSlistPtr FtpCommandList(std::initializer_list<std::string> asCommands) {
     pList.reset(pLonger);
   }
   return pList;
+}
+
+std::string SftpCommandPath(const std::string& sPath) {
+  std::string_view s = sPath;
+  if (s.rfind("//", 0) == 0) s.remove_prefix(1);
+  else if (!s.empty() && s.front() == '/') s.remove_prefix(1);
+  if (s.empty()) s = ".";
+  std::string sQuoted = "\"";
+  for (const char c : s) {
+    if (c == '"' || c == '\\') sQuoted += '\\';
+    sQuoted += c;
+  }
+  return sQuoted + "\"";
 }

@@ -41,6 +41,8 @@ struct FtpServerFacts {
 class FtpSession {
  public:
   FtpServerFacts facts;
+  // Whether the connection speaks SFTP rather than FTP.
+  virtual bool IsSftp() const = 0;
   // A log line about the running request ("FTP connection 1: request x: "
   // goes before the text).
   virtual void Note(const std::string& sText) = 0;
@@ -52,9 +54,11 @@ class FtpSession {
 // One transfer that a request asks libcurl for. The connection sets its
 // own options (address, log-in, TLS, limits) first, then fnOptions.
 struct FtpTransfer {
-  std::string sUrlPath;  // as FtpUrlPath makes it
-  // libcurl's LIST parser (wildcard matching) runs on an easy handle of its
-  // own.
+  // The remote path, a folder ending with "/"; the connection makes the
+  // URL of it.
+  std::string sPath;
+  // A listing through libcurl's LIST parser (wildcard matching, on an easy
+  // handle of its own): the URL gets the pattern "*".
   bool bWildcard = false;
   std::function<void(EasyOptions&)> fnOptions;
   // Forgets what an attempt received, before the transfer runs once more
@@ -105,6 +109,11 @@ bool FtpCheckFilePath(const std::string& sPath, FtpOutcome& failure);
 // A list of FTP commands for libcurl's QUOTE options, or null when memory
 // runs out.
 CurlSlistPtr FtpCommandList(std::initializer_list<std::string> asCommands);
+
+// A remote path as an argument of an SFTP command (libcurl's QUOTE over
+// SFTP): in double quotes, relative to the login folder unless it starts
+// with "//".
+std::string SftpCommandPath(const std::string& sPath);
 
 struct FtpRequest {
   std::string sPath;

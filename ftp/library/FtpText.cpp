@@ -111,6 +111,37 @@ std::optional<std::string> FtpUrlHost(const std::string& sHost) {
   return sParsedHost;
 }
 
+namespace {
+
+void AppendEncoded(std::string& sUrl, std::string_view sPath) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (const char cByte : sPath) {
+    const unsigned char c = static_cast<unsigned char>(cByte);
+    if (c == '/' || IsUnreserved(c)) {
+      sUrl += static_cast<char>(c);
+    } else {
+      sUrl += '%';
+      sUrl += kHex[c >> 4];
+      sUrl += kHex[c & 0x0F];
+    }
+  }
+}
+
+}  // namespace
+
+std::string SftpUrlPath(const std::string& sPath) {
+  std::string_view s = sPath;
+  std::string sUrl;
+  if (s.rfind("//", 0) == 0) {
+    s.remove_prefix(1);
+  } else {
+    sUrl = "/~";
+    if (s.empty() || s.front() != '/') sUrl += '/';
+  }
+  AppendEncoded(sUrl, s);
+  return sUrl;
+}
+
 std::string FtpUrlPath(const std::string& sPath) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string sUrl = "/";
@@ -191,3 +222,47 @@ void MlsdParser::ParseLine(std::string_view sLine) {
   }
 }
 
+
+void SftpListParser::Feed(const char* p, std::size_t n) {
+  std::string_view sChunk(p, n);
+  for (;;) {
+    const std::size_t lEnd = sChunk.find('\n');
+    if (lEnd == std::string_view::npos) {
+      m_sPartial.append(sChunk);
+      return;
+    }
+    m_sPartial.append(sChunk.substr(0, lEnd));
+    ParseLine(m_sPartial);
+    m_sPartial.clear();
+    sChunk.remove_prefix(lEnd + 1);
+  }
+}
+
+void SftpListParser::Finish() {
+  if (!m_sPartial.empty()) ParseLine(m_sPartial);
+  m_sPartial.clear();
+}
+
+void SftpListParser::ParseLine(std::string_view sLine) {
+  if (!sLine.empty() && sLine.back() == '\r') sLine.remove_suffix(1);
+  if (sLine.empty()) return;
+  // Mode, links, owner, group, size, month, day, time or year: eight
+  // fields, then one space and the name as it stands.
+  std::size_t lPos = 0;
+  for (int iField = 0; iField < 8; ++iField) {
+    lPos = sLine.find_first_not_of(' ', lPos);
+    if (lPos == std::string_view::npos) return;
+    lPos = sLine.find(' ', lPos);
+    if (lPos == std::string_view::npos) return;
+  }
+  std::string_view sName = sLine.substr(lPos + 1);
+  const char cType = sLine.front();
+  if (cType == 'l') {
+    const std::size_t lArrow = sName.find(" -> ");
+    if (lArrow != std::string_view::npos) sName = sName.substr(0, lArrow);
+  }
+  if (sName.empty() || sName == "." || sName == "..") return;
+  m_listing.Add(sName, cType == 'd'   ? FtpListing::Kind::kFolder
+                       : cType == 'l' ? FtpListing::Kind::kLink
+                                      : FtpListing::Kind::kFile);
+}

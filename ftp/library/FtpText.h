@@ -17,6 +17,10 @@ std::optional<std::string> FtpUrlHost(const std::string& sHost);
 // than the login folder.
 std::string FtpUrlPath(const std::string& sPath);
 
+// The SFTP URL path for a remote path: it starts at the login folder
+// ("/~/"), unless it starts with "//", which names the server's root.
+std::string SftpUrlPath(const std::string& sPath);
+
 // How a log line names a request: "request <id>", or "request" when the
 // caller gave it no ID.
 inline std::string FtpRequestText(const std::string& sRequestId) {
@@ -41,6 +45,23 @@ struct FtpListing {
   std::vector<Entry> aEntries;
 
   void Add(std::string_view sName, Kind eKind) { aEntries.push_back({std::string(sName), eKind}); }
+};
+
+// Reads an SFTP folder listing as libcurl hands it over: one "ls -l" line
+// per entry ("drwxr-xr-x 2 user group 4096 Dec  8 10:00 name"), a link's
+// target after " -> ". The current and the parent folder are left out.
+class SftpListParser {
+ public:
+  explicit SftpListParser(FtpListing& listing) : m_listing(listing) {}
+  void Feed(const char* p, std::size_t n);
+  void Finish();
+  void Reset() { m_sPartial.clear(); }
+
+ private:
+  void ParseLine(std::string_view sLine);
+
+  FtpListing& m_listing;
+  std::string m_sPartial;
 };
 
 // Reads an MLSD reply as it arrives: one entry per line, facts, one space,

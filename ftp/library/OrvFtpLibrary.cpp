@@ -1,5 +1,7 @@
 #include "OrvFtpLibrary.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
@@ -246,12 +248,23 @@ int32_t OrvFtpClientCreateSecure(const char* sHost, int16_t iPort, const char* s
   const uint16_t iUnsignedPort = static_cast<uint16_t>(iPort);
   if (iUnsignedPort == 0 || HasLineBreak(sUser) || HasLineBreak(sPassword)) return 0;
   if (eSecurity != OrvFtpSecurity::kPlain && eSecurity != OrvFtpSecurity::kExplicitTls &&
-      eSecurity != OrvFtpSecurity::kImplicitTls)
+      eSecurity != OrvFtpSecurity::kImplicitTls && eSecurity != OrvFtpSecurity::kSftp)
     return 0;
   std::optional<std::string> sUrlHost = FtpUrlHost(Text(sHost));
   if (!sUrlHost) return 0;
-  FtpServer server{*sUrlHost, iUnsignedPort, Text(sUser), Text(sPassword), eSecurity, {}};
-  if (eSecurity != OrvFtpSecurity::kPlain) server.sCaFile = Text(std::getenv("ORV_FTP_CA_FILE"));
+  FtpServer server{*sUrlHost, iUnsignedPort, Text(sUser), Text(sPassword), eSecurity, {}, {}, {}};
+  if (eSecurity == OrvFtpSecurity::kSftp) {
+    const std::string sSsh = Text(std::getenv("HOME")) + "/.ssh/";
+    server.sKnownHosts = sSsh + "known_hosts";
+    // The keys ssh tries, in its order; the first that exists logs in.
+    for (const char* sName : {"id_ed25519", "id_ecdsa", "id_rsa"}) {
+      if (::access((sSsh + sName).c_str(), R_OK) != 0) continue;
+      server.sKeyFile = sSsh + sName;
+      break;
+    }
+  } else if (eSecurity != OrvFtpSecurity::kPlain) {
+    server.sCaFile = Text(std::getenv("ORV_FTP_CA_FILE"));
+  }
 
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);

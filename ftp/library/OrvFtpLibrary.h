@@ -59,6 +59,14 @@ enum class OrvFtpSecurity : int32_t {
   kExplicitTls = 1,
   // TLS from the first byte (usually port 990).
   kImplicitTls = 2,
+  // SFTP: the SSH file transfer protocol (usually port 22). Paths start at
+  // the folder the server puts the user in; a path that starts with "//"
+  // starts at the server's root. The server's host key must be in the
+  // user's ~/.ssh/known_hosts, or nothing is sent and the request fails
+  // with -60 and a log line that gives the key's type and SHA256
+  // fingerprint. With an empty password the user's own key logs in
+  // (~/.ssh/id_ed25519, id_ecdsa or id_rsa, unencrypted).
+  kSftp = 3,
 };
 
 // OrvFtpClientCreate with a choice of security; a value outside

@@ -36,6 +36,8 @@ TEST(FtpServerAddress, TlsSchemesAndTheirDefaultPorts) {
   ExpectAddress("ftps://127.0.0.1:21", "127.0.0.1", "21", kImplicit);
   ExpectAddress("ftps://[::1]:9990", "::1", "9990", kImplicit);
   ExpectAddress("ftps://::1", "::1", "990", kImplicit);
+  ExpectAddress("sftp://host", "host", "22", OrvFtpSecurity::kSftp);
+  ExpectAddress("SFTP://[::1]:2222/in/", "::1", "2222", OrvFtpSecurity::kSftp);
 }
 
 TEST(FtpServerAddress, BadPortsReachThePortChecks) {
@@ -50,7 +52,7 @@ TEST(FtpServerAddress, BadPortsReachThePortChecks) {
 // Only the three schemes choose a security; anything else is a host text
 // that the library refuses, never a plain connection to a guessed host.
 TEST(FtpServerAddress, OtherSchemesAreNoTlsSchemes) {
-  ExpectAddress("sftp://host", "sftp", "//host");
+  ExpectAddress("scp://host", "scp", "//host");
   ExpectAddress("ftpes:/host", "ftpes", "/host");
   ExpectAddress("ftps:host", "ftps", "host");
 }

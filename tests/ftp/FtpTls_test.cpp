@@ -278,7 +278,7 @@ TEST_F(FtpTlsTest, ServerThatOffersOnlyPlainDataConnectionsGetsNoData) {
 }
 
 TEST_F(FtpTlsTest, CreateSecureChecksItsArguments) {
-  EXPECT_EQ(OrvFtpClientCreateSecure("127.0.0.1", 21, "u", "p", static_cast<OrvFtpSecurity>(3)), 0);
+  EXPECT_EQ(OrvFtpClientCreateSecure("127.0.0.1", 21, "u", "p", static_cast<OrvFtpSecurity>(4)), 0);
   EXPECT_EQ(OrvFtpClientCreateSecure("127.0.0.1", 21, "u", "p", static_cast<OrvFtpSecurity>(-1)), 0);
   EXPECT_EQ(OrvFtpClientCreateSecure("", 990, "u", "p", OrvFtpSecurity::kImplicitTls), 0);
   EXPECT_EQ(OrvFtpClientCreateSecure("127.0.0.1", 0, "u", "p", OrvFtpSecurity::kExplicitTls), 0);

@@ -1,0 +1,55 @@
+#include "SshKeyText.h"
+
+#include <openssl/evp.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const char* KeyType(curl_khtype eType) {
+  switch (eType) {
+    case CURLKHTYPE_RSA1:
+    case CURLKHTYPE_RSA: return "ssh-rsa";
+    case CURLKHTYPE_DSS: return "ssh-dss";
+    case CURLKHTYPE_ECDSA: return "ecdsa-sha2-nistp256";
+    case CURLKHTYPE_ED25519: return "ssh-ed25519";
+    default: return "unknown";
+  }
+}
+
+std::string Base64(const unsigned char* p, std::size_t n) {
+  std::vector<unsigned char> out(4 * ((n + 2) / 3) + 1);
+  const int iLength = EVP_EncodeBlock(out.data(), p, static_cast<int>(n));
+  return std::string(reinterpret_cast<const char*>(out.data()), iLength > 0 ? static_cast<std::size_t>(iLength) : 0);
+}
+
+// The key's bytes: libcurl hands them raw with their length, or as base64
+// text with a length of 0.
+std::vector<unsigned char> KeyBytes(const curl_khkey& key) {
+  if (key.key == nullptr) return {};
+  if (key.len > 0) return std::vector<unsigned char>(key.key, key.key + key.len);
+  const std::size_t lText = std::strlen(key.key);
+  std::vector<unsigned char> out(3 * (lText / 4) + 3);
+  const int iLength =
+      EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(key.key), static_cast<int>(lText));
+  if (iLength < 0) return {};
+  out.resize(static_cast<std::size_t>(iLength));
+  // EVP_DecodeBlock counts the padding as bytes.
+  for (std::size_t i = lText; i > 0 && key.key[i - 1] == '='; --i) out.pop_back();
+  return out;
+}
+
+}  // namespace
+
+std::string SshKeyText(const curl_khkey& key) {
+  const std::vector<unsigned char> bytes = KeyBytes(key);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int lDigest = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &lDigest, EVP_sha256(), nullptr) != 1)
+    return std::string(KeyType(key.keytype)) + " (no fingerprint)";
+  std::string sFingerprint = Base64(digest, lDigest);
+  // ssh leaves the padding out.
+  while (!sFingerprint.empty() && sFingerprint.back() == '=') sFingerprint.pop_back();
+  return std::string(KeyType(key.keytype)) + " SHA256:" + sFingerprint;
+}

@@ -1,0 +1,131 @@
+// The library over SFTP against OpenSSH's sshd on loopback: listings, gets,
+// whole-file puts, the remote commands, host keys and log-ins.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "FtpLibraryTestSupport.h"
+#include "SshTestServer.h"
+#include "TempFolder.h"
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::UnorderedElementsAre;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A home of the test's own, whose .ssh/known_hosts knows what the test
+// writes into it.
+class SftpTest : public FtpLibraryTest {
+ protected:
+  void SetUp() override {
+    const char* sHome = std::getenv("HOME");
+    m_sOldHome = sHome ? sHome : "";
+    ::setenv("HOME", m_home.Path().c_str(), 1);
+    fs::create_directories(SshFolder());
+    FtpLibraryTest::SetUp();
+  }
+  void TearDown() override {
+    FtpLibraryTest::TearDown();
+    ::setenv("HOME", m_sOldHome.c_str(), 1);
+  }
+
+  fs::path SshFolder() const { return fs::path(m_home.Path()) / ".ssh"; }
+  void KnowHosts(const std::string& sLines) const { std::ofstream(SshFolder() / "known_hosts") << sLines << "\n"; }
+
+  static int32_t Connect(const SshTestServer& server, const std::string& sPassword) {
+    return OrvFtpClientCreateSecure(server.Host().c_str(), static_cast<int16_t>(static_cast<uint16_t>(server.Port())),
+                                    server.User().c_str(), sPassword.c_str(), OrvFtpSecurity::kSftp);
+  }
+
+  TempFolder m_home;
+  TempFolder m_local;
+  std::string m_sOldHome;
+};
+
+std::string ReadLocal(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST_F(SftpTest, ListGetPutAndTheRemoteCommands) {
+  SshTestServer server;
+  KnowHosts(server.HashedKnownHostsLine());
+  server.MakeFolder("/real");
+  server.WriteFile("/real/inner.txt", "inner");
+  server.WriteFile("/two words.txt", "two words");
+  server.WriteFile("/ lead.txt", "lead");
+  server.WriteFile("/caf\xE9.txt", "Latin-1");
+  server.MakeLink("/linkdir", "real");
+  server.MakeLink("/linkfile", "two words.txt");
+  server.MakeLink("/dangling", "nowhere");
+  const int32_t h = Connect(server, server.Password());
+  Dir(h, "/", "root");
+  Dir(h, "/linkdir/", "through the link");
+  Get(h, "/caf\xE9.txt", "get");
+  Put(h, "/in/cam7/x.jpg", "put", "new picture");
+  Put(h, "/in/cam7/x.jpg", "put again", "newer picture");
+  MkDir(h, "/made", "mkdir");
+  Rename(h, "/two words.txt", "renamed.txt", "rename");
+  Size(h, "/renamed.txt", "size");
+  Delete(h, "/renamed.txt", "delete");
+  Delete(h, "/renamed.txt", "delete again");
+  GetFile(h, "/in/cam7/x.jpg", m_local.Path() + "/x.jpg", "get into a file");
+  ASSERT_TRUE(WaitForAnswers(11));
+  std::vector<int32_t> codes;
+  for (const FtpAnswer& a : Answers()) codes.push_back(a.lCode);
+  EXPECT_THAT(codes, ElementsAre(0, 0, 0, 0, 0, 0, 0, 0, 0, 550, 0));
+  EXPECT_THAT(Answers()[0].asFolders, UnorderedElementsAre("real", "linkdir"));
+  EXPECT_THAT(Answers()[0].asFiles,
+              UnorderedElementsAre("two words.txt", " lead.txt", "caf\xE9.txt", "linkfile", "dangling"));
+  EXPECT_THAT(Answers()[1].asFiles, ElementsAre("inner.txt"));
+  EXPECT_EQ(Answers()[2].sData, "Latin-1");
+  EXPECT_EQ(server.ReadFile("/in/cam7/x.jpg"), "newer picture");
+  EXPECT_EQ(std::distance(fs::directory_iterator(server.LocalPath("/in/cam7")), fs::directory_iterator()), 1)
+      << "no temporary file is left";
+  EXPECT_EQ(Answers()[7].lValue, 9);
+  EXPECT_TRUE(fs::is_directory(server.LocalPath("/made")));
+  EXPECT_FALSE(fs::exists(server.LocalPath("/renamed.txt")));
+  EXPECT_EQ(ReadLocal(m_local.Path() + "/x.jpg"), "newer picture");
+  EXPECT_TRUE(LogsContain("opened over SFTP for user " + server.User()));
+}
+
+TEST_F(SftpTest, UnknownAndChangedHostKeysSendNothing) {
+  SshTestServer server;
+  KnowHosts("");
+  Dir(Connect(server, server.Password()), "/", "unknown");
+  ASSERT_TRUE(WaitForAnswers(1));
+  EXPECT_EQ(Only().lCode, -60);
+  EXPECT_TRUE(LogsContain("the host key is unknown: ssh-ed25519 " + server.HostKeyFingerprint()));
+  EXPECT_FALSE(LogsContain("trying again"));
+
+  KnowHosts(server.KnownHostsLine());
+  server.PresentHostKey(SshTestServer::HostKey::kChanged);
+  Dir(Connect(server, server.Password()), "/", "changed");
+  ASSERT_TRUE(WaitForAnswers(2));
+  EXPECT_EQ(Answers()[1].lCode, -60);
+  EXPECT_TRUE(LogsContain("the host key has changed: ssh-ed25519 " + server.HostKeyFingerprint()));
+  // No password was tried.
+  EXPECT_THAT(server.ServerLog(), ::testing::Not(HasSubstr("password for")));
+}
+
+TEST_F(SftpTest, KeyLogInAndRefusedLogIn) {
+  SshTestServer server;
+  KnowHosts(server.KnownHostsLine());
+  server.AuthorizeKey(SshTestServer::MakeClientKey(SshFolder()).sPublicLine);
+  server.WriteFile("/a.txt", "a");
+  Dir(Connect(server, ""), "/", "key");
+  ASSERT_TRUE(WaitForAnswers(1));
+  Dir(Connect(server, "wrong"), "/", "wrong password");
+  ASSERT_TRUE(WaitForAnswers(2));
+  EXPECT_EQ(Answers()[0].lCode, 0);
+  EXPECT_THAT(Answers()[0].asFiles, ElementsAre("a.txt"));
+  EXPECT_EQ(Answers()[1].lCode, 530);
+}
