@@ -148,9 +148,8 @@ void FtpConnection::Execute(FtpRequest& request) {
   } notRunning{*this};
   FtpOutcome outcome;
   bool bSent = false;
-  if (!kind.Prepare(request.sPath, outcome)) {
-    // Nothing went out.
-  } else {
+  // A request that cannot be prepared fails before anything goes out.
+  if (kind.Prepare(request.sPath, outcome)) {
     for (std::size_t lRetry = 0;; ++lRetry) {
       outcome = RunTransfers(request);
       if (outcome.bCancelled) return;
@@ -207,7 +206,9 @@ FtpOutcome FtpConnection::RunTransfers(FtpRequest& request) {
 }
 
 bool FtpConnection::WantsAFreshSession(const FtpOutcome& outcome) const {
-  if (m_server.eSecurity == OrvFtpSecurity::kPlain || outcome.bTimedOut) return false;
+  const bool bTls = m_server.eSecurity == OrvFtpSecurity::kExplicitTls ||
+                    m_server.eSecurity == OrvFtpSecurity::kImplicitTls;
+  if (!bTls || outcome.bTimedOut) return false;
   // vsftpd says "522 SSL connection failed: session reuse required",
   // ProFTPD "425 Unable to build data connection: Operation not permitted".
   return outcome.lResponse == 522 || outcome.lResponse == 425;
