@@ -80,7 +80,13 @@ int32_t OrvFtpClientCreateSecure(const char* sHost, int16_t iPort, const char* s
                                  OrvFtpSecurity eSecurity);
 
 // Requests run one after another in the order they were made, over one
-// control connection per handle; different handles run in parallel.
+// control connection per handle; different handles run in parallel. A
+// request that fails for a reason that may pass (no connection, a lost
+// connection, a time-out, replies 421, 425, 426, 450, 451) is tried again
+// after 1, 2 and 4 s, each try logged; its callback comes once, at the end.
+// A put arrives whole or not at all: missing folders of its path are made,
+// the data goes under a hidden temporary name in the target folder, its
+// size on the server is checked, and then it is renamed over the target.
 // sPath is the remote folder ("/a/b/") for a listing, the remote file
 // ("/a/b/c.txt") otherwise. A path starting with "/" starts at the server's
 // root, any other at the login folder. An inactivity limit of 0 or less
