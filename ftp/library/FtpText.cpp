@@ -165,7 +165,7 @@ std::string FtpUrlPath(const std::string& sPath) {
   return sUrl;
 }
 
-void MlsdParser::Feed(const char* p, std::size_t n) {
+void FtpLineParser::Feed(const char* p, std::size_t n) {
   std::string_view sChunk(p, n);
   for (;;) {
     const std::size_t lEnd = sChunk.find('\n');
@@ -184,7 +184,7 @@ void MlsdParser::Feed(const char* p, std::size_t n) {
   }
 }
 
-void MlsdParser::Finish() {
+void FtpLineParser::Finish() {
   if (!m_sPartial.empty()) ParseLine(m_sPartial);
   m_sPartial.clear();
 }
@@ -222,26 +222,6 @@ void MlsdParser::ParseLine(std::string_view sLine) {
   }
 }
 
-
-void SftpListParser::Feed(const char* p, std::size_t n) {
-  std::string_view sChunk(p, n);
-  for (;;) {
-    const std::size_t lEnd = sChunk.find('\n');
-    if (lEnd == std::string_view::npos) {
-      m_sPartial.append(sChunk);
-      return;
-    }
-    m_sPartial.append(sChunk.substr(0, lEnd));
-    ParseLine(m_sPartial);
-    m_sPartial.clear();
-    sChunk.remove_prefix(lEnd + 1);
-  }
-}
-
-void SftpListParser::Finish() {
-  if (!m_sPartial.empty()) ParseLine(m_sPartial);
-  m_sPartial.clear();
-}
 
 void SftpListParser::ParseLine(std::string_view sLine) {
   if (!sLine.empty() && sLine.back() == '\r') sLine.remove_suffix(1);

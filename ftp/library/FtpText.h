@@ -47,38 +47,43 @@ struct FtpListing {
   void Add(std::string_view sName, Kind eKind) { aEntries.push_back({std::string(sName), eKind}); }
 };
 
-// Reads an SFTP folder listing as libcurl hands it over: one "ls -l" line
-// per entry ("drwxr-xr-x 2 user group 4096 Dec  8 10:00 name"), a link's
-// target after " -> ". The current and the parent folder are left out.
-class SftpListParser {
+// A listing read line by line as it arrives in pieces; the last line may
+// lack its line end.
+class FtpLineParser {
  public:
-  explicit SftpListParser(FtpListing& listing) : m_listing(listing) {}
+  explicit FtpLineParser(FtpListing& listing) : m_listing(listing) {}
+  virtual ~FtpLineParser() = default;
   void Feed(const char* p, std::size_t n);
-  void Finish();
-  void Reset() { m_sPartial.clear(); }
-
- private:
-  void ParseLine(std::string_view sLine);
-
-  FtpListing& m_listing;
-  std::string m_sPartial;
-};
-
-// Reads an MLSD reply as it arrives: one entry per line, facts, one space,
-// the name. The current and the parent folder come out as "." and "..";
-// a link (type OS.unix=slink or OS.unix=symlink) comes out as a link.
-class MlsdParser {
- public:
-  explicit MlsdParser(FtpListing& listing) : m_listing(listing) {}
-  void Feed(const char* p, std::size_t n);
-  // The last line may lack its line end.
   void Finish();
   // Forgets a line begun, for a reply that starts over.
   void Reset() { m_sPartial.clear(); }
 
- private:
-  void ParseLine(std::string_view sLine);
-
+ protected:
+  virtual void ParseLine(std::string_view sLine) = 0;
   FtpListing& m_listing;
+
+ private:
   std::string m_sPartial;
+};
+
+// Reads an SFTP folder listing as libcurl hands it over: one "ls -l" line
+// per entry ("drwxr-xr-x 2 user group 4096 Dec  8 10:00 name"), a link's
+// target after " -> ". The current and the parent folder are left out.
+class SftpListParser : public FtpLineParser {
+ public:
+  using FtpLineParser::FtpLineParser;
+
+ private:
+  void ParseLine(std::string_view sLine) override;
+};
+
+// Reads an MLSD reply: one entry per line, facts, one space, the name. The
+// current and the parent folder come out as "." and ".."; a link (type
+// OS.unix=slink or OS.unix=symlink) comes out as a link.
+class MlsdParser : public FtpLineParser {
+ public:
+  using FtpLineParser::FtpLineParser;
+
+ private:
+  void ParseLine(std::string_view sLine) override;
 };
