@@ -1,8 +1,13 @@
 #include "LoopbackFtpServer.h"
 
+#include <arpa/inet.h>
+#include <crypt.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -70,4 +75,28 @@ void LoopbackFtpServer::MakeLink(const std::string& sRemotePath, const std::stri
   const std::filesystem::path path = LocalPath(sRemotePath);
   std::filesystem::create_symlink(sTarget, path);
   Own(path);
+}
+
+int LoopbackFtpServer::FreeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("LoopbackFtpServer: socket failed");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t lLength = sizeof address;
+  const bool bBound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &lLength) == 0;
+  ::close(fd);
+  if (!bBound) throw std::runtime_error("LoopbackFtpServer: no free port");
+  return ntohs(address.sin_port);
+}
+
+std::string LoopbackFtpServer::PasswordHash(const std::string& sPassword) {
+  char acSalt[CRYPT_GENSALT_OUTPUT_SIZE];
+  if (::crypt_gensalt_rn("$6$", 0, nullptr, 0, acSalt, sizeof acSalt) == nullptr)
+    throw std::runtime_error("LoopbackFtpServer: crypt_gensalt failed");
+  auto pData = std::make_unique<crypt_data>();
+  const char* sHash = ::crypt_r(sPassword.c_str(), acSalt, pData.get());
+  if (sHash == nullptr || sHash[0] == '*') throw std::runtime_error("LoopbackFtpServer: crypt failed");
+  return sHash;
 }

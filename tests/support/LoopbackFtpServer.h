@@ -42,6 +42,12 @@ class LoopbackFtpServer {
   static std::string ReadWholeFile(const std::filesystem::path& path);
 
  protected:
+  // A port on 127.0.0.1 that is free at the moment.
+  static int FreeLoopbackPort();
+  // A SHA-512 crypt(3) hash, as /etc/shadow and the servers' user files
+  // hold it.
+  static std::string PasswordHash(const std::string& sPassword);
+
   LoopbackFtpServer(std::string sHost, std::string sUser, std::string sPassword);
 
   const std::filesystem::path& WorkFolder() const { return m_work; }

@@ -34,31 +34,6 @@ std::filesystem::path Program(const std::filesystem::path& path) {
   return path;
 }
 
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("RealFtpServer: socket failed");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t lLength = sizeof address;
-  const bool bBound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &lLength) == 0;
-  ::close(fd);
-  if (!bBound) throw std::runtime_error("RealFtpServer: no free port");
-  return ntohs(address.sin_port);
-}
-
-// A SHA-512 crypt(3) hash, which every server here takes.
-std::string PasswordHash(const std::string& sPassword) {
-  char acSalt[CRYPT_GENSALT_OUTPUT_SIZE];
-  if (::crypt_gensalt_rn("$6$", 0, nullptr, 0, acSalt, sizeof acSalt) == nullptr)
-    throw std::runtime_error("RealFtpServer: crypt_gensalt failed");
-  auto pData = std::make_unique<crypt_data>();
-  const char* sHash = ::crypt_r(sPassword.c_str(), acSalt, pData.get());
-  if (sHash == nullptr || sHash[0] == '*') throw std::runtime_error("RealFtpServer: crypt failed");
-  return sHash;
-}
-
 void WriteText(const std::filesystem::path& path, const std::string& s) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << s;
@@ -125,7 +100,7 @@ std::string RealFtpServer::Name(Product eProduct) {
 void RealFtpServer::AddSystemAccount() {
   const std::filesystem::path log = WorkFolder() / "account.log";
   const std::vector<std::string> add = {"useradd", "-M",       "-d",   Root().string(), "-s",
-                                        "/bin/sh", "-p", PasswordHash(Password()), User()};
+                                        "/bin/sh", "-p", LoopbackFtpServer::PasswordHash(Password()), User()};
   for (int iTry = 1;; ++iTry) {
     const int rc = ServerProcess::Run(add, log);
     if (rc == 0) break;
@@ -158,7 +133,7 @@ void RealFtpServer::RemoveSystemAccount() {
 void RealFtpServer::AddVirtualAccount() {
   ServeAs(kVirtualUid, kVirtualGid);
   const std::string sIds = ":" + std::to_string(kVirtualUid) + ":" + std::to_string(kVirtualGid) + ":";
-  const std::string sHash = PasswordHash(Password());
+  const std::string sHash = LoopbackFtpServer::PasswordHash(Password());
   if (m_eProduct == Product::kProftpd) {
     WriteText(WorkFolder() / "ftpd.passwd", User() + ":" + sHash + sIds + ":" + Root().string() + ":/bin/sh\n");
     WriteText(WorkFolder() / "ftpd.group", User() + ":x:" + std::to_string(kVirtualGid) + ":\n");
@@ -176,7 +151,7 @@ void RealFtpServer::AddVirtualAccount() {
 void RealFtpServer::Start() {
   // Another process may take the free port before the server binds it.
   for (int iTry = 1; iTry <= 3; ++iTry) {
-    m_iPort = FreePort();
+    m_iPort = LoopbackFtpServer::FreeLoopbackPort();
     std::vector<std::string> command;
     switch (m_eProduct) {
       case Product::kVsftpd:

@@ -39,31 +39,6 @@ constexpr auto kAccountRetryPause = std::chrono::milliseconds(100);
 constexpr int kUseraddNameInUse = 9;
 constexpr int kUserdelNoSuchUser = 6;
 
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("SshTestServer: socket failed");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t lLength = sizeof address;
-  const bool bBound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &lLength) == 0;
-  ::close(fd);
-  if (!bBound) throw std::runtime_error("SshTestServer: no free port");
-  return ntohs(address.sin_port);
-}
-
-// A SHA-512 crypt(3) hash, as /etc/shadow holds it.
-std::string PasswordHash(const std::string& sPassword) {
-  char acSalt[CRYPT_GENSALT_OUTPUT_SIZE];
-  if (::crypt_gensalt_rn("$6$", 0, nullptr, 0, acSalt, sizeof acSalt) == nullptr)
-    throw std::runtime_error("SshTestServer: crypt_gensalt failed");
-  auto pData = std::make_unique<crypt_data>();
-  const char* sHash = ::crypt_r(sPassword.c_str(), acSalt, pData.get());
-  if (sHash == nullptr || sHash[0] == '*') throw std::runtime_error("SshTestServer: crypt failed");
-  return sHash;
-}
-
 void WriteText(const std::filesystem::path& path, const std::string& s, std::filesystem::perms mode) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << s;
@@ -253,7 +228,7 @@ SshTestServer::~SshTestServer() {
 void SshTestServer::AddAccount() {
   const std::filesystem::path log = WorkFolder() / "account.log";
   const std::vector<std::string> add = {"useradd", "-M",       "-d",   Root().string(), "-s",
-                                        "/bin/sh", "-p", PasswordHash(Password()), User()};
+                                        "/bin/sh", "-p", LoopbackFtpServer::PasswordHash(Password()), User()};
   for (int iTry = 1;; ++iTry) {
     const int rc = ServerProcess::Run(add, log);
     if (rc == 0) break;
@@ -292,7 +267,7 @@ void SshTestServer::Start(int iPort) {
   // Another process may take a free port before the server binds it.
   const int iTries = iPort == 0 ? 3 : 1;
   for (int iTry = 1; iTry <= iTries; ++iTry) {
-    m_iPort = iPort == 0 ? FreePort() : iPort;
+    m_iPort = iPort == 0 ? LoopbackFtpServer::FreeLoopbackPort() : iPort;
     WriteConfig();
     std::filesystem::remove(PidFile());
     m_process.Start({kSshd, "-D", "-f", ConfigFile().string(), "-E", SshdLog().string()}, OutputLog(),
