@@ -1,0 +1,195 @@
+// The main window's commands: connect and disconnect, get and put, and the
+// commands on a remote entry, with the events that answer them.
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <filesystem>
+#include <optional>
+#include <utility>
+
+#include "AppChannel.h"
+#include "AutoRunStates.h"
+#include "ByteText.h"
+#include "CommandLine.h"
+#include "FtpServerAddress.h"
+#include "LibOrv.h"
+#include "LocalFileSource.h"
+#include "OrvError.h"
+#include "OutboxDraft.h"
+#include "cOrvFtpClient.h"
+#include "frmMain.h"
+#include "frmMainShared.h"
+
+using namespace frmMainShared;
+
+namespace {
+
+// A local file as the put command accepts it: a regular file whose name
+// does not mark it hidden.
+bool IsPlainFile(const std::string& sPath) {
+  if (LibOrv_GetFileName(sPath).rfind('.', 0) == 0) return false;
+  std::error_code ec;
+  return std::filesystem::is_regular_file(sPath, ec);
+}
+
+}  // namespace
+
+void frmMain::cbConnect_Click() {
+  const std::string sServer = FtpUrlText();
+  if (sServer.empty()) {
+    Report(2, "FTP Site needed", "Please enter an FTP site");
+    return;
+  }
+  const std::string sUsr = FtpUsrText();
+  Log24("FTP Connect to " + CommandLine_MaskedServer(sServer) + " user=" + sUsr);
+  cbConnect->setEnabled(false);
+  SetButtonColour(cbConnect, kYellow);
+
+  m_oFtpClient = cOrvFtpClient::Create();
+  m_oFtpClient->DirEvent = [this](const std::string& sDirList, const std::string& sRequestID, long lErrCode) {
+    m_oFtpClient_DirEvent(sDirList, sRequestID, lErrCode);
+  };
+  m_oFtpClient->PutEvent = [this](const std::string& sRequestID, long lErrCode) {
+    m_oFtpClient_PutEvent(sRequestID, lErrCode);
+  };
+  m_oFtpClient->GetEvent = [this](const std::string& sData, const std::string& sRequestID, bool bEndOfData,
+                                  long lErrCode) { m_oFtpClient_GetEvent(sData, sRequestID, bEndOfData, lErrCode); };
+
+  const FtpServerAddress address = FtpServerAddress_Parse(sServer);
+  // The client object reports a failed connection itself; the listing below
+  // then fails as well and turns the button red.
+  m_oFtpClient->FtpConnect(address.sHost, address.sPort, sUsr, FtpPwdText(), address.eSecurity);
+  if (m_oFtpClient) m_oFtpClient->FtpDir("/", "");
+}
+
+void frmMain::cbDisconnect_Click() {
+  Log24("FTP Disconnect");
+  // The answer an automatic run waits for goes with the connection.
+  const bool bAnswerLost = AutoRunAwaitsAnswer();
+  SetConnected(false);
+  cbConnect->setEnabled(true);
+  m_oFtpClient.reset();
+  lbFtpFiles->clear();
+  ResetFtpTree();
+  labStatus->setText(QStringLiteral("Disconnected"));
+  if (bAnswerLost) AutoRunConnectionLost();
+}
+
+void frmMain::cbGet_Click() {
+  const std::string sFtpPath = ByteText_ToBytes(tbFtpPath->text());
+  Log24("FTP Get " + sFtpPath);
+  const std::string sFile = LibOrv_Extract(sFtpPath, "/", -1);
+  if (sFile.empty()) {
+    Report(2, "Get file from FTP server", "No file selected to get");
+    return;
+  }
+  const std::string sTarget = LibOrv_GetPath(ByteText_ToBytes(tbLocalPath->text())) + sFile;
+  if (m_oFtpClient) m_oFtpClient->FtpGet(sFtpPath, sTarget);
+}
+
+void frmMain::cbPut_Click() {
+  const std::string sLocalPath = ByteText_ToBytes(tbLocalPath->text());
+  Log24("FTP Put " + sLocalPath);
+  const std::string sFile = LibOrv_Extract(sLocalPath, "/", -1);
+  if (sFile.empty()) {
+    Report(2, "Put file to FTP server", "No file selected to put");
+    return;
+  }
+  if (!IsPlainFile(sLocalPath)) {
+    Report(2, "Put file to FTP server", "File doesnt exist: " + sLocalPath);
+    return;
+  }
+  // A large file is read on while it is sent; its beginning is read here,
+  // so that a file that cannot be read is reported now and nothing is sent.
+  std::optional<LocalFileSource> oData;
+  try {
+    oData.emplace(LocalFileSource::Open(sLocalPath));
+  } catch (const OrvError& e) {
+    if (AppChannel* pApp = OrvApp()) pApp->Msg(2, "Put file to FTP server", ErrorText(e) + ": " + sLocalPath, "", &e);
+    return;
+  }
+  if (oData->Empty()) {
+    Report(1, "Put file to FTP server", "File contains no data: " + sLocalPath);
+    return;
+  }
+  const std::string sTarget = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())) + sFile;
+  if (!m_oFtpClient) {
+    Report(1, "FTP-PUT failed", "Not connected");
+    return;
+  }
+  // The automatic run keeps the file as it is read now, should it not arrive.
+  if (m_oAlarm && (m_sAutoStatus == AutoRunState::kAlarmImg || m_sAutoStatus == AutoRunState::kAutoUpload))
+    m_oAlarm->Sending(sTarget, sLocalPath);
+  m_oFtpClient->FtpPut(std::move(*oData), sTarget, "");
+}
+
+namespace {
+void NotImplementedYet() {
+  if (AppChannel* pApp = OrvApp()) pApp->MsgBox("Not implemented yet!", "OrvFtpUploader");
+}
+}  // namespace
+
+void frmMain::cbReName_Click() { NotImplementedYet(); }
+void frmMain::cbDelete_Click() { NotImplementedYet(); }
+void frmMain::cbMkDir_Click() { NotImplementedYet(); }
+void frmMain::cbSize_Click() { NotImplementedYet(); }
+
+void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
+  if (m_sAutoStatus == AutoRunState::kOutbox) {
+    KeptFilePutDone(lErrCode);
+    return;
+  }
+  if (lErrCode != 0) {
+    const std::string sError = "Error " + std::to_string(lErrCode);
+    Report(1, "FTP-PUT failed", sError);
+    labStatus->setText(ByteText_FromBytes("FTP-PUT failed: " + sError));
+    SetButtonColour(cbPut, kRed);
+    return;
+  }
+  Log24("FTP-PUT OK");
+  labStatus->setText(QStringLiteral("FTP-PUT OK"));
+  SetButtonColour(cbPut, kGreen);
+  if (m_oAlarm) m_oAlarm->Arrived();
+  if (m_sAutoStatus == AutoRunState::kSendMsg)
+    SetAutoTimer(AutoRunState::kAlarmImg, 500);
+  else if (m_sAutoStatus == AutoRunState::kAlarmImg)
+    SetAutoTimer(AutoRunState::kAutoUpload, 500);
+  else if (m_sAutoStatus == AutoRunState::kAutoUpload)
+    AfterOwnAlarm();
+  else
+    RefreshFtpDir();
+}
+
+void frmMain::m_oFtpClient_GetEvent(const std::string& sData, const std::string& sRequestID, bool bEndOfData,
+                                    long lErrCode) {
+  auto fail = [this](const std::string& sWhy) {
+    labStatus->setText(ByteText_FromBytes("FTP-GET failed: " + sWhy));
+    SetButtonColour(cbGet, kRed);
+  };
+  if (lErrCode != 0) {
+    const std::string sError = "Error " + std::to_string(lErrCode);
+    Report(1, "FTP-GET failed", sError);
+    fail(sError);
+    return;
+  }
+  if (sRequestID.empty()) return;
+  if (!bEndOfData) {
+    Report(1, "FTP-GET failed", "File size exceeds max chunk size");
+    fail("File size exceeds max chunk size");
+    return;
+  }
+  try {
+    LibOrv_WriteFile(sData, sRequestID);
+  } catch (const OrvError& e) {
+    // The file of that name, if any, keeps its old content.
+    if (AppChannel* pApp = OrvApp()) pApp->Msg(2, "FTP-GET failed", ErrorText(e) + ": " + sRequestID, "", &e);
+    fail(ErrorText(e));
+    return;
+  }
+  Log24("FTP-GET OK: " + sRequestID);
+  labStatus->setText(ByteText_FromBytes("FTP-GET OK: " + sRequestID));
+  SetButtonColour(cbGet, kGreen);
+  RefreshLocalFiles();
+}

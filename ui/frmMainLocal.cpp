@@ -1,0 +1,110 @@
+// The main window's local side: the drive list, the folder list and the
+// local file list, and the local path they fill in.
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSignalBlocker>
+
+#include "AppChannel.h"
+#include "ByteText.h"
+#include "DirListBox.h"
+#include "LocalFiles.h"
+#include "OrvError.h"
+#include "frmMain.h"
+
+// The folder list starts on the process's current folder; when that cannot
+// be read, on the root of its drive.
+void frmMain::ShowStartFolder() {
+  const std::string sCwd = LocalFiles_Normal(".");
+  const std::string sDrive = LocalFiles_DriveOf(sCwd, m_vsDrives);
+  try {
+    dlb->SetPath(sCwd, sDrive);
+  } catch (const OrvError& e) {
+    ReportLocalViewError("Cannot open folder " + sCwd, e);
+    try {
+      dlb->SetPath(sDrive, sDrive);
+    } catch (const OrvError& eDrive) {
+      ReportLocalViewError("Cannot open drive " + sDrive, eDrive);
+      return;
+    }
+  }
+  ShowDrive(sDrive);
+}
+
+void frmMain::dlb_Click() { RefreshLocalFiles(); }
+
+void frmMain::RefreshLocalFiles() {
+  const std::string sFolder = dlb->SelectedFolder();
+  if (sFolder.empty()) return;
+  std::vector<std::string> vsNames;
+  try {
+    vsNames = LocalFiles_List(sFolder);
+  } catch (const OrvError& e) {
+    ReportLocalViewError("Cannot read folder " + sFolder, e);
+    // The file list still shows the folder listed before; so does the
+    // highlight.
+    const int iListed = dlb->IndexOf(m_sListedFolder);
+    if (iListed >= 0) dlb->SetListIndex(iListed);
+    return;
+  }
+  m_sListedFolder = sFolder;
+  tbLocalPath->setText(ByteText_FromBytes(LocalFiles_FolderPath(sFolder)));
+  lbLocalFiles->clear();
+  for (const std::string& sName : vsNames) lbLocalFiles->addItem(ByteText_FromBytes(sName));
+  labLocalFileCnt->setText(QString::number(lbLocalFiles->count()) + QStringLiteral(" files"));
+}
+
+void frmMain::Drive1_Change() {
+  const std::string sDrive = Drive1Text();
+  if (sDrive.empty()) return;
+  try {
+    dlb->SetPath(LocalFiles_DriveFolder(sDrive, m_vsDrives), sDrive);
+  } catch (const OrvError& e) {
+    ReportLocalViewError("Cannot open drive " + sDrive, e);
+    ShowDrive(LocalFiles_DriveOf(dlb->Path(), m_vsDrives));
+    return;
+  }
+  tbLocalPath->clear();
+}
+
+void frmMain::lbLocalFiles_Click() {
+  const QListWidgetItem* pItem = lbLocalFiles->currentItem();
+  if (!pItem) return;
+  // Joined onto the folder the list was read from: after a drive change the
+  // folder list may already stand elsewhere.
+  tbLocalPath->setText(ByteText_FromBytes(LocalFiles_Join(m_sListedFolder, ByteText_ToBytes(pItem->text()))));
+}
+
+void frmMain::SetDriveList(const std::vector<std::string>& vsDrives) {
+  m_vsDrives = vsDrives;
+  {
+    const QSignalBlocker oBlock(Drive1);
+    Drive1->clear();
+    for (const std::string& sDrive : m_vsDrives) Drive1->addItem(ByteText_FromBytes(sDrive));
+  }
+  if (!dlb->Path().empty()) ShowDrive(LocalFiles_DriveOf(dlb->Path(), m_vsDrives));
+}
+
+std::string frmMain::Drive1Text() const {
+  const int iIndex = Drive1->currentIndex();
+  if (iIndex < 0 || iIndex >= static_cast<int>(m_vsDrives.size())) return std::string();
+  return m_vsDrives[static_cast<std::size_t>(iIndex)];
+}
+
+// Shows sDrive as the chosen drive without the change handler running.
+void frmMain::ShowDrive(const std::string& sDrive) {
+  for (std::size_t i = 0; i < m_vsDrives.size(); ++i) {
+    if (m_vsDrives[i] != sDrive) continue;
+    const QSignalBlocker oBlock(Drive1);
+    Drive1->setCurrentIndex(static_cast<int>(i));
+    return;
+  }
+}
+
+void frmMain::ReportLocalViewError(const std::string& sWhat, const OrvError& oErr) {
+  AppChannel* pApp = OrvApp();
+  if (!pApp) return;
+  pApp->Msg(2, "Local file view", sWhat + " (Error " + std::to_string(oErr.Number()) + ": " + oErr.Description() + ")",
+            "", &oErr, "");
+}

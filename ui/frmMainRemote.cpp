@@ -1,0 +1,191 @@
+// The main window's remote side: the folder tree, the file list and the
+// listings that fill them.
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTreeWidget>
+
+#include "AutoRunStates.h"
+#include "ByteText.h"
+#include "LibOrv.h"
+#include "OrvError.h"
+#include "cOrvFtpClient.h"
+#include "frmMain.h"
+#include "frmMainShared.h"
+
+using namespace frmMainShared;
+
+namespace {
+
+// A folder node of the remote tree, filled before it joins the tree: the
+// view then takes notice of it once, not of every value set on it.
+QTreeWidgetItem* NewFolderNode(const std::string& sKey, const std::string& sText, const std::string& sImage,
+                               const QIcon& oIcon) {
+  auto* pNode = new QTreeWidgetItem();
+  pNode->setText(0, ByteText_FromBytes(sText));
+  pNode->setData(0, kNodeKeyRole, QByteArray(sKey.data(), static_cast<qsizetype>(sKey.size())));
+  pNode->setData(0, kNodeImageRole, QByteArray(sImage.data(), static_cast<qsizetype>(sImage.size())));
+  pNode->setIcon(0, oIcon);
+  return pNode;
+}
+
+}  // namespace
+
+void frmMain::SetConnected(bool bConnected) {
+  for (QWidget* p :
+       std::initializer_list<QWidget*>{cbGet, cbPut, cbMkDir, cbReName, cbSize, cbDelete, tvFtpDirs, lbFtpFiles}) {
+    p->setEnabled(bConnected);
+  }
+  if (bConnected) {
+    SetButtonColour(cbConnect, kGreen);
+    return;
+  }
+  for (QPushButton* p : {cbConnect, cbPut, cbGet}) SetButtonFace(p);
+}
+
+QTreeWidgetItem* frmMain::AddFtpNode(const std::string& sKey, const std::string& sText, const std::string& sImage,
+                                     QTreeWidgetItem* pParent) {
+  if (m_oFtpNodes.count(sKey) != 0) return nullptr;
+  RequireImage(sImage);
+  auto* pNode = pParent ? new QTreeWidgetItem(pParent) : new QTreeWidgetItem(tvFtpDirs);
+  pNode->setText(0, ByteText_FromBytes(sText));
+  pNode->setData(0, kNodeKeyRole, QByteArray(sKey.data(), static_cast<qsizetype>(sKey.size())));
+  SetFtpNodeImage(pNode, sImage);
+  m_oFtpNodes.emplace(sKey, pNode);
+  return pNode;
+}
+
+void frmMain::RequireImage(const std::string& sImage) const {
+  if (!ImageList1.Contains(ByteText_FromBytes(sImage))) {
+    throw OrvError(kElementNotFound, "Element not found", "frmMain.ImageList1");
+  }
+}
+
+void frmMain::SetFtpNodeImage(QTreeWidgetItem* pNode, const std::string& sImage) {
+  RequireImage(sImage);
+  pNode->setData(0, kNodeImageRole, QByteArray(sImage.data(), static_cast<qsizetype>(sImage.size())));
+  pNode->setIcon(0, ImageList1.Icon(ByteText_FromBytes(sImage)));
+}
+
+QTreeWidgetItem* frmMain::FtpNode(const std::string& sKey) const {
+  const auto it = m_oFtpNodes.find(sKey);
+  return it == m_oFtpNodes.end() ? nullptr : it->second;
+}
+
+std::string frmMain::FtpNodeKey(const QTreeWidgetItem* pNode) {
+  return pNode ? pNode->data(0, kNodeKeyRole).toByteArray().toStdString() : std::string();
+}
+
+std::string frmMain::FtpNodeImage(const QTreeWidgetItem* pNode) {
+  return pNode ? pNode->data(0, kNodeImageRole).toByteArray().toStdString() : std::string();
+}
+
+void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::string&, long lErrCode) {
+  if (lErrCode != 0) {
+    const std::string sError = "Error " + std::to_string(lErrCode);
+    Report(1, "FTP-DIR failed", sError);
+    labStatus->setText(ByteText_FromBytes("FTP-DIR failed: " + sError));
+    SetButtonColour(cbConnect, kRed);
+    return;
+  }
+  try {
+    AddListing(sDirList);
+  } catch (const OrvError& e) {
+    Report(2, "m_oFtpClient_DirEvent", std::to_string(e.Number()) + ": " + e.Description());
+    return;
+  }
+  labFtpFileCnt->setText(QString::number(lbFtpFiles->count()) + QStringLiteral(" files"));
+  Log24("FTP-DIR OK");
+  labStatus->setText(QStringLiteral("FTP-DIR OK"));
+  SetButtonColour(cbConnect, kGreen);
+  SetConnected(true);
+  if (m_sAutoStatus == AutoRunState::kConnect) SetAutoTimer(AutoRunState::kSendMsg, 500);
+}
+
+// Folders go under the selected node, files into the list, in listing order.
+void frmMain::AddListing(const std::string& sDirList) {
+  lbFtpFiles->clear();
+  QTreeWidgetItem* pParent = tvFtpDirs->currentItem();
+  const std::string sParentFolder = FtpNodeFolder(pParent);
+  QStringList vsFiles;
+  // The new folder nodes join the tree together after the loop; they all
+  // show the same picture, so one icon serves them all.
+  QList<QTreeWidgetItem*> vpNodes;
+  QIcon oFolderIcon;
+  auto fnJoinTree = [&] {
+    if (vpNodes.isEmpty()) return;
+    if (pParent)
+      pParent->addChildren(vpNodes);
+    else
+      tvFtpDirs->addTopLevelItems(vpNodes);
+  };
+  try {
+    std::size_t p = 0;
+    for (;;) {
+      const std::size_t e = sDirList.find("\r\n", p);
+      if (e == std::string::npos) break;  // the piece after the last CR LF is never looked at
+      const std::string sPiece = sDirList.substr(p, e - p);
+      p = e + 2;
+      if (sPiece.empty() || sPiece == "./" || sPiece == "../") continue;
+      if (sPiece.find('/') != std::string::npos) {
+        const std::string sName = sPiece.substr(0, sPiece.size() - 1);
+        const std::string sKey = sParentFolder + "/" + sName;
+        if (m_oFtpNodes.count(sKey) != 0) continue;
+        RequireImage("CloseFld");
+        if (oFolderIcon.isNull()) oFolderIcon = ImageList1.Icon(QStringLiteral("CloseFld"));
+        QTreeWidgetItem* pNode = NewFolderNode(sKey, sName, "CloseFld", oFolderIcon);
+        m_oFtpNodes.emplace(sKey, pNode);
+        vpNodes.append(pNode);
+      } else {
+        vsFiles.append(ByteText_FromBytes(sPiece));
+      }
+    }
+  } catch (...) {
+    // Nodes made before a failure stay in the tree, as they did when each
+    // joined it on its own.
+    fnJoinTree();
+    throw;
+  }
+  fnJoinTree();
+  lbFtpFiles->addItems(vsFiles);
+  if (!vpNodes.isEmpty()) {
+    // Every node of one listing shares its parent: one scroll shows them.
+    for (QTreeWidgetItem* pUp = pParent; pUp; pUp = pUp->parent()) pUp->setExpanded(true);
+    tvFtpDirs->scrollToItem(vpNodes.last());
+    if (pParent) SetFtpNodeImage(pParent, "OpenFld");
+  }
+}
+
+void frmMain::tvFtpDirs_Collapse(QTreeWidgetItem* pNode) { SetFtpNodeImage(pNode, "CloseFld"); }
+
+void frmMain::tvFtpDirs_Expand(QTreeWidgetItem* pNode) { SetFtpNodeImage(pNode, "OpenFld"); }
+
+void frmMain::tvFtpDirs_NodeClick(QTreeWidgetItem*) {
+  SetFtpPathFromTree();
+  RefreshFtpDir();
+}
+
+void frmMain::SetFtpPathFromTree() {
+  QTreeWidgetItem* pNode = tvFtpDirs->currentItem();
+  if (!pNode) return;
+  const std::string sFolder = FtpNodeFolder(pNode);
+  if (FtpNodeKey(pNode) == kRootKey) ResetFtpTree();
+  tbFtpPath->setText(ByteText_FromBytes(sFolder + "/"));
+}
+
+void frmMain::ResetFtpTree() {
+  tvFtpDirs->clear();
+  m_oFtpNodes.clear();
+  tvFtpDirs->setCurrentItem(AddFtpNode(kRootKey, "Root", "CloseFld", nullptr));
+}
+
+void frmMain::RefreshFtpDir() {
+  if (m_oFtpClient) m_oFtpClient->FtpDir(LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())), "");
+}
+
+void frmMain::lbFtpFiles_Click() {
+  const QListWidgetItem* pItem = lbFtpFiles->currentItem();
+  if (!pItem) return;
+  const std::string sFolder = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text()));
+  tbFtpPath->setText(ByteText_FromBytes(sFolder + ByteText_ToBytes(pItem->text())));
+}
