@@ -12,6 +12,9 @@ class AppUi {
 
   // A modal box with an OK button only and no icon; returns once closed.
   virtual void ShowMessageBox(const std::string& sText, const std::string& sTitle) = 0;
+  // A modal question with Yes and No buttons, No the default; true once
+  // Yes was pressed.
+  virtual bool AskQuestion(const std::string& sQuestion, const std::string& sTitle) = 0;
   // The main window. The first call creates it and runs its load handler
   // to completion before returning.
   virtual AppWindow& MainWindow() = 0;

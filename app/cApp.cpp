@@ -157,6 +157,12 @@ void cApp::Progress(long, long) {}
 
 void cApp::MsgBox(const std::string& sText, const std::string& sTitle) { m_ui.ShowMessageBox(sText, sTitle); }
 
+bool cApp::Ask(const std::string& sQuestion, const std::string& sTitle) {
+  // An automatic run has nobody to answer; it takes the safe answer.
+  if (Unattended()) return false;
+  return m_ui.AskQuestion(sQuestion, sTitle);
+}
+
 int cApp::ExitStatus() const {
   if (m_bSettingsFailed) return 1;
   if (Unattended() && (m_bMsgRaised || m_bAlarmUndelivered)) return 1;

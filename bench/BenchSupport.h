@@ -40,6 +40,7 @@ class BenchApp : public AppChannel {
   void MsgBox(const std::string& sText, const std::string& sTitle) override {
     vsMessages.push_back(sTitle + ": " + sText);
   }
+  bool Ask(const std::string&, const std::string&) override { return false; }
 
   void PrintTo(std::FILE* f) const {
     for (const std::string& s : vsLog) std::fprintf(f, "log: %s\n", s.c_str());

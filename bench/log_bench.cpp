@@ -43,6 +43,7 @@ class TextOnlyUi : public AppUi {
   void ShowMessageBox(const std::string& sText, const std::string&) override {
     std::fprintf(stderr, "message: %s\n", sText.c_str());
   }
+  bool AskQuestion(const std::string&, const std::string&) override { return false; }
   AppWindow& MainWindow() override { return m_window; }
   bool HasMainWindow() const override { return true; }
 

@@ -89,6 +89,16 @@ void cOrvFtpClient::FtpWatchProgress(bool bWatch) {
   OrvFtpClientSetProgress(static_cast<int32_t>(m_lHandle), bWatch ? FTP_ProgressCallback : nullptr);
 }
 
+std::string cOrvFtpClient::FtpLastFailure() const {
+  return m_lHandle == 0 ? std::string() : OrvFtpClientLastFailure(static_cast<int32_t>(m_lHandle));
+}
+
+std::string cOrvFtpClient::FtpUnknownHostKey() const {
+  return m_lHandle == 0 ? std::string() : OrvFtpClientUnknownHostKey(static_cast<int32_t>(m_lHandle));
+}
+
+long cOrvFtpClient::FtpTrustHostKey() { return OrvFtpClientTrustHostKey(static_cast<int32_t>(m_lHandle)); }
+
 // An event handler may reassign the event it runs in; it runs from a copy so
 // that reassignment does not destroy the running handler.
 void cOrvFtpClient::FtpDirCallback(const std::string& sDirList, const std::string& sRequestID, long lErrCode) {

@@ -46,6 +46,14 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   void FtpCancel();
   // ProgressEvent while gets and puts move data.
   void FtpWatchProgress(bool bWatch);
+  // Why the request whose event runs, or ran last, failed: the server's
+  // reply or the connection's fault; empty after a success.
+  std::string FtpLastFailure() const;
+  // SFTP: the server's host key after a connection refused it as unknown
+  // ("ssh-ed25519 SHA256:..."), else empty; FtpTrustHostKey adds it to the
+  // user's known_hosts (0 when done, else the library's error code).
+  std::string FtpUnknownHostKey() const;
+  long FtpTrustHostKey();
 
   // Called by the registry only.
   void FtpDirCallback(const std::string& sDirList, const std::string& sRequestID, long lErrCode);

@@ -20,6 +20,8 @@ class AppChannel {
   virtual std::string StartUtc() const = 0;
   // A plain modal box with an OK button and no icon.
   virtual void MsgBox(const std::string& sText, const std::string& sTitle) = 0;
+  // A modal question with Yes and No, No the default; true for Yes.
+  virtual bool Ask(const std::string& sQuestion, const std::string& sTitle) = 0;
 };
 
 // The current application, or nullptr while there is none.

@@ -32,6 +32,24 @@ void QtAppUi::ShowMessageBox(const std::string& sText, const std::string& sTitle
   box.exec();
 }
 
+bool QtAppUi::AskQuestion(const std::string& sQuestion, const std::string& sTitle) {
+  QString qText = ByteText_FromBytes(sQuestion);
+  qText.replace(QChar('\r'), QChar('\n'));
+  const QString qTitle = ByteText_FromBytes(sTitle);
+  if (Offscreen()) {
+    // Nobody can answer without a screen: the question goes to standard
+    // error and the answer is the default, No.
+    std::fprintf(stderr, "%s\n%s\n(answered No)\n\n", ByteText_ToBytes(qTitle).c_str(),
+                 ByteText_ToBytes(qText).c_str());
+    std::fflush(stderr);
+    return false;
+  }
+  QMessageBox box(QMessageBox::Question, qTitle, qText, QMessageBox::Yes | QMessageBox::No);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 AppWindow& QtAppUi::MainWindow() {
   if (!m_pWindow) {
     // Stored before loading: the load handler may already report through

@@ -152,35 +152,35 @@ void frmMain::CreateControls() {
   timAuto = new QTimer(this);
   timAuto->setInterval(0);
 
-  for (const auto& [pControl, szName] :
-       std::initializer_list<std::pair<QObject*, const char*>>{{Label1, "Label1"},
-                                                               {tbFtpUrl, "tbFtpUrl"},
-                                                               {Label3, "Label3"},
-                                                               {tbFtpUsr, "tbFtpUsr"},
-                                                               {Label4, "Label4"},
-                                                               {tbFtpPwd, "tbFtpPwd"},
-                                                               {tbFtpText, "tbFtpText"},
-                                                               {cbConnect, "cbConnect"},
-                                                               {cbDisconnect, "cbDisconnect"},
-                                                               {cbMkDir, "cbMkDir"},
-                                                               {cbReName, "cbReName"},
-                                                               {cbSize, "cbSize"},
-                                                               {cbDelete, "cbDelete"},
-                                                               {labLocalCaption, "labLocalCaption"},
-                                                               {labLocalFileCnt, "labLocalFileCnt"},
-                                                               {labFtpCaption, "labFtpCaption"},
-                                                               {labFtpFileCnt, "labFtpFileCnt"},
-                                                               {Drive1, "Drive1"},
-                                                               {dlb, "dlb"},
-                                                               {lbLocalFiles, "lbLocalFiles"},
-                                                               {cbGet, "cbGet"},
-                                                               {cbPut, "cbPut"},
-                                                               {tvFtpDirs, "tvFtpDirs"},
-                                                               {lbFtpFiles, "lbFtpFiles"},
-                                                               {tbLocalPath, "tbLocalPath"},
-                                                               {tbFtpPath, "tbFtpPath"},
-                                                               {labStatus, "labStatus"},
-                                                               {timAuto, "timAuto"}}) {
+  for (const auto& [pControl, szName] : std::initializer_list<std::pair<QObject*, const char*>>{
+       {Label1, "Label1"},
+       {tbFtpUrl, "tbFtpUrl"},
+       {Label3, "Label3"},
+       {tbFtpUsr, "tbFtpUsr"},
+       {Label4, "Label4"},
+       {tbFtpPwd, "tbFtpPwd"},
+       {tbFtpText, "tbFtpText"},
+       {cbConnect, "cbConnect"},
+       {cbDisconnect, "cbDisconnect"},
+       {cbMkDir, "cbMkDir"},
+       {cbReName, "cbReName"},
+       {cbSize, "cbSize"},
+       {cbDelete, "cbDelete"},
+       {labLocalCaption, "labLocalCaption"},
+       {labLocalFileCnt, "labLocalFileCnt"},
+       {labFtpCaption, "labFtpCaption"},
+       {labFtpFileCnt, "labFtpFileCnt"},
+       {Drive1, "Drive1"},
+       {dlb, "dlb"},
+       {lbLocalFiles, "lbLocalFiles"},
+       {cbGet, "cbGet"},
+       {cbPut, "cbPut"},
+       {tvFtpDirs, "tvFtpDirs"},
+       {lbFtpFiles, "lbFtpFiles"},
+       {tbLocalPath, "tbLocalPath"},
+       {tbFtpPath, "tbFtpPath"},
+       {labStatus, "labStatus"},
+       {timAuto, "timAuto"}}) {
     pControl->setObjectName(QString::fromUtf8(szName));
   }
 
@@ -212,9 +212,9 @@ void frmMain::CreateControls() {
 }
 
 void frmMain::SetTabOrder() {
-  const QWidget* const apOrder[] = {tbFtpUrl, tbFtpUsr, cbGet,      cbPut,        cbDelete,    cbConnect, cbDisconnect,
-                                    cbSize,   cbReName, tbFtpText,  cbMkDir,      tbLocalPath, tbFtpPath, tvFtpDirs,
-                                    dlb,      Drive1,   lbFtpFiles, lbLocalFiles, tbFtpPwd};
+  const QWidget* const apOrder[] = {tbFtpUrl,  tbFtpUsr,  cbGet,       cbPut,     cbDelete,  cbConnect, cbDisconnect,
+                                    cbSize,    cbReName,  tbFtpText,   cbMkDir,   tbLocalPath, tbFtpPath, tvFtpDirs,
+                                    dlb,       Drive1,    lbFtpFiles,  lbLocalFiles, tbFtpPwd};
   for (std::size_t i = 1; i < std::size(apOrder); ++i) {
     QWidget::setTabOrder(const_cast<QWidget*>(apOrder[i - 1]), const_cast<QWidget*>(apOrder[i]));
   }
@@ -306,10 +306,8 @@ void frmMain::ApplyPlaces() {
 // --- Unload ---------------------------------------------------------------
 
 void frmMain::closeEvent(QCloseEvent* pEvent) {
-  if (Form_Unload())
-    pEvent->ignore();
-  else
-    pEvent->accept();
+  if (Form_Unload()) pEvent->ignore();
+  else pEvent->accept();
 }
 
 bool frmMain::Form_Unload() {

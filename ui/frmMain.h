@@ -159,6 +159,14 @@ class frmMain : public QWidget, public AppWindow {
   void ResetFtpTree();
   void AddListing(const std::string& sDirList);
   void ReportLocalViewError(const std::string& sWhat, const OrvError& oErr);
+  // The status line shows sText. A failure's tool tip tells why it failed:
+  // sWhy, or else the FTP library's reason for the request that failed;
+  // a success clears it.
+  void ShowStatus(const std::string& sText, bool bFailed = false, const std::string& sWhy = "");
+  // Over SFTP, a server whose host key the user does not know yet: offers
+  // the key to the user and, once trusted, connects again; false when
+  // nothing was done.
+  bool OfferHostKey(long lErrCode);
   void ShowDrive(const std::string& sDrive);
 
   // The automatic run's alarm and outbox (frmMainAutoRun.cpp).

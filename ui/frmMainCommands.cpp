@@ -73,7 +73,7 @@ void frmMain::cbDisconnect_Click() {
   m_oFtpClient.reset();
   lbFtpFiles->clear();
   ResetFtpTree();
-  labStatus->setText(QStringLiteral("Disconnected"));
+  ShowStatus("Disconnected");
   if (bAnswerLost) AutoRunConnectionLost();
 }
 
@@ -144,28 +144,24 @@ void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
   if (lErrCode != 0) {
     const std::string sError = "Error " + std::to_string(lErrCode);
     Report(1, "FTP-PUT failed", sError);
-    labStatus->setText(ByteText_FromBytes("FTP-PUT failed: " + sError));
+    ShowStatus("FTP-PUT failed: " + sError, true);
     SetButtonColour(cbPut, kRed);
     return;
   }
   Log24("FTP-PUT OK");
-  labStatus->setText(QStringLiteral("FTP-PUT OK"));
+  ShowStatus("FTP-PUT OK");
   SetButtonColour(cbPut, kGreen);
   if (m_oAlarm) m_oAlarm->Arrived();
-  if (m_sAutoStatus == AutoRunState::kSendMsg)
-    SetAutoTimer(AutoRunState::kAlarmImg, 500);
-  else if (m_sAutoStatus == AutoRunState::kAlarmImg)
-    SetAutoTimer(AutoRunState::kAutoUpload, 500);
-  else if (m_sAutoStatus == AutoRunState::kAutoUpload)
-    AfterOwnAlarm();
-  else
-    RefreshFtpDir();
+  if (m_sAutoStatus == AutoRunState::kSendMsg) SetAutoTimer(AutoRunState::kAlarmImg, 500);
+  else if (m_sAutoStatus == AutoRunState::kAlarmImg) SetAutoTimer(AutoRunState::kAutoUpload, 500);
+  else if (m_sAutoStatus == AutoRunState::kAutoUpload) AfterOwnAlarm();
+  else RefreshFtpDir();
 }
 
 void frmMain::m_oFtpClient_GetEvent(const std::string& sData, const std::string& sRequestID, bool bEndOfData,
                                     long lErrCode) {
-  auto fail = [this](const std::string& sWhy) {
-    labStatus->setText(ByteText_FromBytes("FTP-GET failed: " + sWhy));
+  auto fail = [this](const std::string& sWhy, const std::string& sReason = "") {
+    ShowStatus("FTP-GET failed: " + sWhy, true, sReason);
     SetButtonColour(cbGet, kRed);
   };
   if (lErrCode != 0) {
@@ -177,7 +173,7 @@ void frmMain::m_oFtpClient_GetEvent(const std::string& sData, const std::string&
   if (sRequestID.empty()) return;
   if (!bEndOfData) {
     Report(1, "FTP-GET failed", "File size exceeds max chunk size");
-    fail("File size exceeds max chunk size");
+    fail("File size exceeds max chunk size", "File size exceeds max chunk size");
     return;
   }
   try {
@@ -185,11 +181,18 @@ void frmMain::m_oFtpClient_GetEvent(const std::string& sData, const std::string&
   } catch (const OrvError& e) {
     // The file of that name, if any, keeps its old content.
     if (AppChannel* pApp = OrvApp()) pApp->Msg(2, "FTP-GET failed", ErrorText(e) + ": " + sRequestID, "", &e);
-    fail(ErrorText(e));
+    fail(ErrorText(e), ErrorText(e) + ": " + sRequestID);
     return;
   }
   Log24("FTP-GET OK: " + sRequestID);
-  labStatus->setText(ByteText_FromBytes("FTP-GET OK: " + sRequestID));
+  ShowStatus("FTP-GET OK: " + sRequestID);
   SetButtonColour(cbGet, kGreen);
   RefreshLocalFiles();
+}
+
+void frmMain::ShowStatus(const std::string& sText, bool bFailed, const std::string& sWhy) {
+  labStatus->setText(ByteText_FromBytes(sText));
+  std::string sTip;
+  if (bFailed) sTip = !sWhy.empty() ? sWhy : m_oFtpClient ? m_oFtpClient->FtpLastFailure() : std::string();
+  labStatus->setToolTip(ByteText_FromBytes(sTip));
 }

@@ -42,8 +42,7 @@ void frmMain::RefreshLocalFiles() {
     vsNames = LocalFiles_List(sFolder);
   } catch (const OrvError& e) {
     ReportLocalViewError("Cannot read folder " + sFolder, e);
-    // The file list still shows the folder listed before; so does the
-    // highlight.
+    // The file list still shows the folder listed before; so does the highlight.
     const int iListed = dlb->IndexOf(m_sListedFolder);
     if (iListed >= 0) dlb->SetListIndex(iListed);
     return;
@@ -105,6 +104,6 @@ void frmMain::ShowDrive(const std::string& sDrive) {
 void frmMain::ReportLocalViewError(const std::string& sWhat, const OrvError& oErr) {
   AppChannel* pApp = OrvApp();
   if (!pApp) return;
-  pApp->Msg(2, "Local file view", sWhat + " (Error " + std::to_string(oErr.Number()) + ": " + oErr.Description() + ")",
-            "", &oErr, "");
+  pApp->Msg(2, "Local file view",
+            sWhat + " (Error " + std::to_string(oErr.Number()) + ": " + oErr.Description() + ")", "", &oErr, "");
 }

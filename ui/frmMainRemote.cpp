@@ -5,6 +5,7 @@
 #include <QListWidget>
 #include <QTreeWidget>
 
+#include "AppChannel.h"
 #include "AutoRunStates.h"
 #include "ByteText.h"
 #include "LibOrv.h"
@@ -32,8 +33,8 @@ QTreeWidgetItem* NewFolderNode(const std::string& sKey, const std::string& sText
 }  // namespace
 
 void frmMain::SetConnected(bool bConnected) {
-  for (QWidget* p :
-       std::initializer_list<QWidget*>{cbGet, cbPut, cbMkDir, cbReName, cbSize, cbDelete, tvFtpDirs, lbFtpFiles}) {
+  for (QWidget* p : std::initializer_list<QWidget*>{cbGet, cbPut, cbMkDir, cbReName, cbSize, cbDelete, tvFtpDirs,
+                                                    lbFtpFiles}) {
     p->setEnabled(bConnected);
   }
   if (bConnected) {
@@ -82,9 +83,10 @@ std::string frmMain::FtpNodeImage(const QTreeWidgetItem* pNode) {
 
 void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::string&, long lErrCode) {
   if (lErrCode != 0) {
+    if (OfferHostKey(lErrCode)) return;
     const std::string sError = "Error " + std::to_string(lErrCode);
     Report(1, "FTP-DIR failed", sError);
-    labStatus->setText(ByteText_FromBytes("FTP-DIR failed: " + sError));
+    ShowStatus("FTP-DIR failed: " + sError, true);
     SetButtonColour(cbConnect, kRed);
     return;
   }
@@ -96,7 +98,7 @@ void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::stri
   }
   labFtpFileCnt->setText(QString::number(lbFtpFiles->count()) + QStringLiteral(" files"));
   Log24("FTP-DIR OK");
-  labStatus->setText(QStringLiteral("FTP-DIR OK"));
+  ShowStatus("FTP-DIR OK");
   SetButtonColour(cbConnect, kGreen);
   SetConnected(true);
   if (m_sAutoStatus == AutoRunState::kConnect) SetAutoTimer(AutoRunState::kSendMsg, 500);
@@ -114,10 +116,8 @@ void frmMain::AddListing(const std::string& sDirList) {
   QIcon oFolderIcon;
   auto fnJoinTree = [&] {
     if (vpNodes.isEmpty()) return;
-    if (pParent)
-      pParent->addChildren(vpNodes);
-    else
-      tvFtpDirs->addTopLevelItems(vpNodes);
+    if (pParent) pParent->addChildren(vpNodes);
+    else tvFtpDirs->addTopLevelItems(vpNodes);
   };
   try {
     std::size_t p = 0;
@@ -188,4 +188,29 @@ void frmMain::lbFtpFiles_Click() {
   if (!pItem) return;
   const std::string sFolder = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text()));
   tbFtpPath->setText(ByteText_FromBytes(sFolder + ByteText_ToBytes(pItem->text())));
+}
+
+bool frmMain::OfferHostKey(long lErrCode) {
+  // Only a person at the window may trust a key; an automatic run never does.
+  constexpr long kPeerNotVerified = -60;
+  if (lErrCode != kPeerNotVerified || !m_oFtpClient || !m_sCommandLine.empty()) return false;
+  const std::string sKey = m_oFtpClient->FtpUnknownHostKey();
+  AppChannel* pApp = OrvApp();
+  if (sKey.empty() || !pApp) return false;
+  Log24("Unknown host key of " + FtpUrlText() + ": " + sKey);
+  const std::string sQuestion = "The server " + FtpUrlText() + " is not known yet. Its host key is\r\r" + sKey +
+                                "\r\rTrust this key, add it to ~/.ssh/known_hosts and connect?";
+  if (!pApp->Ask(sQuestion, "Unknown host key")) {
+    Log24("Host key not trusted");
+    return false;
+  }
+  const long lTrusted = m_oFtpClient->FtpTrustHostKey();
+  if (lTrusted != 0) {
+    Report(1, "Unknown host key", "The key could not be added to ~/.ssh/known_hosts (Error " +
+                                      std::to_string(lTrusted) + ")");
+    return false;
+  }
+  Log24("Host key trusted: " + sKey);
+  m_oFtpClient->FtpDir("/", "");
+  return true;
 }

@@ -182,15 +182,21 @@ void FtpConnection::Execute(FtpRequest& request) {
   // The data has gone out or failed; it need not wait for the callback.
   kind.Release();
   const int32_t lCode = ResultCode(outcome);
+  std::string sFailure;
   if (lCode != 0) {
     // SFTP tells no commands; what the request was for stands in for them
     // once logged in.
     if (!bSent || (IsSftp() && m_bOpen && outcome.sCommand.empty()))
       outcome.sCommand = kind.Name() + " " + request.sPath;
-    LogFailure(request, outcome, lCode);
+    sFailure = LogFailure(request, outcome, lCode);
   }
-  if (std::function<void()> fnAnswer = kind.Answer(m_lHandle, lCode, request.sRequestId, request.lUserValue))
-    FtpDispatcher::Instance().PostCallback(m_lHandle, std::move(fnAnswer));
+  std::function<void()> fnAnswer = kind.Answer(m_lHandle, lCode, request.sRequestId, request.lUserValue);
+  // The failure's reason is the handle's last one while the answer runs.
+  FtpDispatcher::Instance().PostCallback(
+      m_lHandle, [lHandle = m_lHandle, sFailure = std::move(sFailure), fnAnswer = std::move(fnAnswer)] {
+        FtpDispatcher::Instance().SetLastFailure(lHandle, sFailure);
+        if (fnAnswer) fnAnswer();
+      });
 }
 
 FtpOutcome FtpConnection::RunTransfers(FtpRequest& request) {
@@ -261,8 +267,8 @@ int32_t FtpConnection::ResultCode(const FtpOutcome& outcome) const {
   return -static_cast<int32_t>(outcome.rc);
 }
 
-void FtpConnection::LogFailure(const FtpRequest& request, const FtpOutcome& outcome, int32_t lCode,
-                               const std::string& sAfter) {
+std::string FtpConnection::LogFailure(const FtpRequest& request, const FtpOutcome& outcome, int32_t lCode,
+                                      const std::string& sAfter) {
   const std::string sCommand = outcome.sCommand.empty() ? "connect to " + Where() : outcome.sCommand;
   std::string sWhy;
   const bool bServerSaidWhy = lCode == outcome.lResponse || outcome.rc == CURLE_USE_SSL_FAILED;
@@ -278,6 +284,7 @@ void FtpConnection::LogFailure(const FtpRequest& request, const FtpOutcome& outc
   }
   Log("FTP connection " + std::to_string(m_lHandle) + ": " + FtpRequestText(request.sRequestId) + " failed with " +
       std::to_string(lCode) + ": " + sCommand + " -> " + sWhy + sAfter);
+  return sCommand + " -> " + sWhy;
 }
 
 void FtpConnection::Log(const std::string& s) const {

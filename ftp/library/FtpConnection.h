@@ -65,6 +65,12 @@ class FtpConnection : private FtpSession {
   // Ends the running request, which answers as failed.
   void CancelRunning();
   void SetProgress(OrvFtpProgressCallback pfnProgress) { m_pfnProgress = pfnProgress; }
+  // SFTP: the host key last refused because known_hosts did not hold it
+  // (never one that changed), as SshKeyText gives it; empty for none.
+  std::string UnknownHostKey();
+  // Appends that key to the known_hosts file as ssh would; 0, -43 without
+  // such a key, or -23 when the file cannot be written.
+  int32_t TrustHostKey();
 
   // Abandons the running exchange when it has been idle for its limit. The
   // next time this needs to be asked again.
@@ -103,8 +109,9 @@ class FtpConnection : private FtpSession {
   FtpOutcome Transfer(int32_t lLimitMs);
   long ReplyCode() const;
   int32_t ResultCode(const FtpOutcome& outcome) const;
-  void LogFailure(const FtpRequest& request, const FtpOutcome& outcome, int32_t lCode,
-                  const std::string& sAfter = {});
+  // Logs why the request failed and returns that reason ("STOR /a -> ...").
+  std::string LogFailure(const FtpRequest& request, const FtpOutcome& outcome, int32_t lCode,
+                         const std::string& sAfter = {});
   void NoteLogin();
   void NoteControlClosed();
   void Log(const std::string& s) const;
@@ -153,6 +160,11 @@ class FtpConnection : private FtpSession {
   const FtpRequest* m_pRequest = nullptr;    // the running request
   char m_sErrorBuffer[CURL_ERROR_SIZE] = {};
   std::string m_hostKeyRefusal;  // why OnHostKey turned the server away
+  // The host key OnHostKey refused as unknown: its text and its known_hosts
+  // entry. Guarded by m_hostKeyMutex, a lock under which no other is taken.
+  std::mutex m_hostKeyMutex;
+  std::string m_sUnknownKeyText;
+  std::string m_sUnknownKeyEntry;
   std::string m_sLastCommand;
   std::string m_sLastReply;
   long m_lLastReplyCode = 0;

@@ -3,11 +3,14 @@
 // the way (commands, replies, sockets, progress).
 #include "FtpConnection.h"
 
+#include <fcntl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -328,11 +331,68 @@ int FtpConnection::OnHostKey(CURL*, const curl_khkey*, const curl_khkey* pFound,
   auto* self = static_cast<FtpConnection*>(pSelf);
   if (eMatch == CURLKHMATCH_OK) return CURLKHSTAT_FINE;
   const std::string sKey = SshKeyText(*pFound);
+  {
+    std::lock_guard<std::mutex> lock(self->m_hostKeyMutex);
+    const bool bUnknown = eMatch == CURLKHMATCH_MISSING;
+    self->m_sUnknownKeyText = bUnknown ? sKey : std::string();
+    self->m_sUnknownKeyEntry = bUnknown ? SshKeyEntry(*pFound) : std::string();
+  }
   self->m_hostKeyRefusal = eMatch == CURLKHMATCH_MISMATCH
                                ? "the host key has changed: " + sKey + " (" + self->m_server.sKnownHosts +
                                      " holds another key for this server)"
                                : "the host key is unknown: " + sKey + " (not in " + self->m_server.sKnownHosts + ")";
   return CURLKHSTAT_REJECT;
+}
+
+std::string FtpConnection::UnknownHostKey() {
+  std::lock_guard<std::mutex> lock(m_hostKeyMutex);
+  return m_sUnknownKeyEntry.empty() ? std::string() : m_sUnknownKeyText;
+}
+
+int32_t FtpConnection::TrustHostKey() {
+  std::string sEntry;
+  {
+    std::lock_guard<std::mutex> lock(m_hostKeyMutex);
+    sEntry = m_sUnknownKeyEntry;
+  }
+  if (sEntry.empty()) return -static_cast<int32_t>(CURLE_BAD_FUNCTION_ARGUMENT);
+  const std::string& sFile = m_server.sKnownHosts;
+  const std::string sLine = SshKnownHostsName(m_server.sUrlHost, m_server.iPort) + " " + sEntry + "\n";
+  // The folder as ssh makes it, private to the user; it may exist already.
+  const std::size_t lSlash = sFile.rfind('/');
+  if (lSlash != std::string::npos && lSlash > 0) ::mkdir(sFile.substr(0, lSlash).c_str(), 0700);
+  const int iFd = ::open(sFile.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  auto fnFail = [&](const char* sWhat) {
+    Log("FTP connection " + std::to_string(m_lHandle) + ": cannot " + sWhat + " " + sFile + ": " +
+        std::strerror(errno));
+    if (iFd >= 0) ::close(iFd);
+    return -static_cast<int32_t>(CURLE_WRITE_ERROR);
+  };
+  if (iFd < 0) return fnFail("open");
+  // A last line without its line break would swallow the new entry.
+  std::string sText = sLine;
+  struct stat st {};
+  char cLast = '\n';
+  if (::fstat(iFd, &st) != 0) return fnFail("read");
+  if (st.st_size > 0 && ::pread(iFd, &cLast, 1, st.st_size - 1) != 1) return fnFail("read");
+  if (cLast != '\n') sText.insert(0, "\n");
+  for (std::size_t lDone = 0; lDone < sText.size();) {
+    const ssize_t n = ::write(iFd, sText.data() + lDone, sText.size() - lDone);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return fnFail("write");
+    lDone += static_cast<std::size_t>(n);
+  }
+  if (::fsync(iFd) != 0 || ::close(iFd) != 0) {
+    Log("FTP connection " + std::to_string(m_lHandle) + ": cannot write " + sFile + ": " + std::strerror(errno));
+    return -static_cast<int32_t>(CURLE_WRITE_ERROR);
+  }
+  {
+    std::lock_guard<std::mutex> lock(m_hostKeyMutex);
+    m_sUnknownKeyText.clear();
+    m_sUnknownKeyEntry.clear();
+  }
+  Log("FTP connection " + std::to_string(m_lHandle) + ": host key added to " + sFile + ": " + sLine.substr(0, sLine.size() - 1));
+  return 0;
 }
 
 int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, void* pSelf) {

@@ -37,6 +37,7 @@ void FtpDispatcher::CloseConnection(int32_t lConnection) {
   std::deque<Item> dropped;
   std::lock_guard<std::mutex> lock(m_mutex);
   m_closed.insert(lConnection);
+  m_lastFailures.erase(lConnection);
   for (Item& item : m_queue) {
     if (item.lConnection == lConnection) dropped.push_back(std::move(item));
   }
@@ -48,6 +49,19 @@ void FtpDispatcher::Clear() {
   std::lock_guard<std::mutex> lock(m_mutex);
   dropped.swap(m_queue);
   m_closed.clear();
+  m_lastFailures.clear();
+}
+
+void FtpDispatcher::SetLastFailure(int32_t lConnection, const std::string& sWhy) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (sWhy.empty()) m_lastFailures.erase(lConnection);
+  else m_lastFailures[lConnection] = sWhy;
+}
+
+std::string FtpDispatcher::LastFailure(int32_t lConnection) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const auto it = m_lastFailures.find(lConnection);
+  return it == m_lastFailures.end() ? std::string() : it->second;
 }
 
 void FtpDispatcher::SetNotifier(std::function<void()> fnNotify) {

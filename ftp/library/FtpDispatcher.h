@@ -5,6 +5,8 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 // The queue between the library's worker threads and the host's
@@ -25,6 +27,11 @@ class FtpDispatcher {
   // Forgets everything that waits and every closed connection.
   void Clear();
 
+  // Why the connection's request whose answer runs, or ran last, failed;
+  // empty after a success. Set by the answer itself as it runs.
+  void SetLastFailure(int32_t lConnection, const std::string& sWhy);
+  std::string LastFailure(int32_t lConnection);
+
   void SetNotifier(std::function<void()> fnNotify);
   void Pump();
 
@@ -38,6 +45,7 @@ class FtpDispatcher {
   std::mutex m_mutex;
   std::deque<Item> m_queue;
   std::unordered_set<int32_t> m_closed;
+  std::unordered_map<int32_t, std::string> m_lastFailures;
   std::mutex m_notifierMutex;
   std::function<void()> m_fnNotify;
   std::atomic<bool> m_bPumping{false};

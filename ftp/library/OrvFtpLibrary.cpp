@@ -360,6 +360,19 @@ void OrvFtpClientSetProgress(int32_t lHandle, OrvFtpProgressCallback pfnProgress
   if (std::shared_ptr<FtpConnection> pConnection = Find(lHandle)) pConnection->SetProgress(pfnProgress);
 }
 
+std::string OrvFtpClientLastFailure(int32_t lHandle) { return FtpDispatcher::Instance().LastFailure(lHandle); }
+
+std::string OrvFtpClientUnknownHostKey(int32_t lHandle) {
+  std::shared_ptr<FtpConnection> pConnection = Find(lHandle);
+  return pConnection ? pConnection->UnknownHostKey() : std::string();
+}
+
+int32_t OrvFtpClientTrustHostKey(int32_t lHandle) {
+  std::shared_ptr<FtpConnection> pConnection = Find(lHandle);
+  if (!pConnection) return -static_cast<int32_t>(CURLE_BAD_FUNCTION_ARGUMENT);
+  return pConnection->TrustHostKey();
+}
+
 void OrvFtpClientCancel(int32_t lHandle) {
   if (std::shared_ptr<FtpConnection> pConnection = Find(lHandle)) pConnection->CancelRunning();
 }

@@ -154,6 +154,20 @@ void OrvFtpClientSetProgress(int32_t lHandle, OrvFtpProgressCallback pfnProgress
 // stays. The requests waiting behind it run on.
 void OrvFtpClientCancel(int32_t lHandle);
 
+// Why the handle's request whose callback runs, or ran last, failed, as its
+// log line gives it ("STOR /a/b.txt -> 553 Could not create file."); empty
+// after a success. Never holds a password. Read on the pumping thread.
+std::string OrvFtpClientLastFailure(int32_t lHandle);
+
+// SFTP: the server's host key when the last connection attempt refused it
+// as unknown (not one that changed), as "ssh-ed25519 SHA256:..."; empty
+// otherwise. OrvFtpClientTrustHostKey appends it to the user's
+// ~/.ssh/known_hosts as ssh would (made 0600 when new), so that the next
+// request connects; it returns 0, -43 when there is no such key, or -23
+// when the file cannot be written.
+std::string OrvFtpClientUnknownHostKey(int32_t lHandle);
+int32_t OrvFtpClientTrustHostKey(int32_t lHandle);
+
 // Cancels the handle's outstanding requests without callbacks and closes its
 // connection; the handle is invalid afterwards. Every flag value does the
 // same (the program passes -1).

@@ -42,6 +42,25 @@ std::vector<unsigned char> KeyBytes(const curl_khkey& key) {
 
 }  // namespace
 
+std::string SshKeyEntry(const curl_khkey& key) {
+  const std::vector<unsigned char> bytes = KeyBytes(key);
+  // The key begins with its type: a 32-bit big-endian length and the name.
+  if (bytes.size() < 4) return {};
+  const std::size_t lName = (std::size_t{bytes[0]} << 24) | (std::size_t{bytes[1]} << 16) |
+                            (std::size_t{bytes[2]} << 8) | std::size_t{bytes[3]};
+  if (lName == 0 || lName > bytes.size() - 4 || lName > 64) return {};
+  const std::string sType(reinterpret_cast<const char*>(bytes.data()) + 4, lName);
+  if (sType.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-@.") != std::string::npos) return {};
+  return sType + " " + Base64(bytes.data(), bytes.size());
+}
+
+std::string SshKnownHostsName(const std::string& sHost, unsigned iPort) {
+  std::string sBare = sHost;
+  if (sBare.size() >= 2 && sBare.front() == '[' && sBare.back() == ']') sBare = sBare.substr(1, sBare.size() - 2);
+  if (iPort == 22) return sBare;
+  return "[" + sBare + "]:" + std::to_string(iPort);
+}
+
 std::string SshKeyText(const curl_khkey& key) {
   const std::vector<unsigned char> bytes = KeyBytes(key);
   unsigned char digest[EVP_MAX_MD_SIZE];

@@ -37,11 +37,18 @@ class RecordingApp : public AppChannel {
   std::string StartUtc() const override { return "20261207120000123"; }
   void MsgBox(const std::string& sText, const std::string& sTitle) override { boxes.push_back({sText, sTitle}); }
 
+  bool Ask(const std::string& sQuestion, const std::string& sTitle) override {
+    questions.push_back({sQuestion, sTitle});
+    return bAnswer;
+  }
+
   void SetStatus(long lStatus) { m_lStatus = lStatus; }
 
   std::vector<Message> messages;
   std::vector<LogLine> logs;
   std::vector<Box> boxes;
+  std::vector<Box> questions;
+  bool bAnswer = false;  // to every question
 
  private:
   long m_lStatus;

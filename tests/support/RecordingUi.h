@@ -46,6 +46,10 @@ class RecordingUi : public AppUi {
   void ShowMessageBox(const std::string& sText, const std::string& sTitle) override {
     boxes.push_back({sText, sTitle});
   }
+  bool AskQuestion(const std::string& sQuestion, const std::string& sTitle) override {
+    questions.push_back({sQuestion, sTitle});
+    return bAnswer;
+  }
   AppWindow& MainWindow() override {
     if (!m_bCreated) {
       m_bCreated = true;
@@ -57,6 +61,8 @@ class RecordingUi : public AppUi {
 
   RecordingWindow window;
   std::vector<Box> boxes;
+  std::vector<Box> questions;
+  bool bAnswer = false;  // to every question
 
  private:
   bool m_bCreated = false;
