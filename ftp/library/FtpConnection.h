@@ -169,6 +169,7 @@ class FtpConnection : private FtpSession {
   std::string m_sLastReply;
   long m_lLastReplyCode = 0;
   bool m_bTransferStarted = false;  // the server has opened the data transfer
+  bool m_bSessionUsed = false;  // SFTP: the transfer ran on a logged-in session
   bool m_bOpen = false;      // a logged-in control connection is open
 
   mutable std::mutex m_mutex;

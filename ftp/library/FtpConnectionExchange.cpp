@@ -130,6 +130,7 @@ CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int3
   m_sLastReply.clear();
   m_lLastReplyCode = 0;
   m_bTransferStarted = false;
+  m_bSessionUsed = m_bOpen;
   const char* sScheme = IsSftp()                                             ? "sftp"
                         : m_server.eSecurity == OrvFtpSecurity::kImplicitTls ? "ftps"
                                                                              : "ftp";
@@ -271,6 +272,7 @@ void FtpConnection::NoteLogin() {
   }
   if (m_bOpen) NoteControlClosed();
   m_bOpen = true;
+  m_bSessionUsed = true;
   Log("FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where() + " opened" +
       SecurityText() + (m_server.sUser.empty() ? std::string() : " for user " + m_server.sUser));
 }
@@ -319,8 +321,20 @@ void FtpConnection::ReadSftpOutcome(FtpOutcome& outcome) const {
     case CURLE_QUOTE_ERROR: outcome.lResponse = 550; break;
     case CURLE_SSH:
       // A refusal of the server's, while the session lives on, rather than
-      // a session that broke.
-      if (m_bOpen) outcome.lResponse = 550;
+      // a session that broke. A session that was up and is gone was lost,
+      // as a connection is lost: that may pass.
+      if (m_bOpen) {
+        outcome.lResponse = 550;
+      } else if (m_bSessionUsed) {
+        outcome.rc = CURLE_RECV_ERROR;
+        outcome.sWhy = "the server ended the SSH session";
+      }
+      break;
+    case CURLE_FAILED_INIT:
+      // "Failure establishing ssh session": the server took the connection
+      // but closed it before its banner, as sshd does beyond MaxStartups or
+      // while it ends sessions; a connection that could not be made.
+      if (outcome.sCurlText.rfind("Failure establishing ssh session", 0) == 0) outcome.rc = CURLE_COULDNT_CONNECT;
       break;
     default: break;
   }

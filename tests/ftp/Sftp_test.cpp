@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "FtpLibraryTestSupport.h"
 #include "SshTestServer.h"
@@ -97,23 +98,37 @@ TEST_F(SftpTest, ListGetPutAndTheRemoteCommands) {
   EXPECT_TRUE(LogsContain("opened over SFTP for user " + server.User()));
 }
 
-TEST_F(SftpTest, UnknownAndChangedHostKeysSendNothing) {
+// An unknown key sends nothing until the user trusts it, which adds it to
+// known_hosts as ssh would; a changed key is never offered.
+TEST_F(SftpTest, UnknownHostKeysSendNothingUntilTrustedChangedOnesNever) {
   SshTestServer server;
-  KnowHosts("");
-  Dir(Connect(server, server.Password()), "/", "unknown");
+  // A last line without its line break must not swallow the new entry.
+  const std::string sOther = "[127.0.0.1]:1 " + server.KnownHostsLine(SshTestServer::HostKey::kChanged).substr(
+                                                    server.KnownHostsLine().find(' ') + 1);
+  std::ofstream(SshFolder() / "known_hosts") << sOther;
+  const int32_t h = Connect(server, server.Password());
+  Dir(h, "/", "unknown");
   ASSERT_TRUE(WaitForAnswers(1));
   EXPECT_EQ(Only().lCode, -60);
   EXPECT_TRUE(LogsContain("the host key is unknown: ssh-ed25519 " + server.HostKeyFingerprint()));
   EXPECT_FALSE(LogsContain("trying again"));
-
-  KnowHosts(server.KnownHostsLine());
-  server.PresentHostKey(SshTestServer::HostKey::kChanged);
-  Dir(Connect(server, server.Password()), "/", "changed");
+  EXPECT_THAT(server.ServerLog(), ::testing::Not(HasSubstr("password for"))) << "no password was tried";
+  EXPECT_EQ(OrvFtpClientUnknownHostKey(h), "ssh-ed25519 " + server.HostKeyFingerprint());
+  ASSERT_EQ(OrvFtpClientTrustHostKey(h), 0);
+  EXPECT_EQ(ReadLocal(SshFolder() / "known_hosts"), sOther + "\n" + server.KnownHostsLine() + "\n");
+  EXPECT_EQ(OrvFtpClientUnknownHostKey(h), "");
+  Dir(h, "/", "trusted");
   ASSERT_TRUE(WaitForAnswers(2));
-  EXPECT_EQ(Answers()[1].lCode, -60);
+  EXPECT_EQ(Answers()[1].lCode, 0);
+
+  server.PresentHostKey(SshTestServer::HostKey::kChanged);
+  const int32_t hChanged = Connect(server, server.Password());
+  Dir(hChanged, "/", "changed");
+  ASSERT_TRUE(WaitForAnswers(3));
+  EXPECT_EQ(Answers()[2].lCode, -60);
   EXPECT_TRUE(LogsContain("the host key has changed: ssh-ed25519 " + server.HostKeyFingerprint()));
-  // No password was tried.
-  EXPECT_THAT(server.ServerLog(), ::testing::Not(HasSubstr("password for")));
+  EXPECT_EQ(OrvFtpClientUnknownHostKey(hChanged), "");
+  EXPECT_EQ(OrvFtpClientTrustHostKey(hChanged), -43);
 }
 
 TEST_F(SftpTest, KeyLogInAndRefusedLogIn) {
@@ -128,4 +143,39 @@ TEST_F(SftpTest, KeyLogInAndRefusedLogIn) {
   EXPECT_EQ(Answers()[0].lCode, 0);
   EXPECT_THAT(Answers()[0].asFiles, ElementsAre("a.txt"));
   EXPECT_EQ(Answers()[1].lCode, 530);
+}
+
+// A server that drops the session while data moves: the put and the get
+// are tried again on a new session and arrive whole.
+TEST_F(SftpTest, TransfersBrokenOffByTheServerAreTriedAgainAndArriveWhole) {
+  SshTestServer server;
+  KnowHosts(server.KnownHostsLine());
+  std::string sData(32 << 20, '\0');
+  for (std::size_t i = 0; i < sData.size(); i += 4096) sData[i] = static_cast<char>(i / 4096);
+  const int32_t h = Connect(server, server.Password());
+  // Drops the sessions once the file in sFolder (a temporary one or the
+  // target) has grown past 4 MiB.
+  auto fnDropMidway = [&server](const fs::path& folder) {
+    for (int i = 0; i < 2000; ++i) {
+      std::error_code ec;
+      for (const auto& entry : fs::directory_iterator(folder, ec))
+        if (entry.is_regular_file(ec) && entry.file_size(ec) > (4u << 20)) return server.DropSessions(), true;
+      std::this_thread::sleep_for(5ms);
+    }
+    return false;
+  };
+  Put(h, "/up/big.bin", "put", sData, 20000);
+  EXPECT_TRUE(fnDropMidway(server.LocalPath("/up")));
+  ASSERT_TRUE(WaitForAnswers(1, 60s));
+  EXPECT_EQ(Only().lCode, 0);
+  EXPECT_TRUE(server.ReadFile("/up/big.bin") == sData) << "the put arrived whole";
+  EXPECT_EQ(std::distance(fs::directory_iterator(server.LocalPath("/up")), fs::directory_iterator()), 1);
+
+  GetFile(h, "/up/big.bin", m_local.Path() + "/big.bin", "get", 20000);
+  EXPECT_TRUE(fnDropMidway(m_local.Path()));
+  ASSERT_TRUE(WaitForAnswers(2, 60s));
+  EXPECT_EQ(Answers()[1].lCode, 0);
+  EXPECT_TRUE(ReadLocal(m_local.Path() + "/big.bin") == sData) << "the get arrived whole";
+  EXPECT_EQ(std::distance(fs::directory_iterator(m_local.Path()), fs::directory_iterator()), 1);
+  EXPECT_TRUE(LogsContain("trying again in 1 s"));
 }
