@@ -14,6 +14,9 @@ packages=(
   ca-certificates openssl
   python3 python3-pyftpdlib python3-openssl
   xvfb xauth locales
+  # real clicks and keys on the virtual screen, for the window test that
+  # drives the program as a user does
+  xdotool
   vsftpd openssh-server
   # the command-line client with which a test checks the SFTP test server
   curl

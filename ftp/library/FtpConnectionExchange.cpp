@@ -389,7 +389,7 @@ int32_t FtpConnection::TrustHostKey() {
   char cLast = '\n';
   if (::fstat(iFd, &st) != 0) return fnFail("read");
   if (st.st_size > 0 && ::pread(iFd, &cLast, 1, st.st_size - 1) != 1) return fnFail("read");
-  if (cLast != '\n') sText.insert(0, "\n");
+  if (cLast != '\n') sText = "\n" + sLine;
   for (std::size_t lDone = 0; lDone < sText.size();) {
     const ssize_t n = ::write(iFd, sText.data() + lDone, sText.size() - lDone);
     if (n < 0 && errno == EINTR) continue;

@@ -1,0 +1,254 @@
+#!/usr/bin/python3
+"""The window as a user drives it: the real program on a virtual X screen
+(Xvfb), clicked and typed at through the X server (xdotool), against a real
+pyftpdlib server on loopback.
+
+    window_real_clicks.py --program PATH [--shots DIR]
+
+Connects, makes a folder, renames and sizes a file, and deletes one: first
+answering the question with Return (No, the default: nothing is sent), then
+with Alt+Y. Checks the server's files and the commands it received. With
+--shots and xwd at hand, screenshots of the window and of the question go
+into DIR. Exits 0 when every step did what it should.
+"""
+import argparse
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+FTPD = os.path.join(HERE, "..", "servers", "orv_test_ftpd.py")
+USER, PASSWORD = "clicker", "click-pass"
+
+# Where the controls are in the window at its first size (804 x 431), as
+# the window places them.
+SPOTS = {
+    "tbFtpUrl": (200, 11), "tbFtpUsr": (200, 30), "tbFtpPwd": (200, 48), "tbFtpText": (540, 49),
+    "cbConnect": (154, 70), "cbMkDir": (384, 70), "cbReName": (484, 70), "cbSize": (584, 70),
+    "cbDelete": (690, 70), "tbFtpPath": (560, 402),
+}
+
+
+class Failure(Exception):
+    pass
+
+
+def xdo(*args, display):
+    r = subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=display), stdout=subprocess.PIPE,
+                       stderr=subprocess.PIPE, text=True, timeout=30)
+    if r.returncode != 0:
+        raise Failure(f"xdotool {' '.join(args)}: {r.stderr.strip()}")
+    return r.stdout.strip()
+
+
+def wait_for(what, check, timeout=20.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if check():
+            return
+        time.sleep(0.05)
+    raise Failure(f"timed out waiting for {what}")
+
+
+class Session:
+    def __init__(self, display, window, log_folder, shots):
+        self.display = display
+        self.window = window
+        self.log_folder = log_folder
+        self.shots = shots
+
+    def click(self, control):
+        x, y = SPOTS[control]
+        xdo("mousemove", "--window", self.window, str(x), str(y), "click", "1", display=self.display)
+        time.sleep(0.1)
+
+    def type_into(self, control, text):
+        # Keys go to the window under the pointer: there is no window manager.
+        self.click(control)
+        xdo("key", "ctrl+a", "BackSpace", display=self.display)
+        xdo("type", "--delay", "5", text, display=self.display)
+
+    def key(self, *keys):
+        xdo("key", *keys, display=self.display)
+
+    def log(self):
+        files = glob.glob(os.path.join(self.log_folder, "*.log"))
+        return open(files[0], encoding="utf-8", errors="replace").read() if files else ""
+
+    def wait_for_log(self, text, count=1):
+        wait_for(f"{text!r} in the log", lambda: self.log().count(text) >= count)
+
+    def shot(self, name):
+        if not self.shots or not all(shutil.which(t) for t in ("xwd", "xwdtopnm", "pnmtopng")):
+            return
+        os.makedirs(self.shots, exist_ok=True)
+        env = dict(os.environ, DISPLAY=self.display)
+        path = os.path.join(self.shots, name)
+        with open(path, "wb") as out:
+            subprocess.run("xwd -root -silent | xwdtopnm 2>/dev/null | pnmtopng", shell=True, env=env, stdout=out,
+                           check=True)
+        print(f"screenshot {path}")
+
+    def question(self):
+        """The question box's window, once it is shown."""
+        found = []
+
+        def shown():
+            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Delete"],
+                               env=dict(os.environ, DISPLAY=self.display), stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, text=True)
+            found[:] = [w for w in r.stdout.split() if w != self.window]
+            return bool(found)
+
+        wait_for("the question", shown)
+        return found[0]
+
+    def answer(self, keys):
+        box = self.question()
+        # The pointer over the box gives it the keys.
+        xdo("mousemove", "--window", box, "20", "20", display=self.display)
+        time.sleep(0.2)
+        self.key(*keys)
+        wait_for("the question to close", lambda: not subprocess.run(
+            ["xdotool", "search", "--onlyvisible", "--name", "Delete"], env=dict(os.environ, DISPLAY=self.display),
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout.split())
+
+
+def start_xvfb():
+    for number in range(90 + os.getpid() % 50, 200):
+        if os.path.exists(f"/tmp/.X11-unix/X{number}") or os.path.exists(f"/tmp/.X{number}-lock"):
+            continue
+        xvfb = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            wait_for("Xvfb", lambda: os.path.exists(f"/tmp/.X11-unix/X{number}") or xvfb.poll() is not None, 10)
+        except Failure:
+            xvfb.kill()
+            raise
+        if xvfb.poll() is None:
+            return xvfb, f":{number}"
+    raise Failure("no free X display")
+
+
+def run(program, shots):
+    work = tempfile.mkdtemp(prefix="orv-clicks.")
+    processes = []
+    try:
+        root = os.path.join(work, "root")
+        os.makedirs(os.path.join(root, "pub"))
+        with open(os.path.join(root, "pub", "old.txt"), "w") as f:
+            f.write("old")
+        with open(os.path.join(root, "pub", "size.bin"), "wb") as f:
+            f.write(b"x" * 12345)
+        commands = os.path.join(work, "commands")
+        ftpd = subprocess.Popen(["/usr/bin/python3", FTPD, "--root", root, "--user", USER, "--password", PASSWORD,
+                                 "--commands", commands], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                text=True)
+        processes.append(ftpd)
+        line = ftpd.stdout.readline()
+        if not line.startswith("PORT "):
+            raise Failure("the FTP server did not start")
+        port = int(line.split()[1])
+
+        xvfb, display = start_xvfb()
+        processes.append(xvfb)
+
+        folder = os.path.join(work, "program")
+        os.makedirs(folder)
+        shutil.copy(program, os.path.join(folder, "OrvFtpUploader"))
+        open(os.path.join(folder, "OrvFtpUploader.cfg"), "w").close()
+        local = os.path.join(work, "local")
+        os.makedirs(local)
+        env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb")
+        app = subprocess.Popen([os.path.join(folder, "OrvFtpUploader")], cwd=local, env=env,
+                               stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "program.err"), "w"))
+        processes.append(app)
+        window = xdo("search", "--sync", "--onlyvisible", "--name", "Orv FTP-Uploader", display=display).split()[0]
+        s = Session(display, window, os.path.join(folder, "log"), shots)
+
+        def sent(prefix):
+            return any(c.startswith(prefix) for c in open(commands).read().splitlines()) \
+                if os.path.exists(commands) else False
+
+        s.type_into("tbFtpUrl", f"127.0.0.1:{port}")
+        s.type_into("tbFtpUsr", USER)
+        s.type_into("tbFtpPwd", PASSWORD)
+        s.click("cbConnect")
+        s.wait_for_log("FTP-DIR OK")
+
+        s.type_into("tbFtpPath", "/pub/")
+        s.type_into("tbFtpText", "made")
+        s.click("cbMkDir")
+        wait_for("the new folder", lambda: os.path.isdir(os.path.join(root, "pub", "made")))
+
+        s.type_into("tbFtpPath", "/pub/size.bin")
+        s.click("cbSize")
+        s.wait_for_log("12345")
+
+        s.type_into("tbFtpPath", "/pub/old.txt")
+        s.type_into("tbFtpText", "renamed.txt")
+        s.click("cbReName")
+        wait_for("the renamed file", lambda: os.path.isfile(os.path.join(root, "pub", "renamed.txt")))
+        if os.path.exists(os.path.join(root, "pub", "old.txt")):
+            raise Failure("the old name is still there")
+        s.shot("window-commands.png")
+
+        s.type_into("tbFtpPath", "/pub/renamed.txt")
+        s.click("cbDelete")
+        s.question()
+        s.shot("window-delete-question.png")
+        s.answer(["Return"])
+        time.sleep(1.0)
+        if not os.path.isfile(os.path.join(root, "pub", "renamed.txt")) or sent("DELE"):
+            raise Failure("No deleted the file")
+
+        s.click("cbDelete")
+        s.answer(["alt+y"])
+        wait_for("the deleted file", lambda: not os.path.exists(os.path.join(root, "pub", "renamed.txt")))
+        if not sent("DELE"):
+            raise Failure("the server never saw DELE")
+
+        app.terminate()
+        app.wait(timeout=20)
+        print("window_real_clicks: every step did what it should")
+        return 0
+    except Failure as e:
+        print(f"window_real_clicks: {e}", file=sys.stderr)
+        for name in ("program.err", "commands"):
+            path = os.path.join(work, name)
+            if os.path.exists(path):
+                print(f"--- {name}\n{open(path, errors='replace').read()}", file=sys.stderr)
+        logs = glob.glob(os.path.join(work, "program", "log", "*.log"))
+        if logs:
+            print(f"--- log\n{open(logs[0], errors='replace').read()}", file=sys.stderr)
+        return 1
+    finally:
+        for p in reversed(processes):
+            if p.poll() is None:
+                p.terminate()
+                try:
+                    p.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--shots")
+    args = parser.parse_args()
+    for tool in ("Xvfb", "xdotool"):
+        if not shutil.which(tool):
+            print(f"window_real_clicks: {tool} is missing (scripts/install-deps.sh installs it)", file=sys.stderr)
+            return 1
+    return run(args.program, args.shots)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
