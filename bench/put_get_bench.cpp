@@ -19,13 +19,17 @@
 // "get" fetches through the chunked get and writes the data as the get event
 // did (a file up to 1 MiB); "getfile" streams a file of any size into
 // LOCAL_FILE as the get command does. HOST may be given as sftp://HOST for
-// SFTP (the server's key must be in $HOME/.ssh/known_hosts).
+// SFTP (the server's key must be in $HOME/.ssh/known_hosts). With
+// ORV_BENCH_PROGRESS set, the client reports progress as it does in the
+// window, and each report is taken as the window takes it: a text made of
+// its figures.
 //
 // Prints the seconds from the first request to the last event; exits 0 only
 // when every request succeeded. With ORV_BENCH_PHASES set, each put also
 // tells on standard error how long opening its file (and reading what is
 // read before the request) took.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -135,10 +139,19 @@ int main(int argc, char** argv) {
       outcome.bDone = true;
       outcome.lErrCode = lErrCode;
     };
+    std::size_t lReports = 0;
+    std::string sProgress;
+    if (std::getenv("ORV_BENCH_PROGRESS")) {
+      client->ProgressEvent = [&](const std::string&, std::uint64_t lDone, std::uint64_t lTotal) {
+        ++lReports;
+        sProgress = std::to_string(lDone) + " of " + std::to_string(lTotal);
+      };
+    }
     if (!client->FtpConnect(sHost, sPort, sUser, sPassword, eSecurity)) {
       app.PrintTo(stderr);
       return 1;
     }
+    if (std::getenv("ORV_BENCH_PROGRESS")) client->FtpWatchProgress(true);
     const bench::Clock::time_point t0 = bench::Clock::now();
     if (sMode == "put") {
       bOk = PutOne(*client, pump, outcome, sSource, sTarget);
@@ -192,6 +205,8 @@ int main(int argc, char** argv) {
       return 2;
     }
     dSeconds = bench::SecondsSince(t0);
+    if (std::getenv("ORV_BENCH_PROGRESS"))
+      std::fprintf(stderr, "progress reports %zu, last %s\n", lReports, sProgress.c_str());
   }
   // The client object is gone: its connection says QUIT.
   FTP_Shutdown();
