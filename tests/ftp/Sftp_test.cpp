@@ -1,7 +1,10 @@
 // The library over SFTP against OpenSSH's sshd on loopback: listings, gets,
-// whole-file puts, the remote commands, host keys and log-ins.
+// whole-file puts, the remote commands, host keys and log-ins, sessions the
+// server drops, progress and cancel.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -178,4 +181,43 @@ TEST_F(SftpTest, TransfersBrokenOffByTheServerAreTriedAgainAndArriveWhole) {
   EXPECT_TRUE(ReadLocal(m_local.Path() + "/big.bin") == sData) << "the get arrived whole";
   EXPECT_EQ(std::distance(fs::directory_iterator(m_local.Path()), fs::directory_iterator()), 1);
   EXPECT_TRUE(LogsContain("trying again in 1 s"));
+}
+
+namespace {
+int32_t g_lSftpCancel = 0;
+int32_t g_lSftpReports = 0;
+int32_t CancelAtFirstReport(int32_t lHandle, const char*, intptr_t, uint64_t, uint64_t) {
+  ++g_lSftpReports;
+  if (lHandle == g_lSftpCancel) OrvFtpClientCancel(lHandle);
+  return 0;
+}
+}  // namespace
+
+// Progress is told over SFTP as over FTP, and a cancel leaves nothing half:
+// no temporary file on the server, the old local file as it was.
+TEST_F(SftpTest, ProgressAndCancelOverSftpLeaveNothingHalf) {
+  SshTestServer server;
+  KnowHosts(server.KnownHostsLine());
+  server.MakeFolder("/up");
+  server.WriteFile("/up/big.bin", std::string(48 << 20, 'b'));
+  const std::string sLocal = m_local.Path() + "/big.bin";
+  std::ofstream(sLocal) << "old";
+  const int32_t h = Connect(server, server.Password());
+  OrvFtpClientSetProgress(h, CancelAtFirstReport);
+  g_lSftpCancel = h;
+  GetFile(h, "/up/big.bin", sLocal, "get");
+  ASSERT_TRUE(WaitForAnswers(1, 60s));
+  EXPECT_EQ(Only().lCode, -42);
+  EXPECT_EQ(ReadLocal(sLocal), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(m_local.Path()), fs::directory_iterator()), 1);
+
+  fs::resize_file(sLocal, 2ULL << 30);
+  const int fd = ::open(sLocal.c_str(), O_RDONLY | O_CLOEXEC);
+  PutFile(h, "/up/huge.bin", "put", "", fd, 2ULL << 30);
+  ASSERT_TRUE(WaitForAnswers(2, 60s));
+  EXPECT_EQ(Answers()[1].lCode, -42);
+  EXPECT_GE(g_lSftpReports, 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(server.LocalPath("/up")), fs::directory_iterator()), 1)
+      << "only big.bin: the temporary file is removed";
+  g_lSftpCancel = 0;
 }
