@@ -160,13 +160,13 @@ class frmMain : public QWidget, public AppWindow {
  protected:
   void resizeEvent(QResizeEvent* pEvent) override;
   void closeEvent(QCloseEvent* pEvent) override;
+  // Lets a key in the file lists choose an entry, and nothing else but a
+  // click (frmMainLocal.cpp).
+  bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
  private:
   void CreateControls();
   void ApplyPlaces();
-  // Lets a key in the file lists choose an entry, and nothing else but a
-  // click (frmMainLocal.cpp).
-  bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
   void SetTabOrder();
   // Runs one step of the load handler; an error in it is reported and the
   // next step still runs.
