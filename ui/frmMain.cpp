@@ -193,15 +193,16 @@ void frmMain::CreateControls() {
     ReportLocalViewError("Cannot open folder " + ByteText_ToBytes(sFolder),
                          OrvError(lNumber, ByteText_ToBytes(sText), "DirListBox"));
   });
-  // A file is chosen by a click, or by a key that moves through the list
-  // (eventFilter); the row the list makes current as it takes the focus,
-  // or as it is filled, chooses nothing.
-  lbLocalFiles->installEventFilter(this);
-  lbFtpFiles->installEventFilter(this);
+  // A file is chosen by a click (or a drag that ends on it), or by a key
+  // that moves through the list (eventFilter); the row the list makes
+  // current as it takes the focus, or as it is filled, chooses nothing.
+  for (QListWidget* p : {lbLocalFiles, lbFtpFiles}) {
+    p->installEventFilter(this);
+    p->viewport()->installEventFilter(this);
+  }
   connect(lbLocalFiles, &QListWidget::currentRowChanged, this, [this] {
     if (m_pKeyList == lbLocalFiles) lbLocalFiles_Click();
   });
-  connect(lbLocalFiles, &QListWidget::itemClicked, this, [this] { lbLocalFiles_Click(); });
 
   connect(cbConnect, &QPushButton::clicked, this, [this] { cbConnect_Click(); });
   connect(cbDisconnect, &QPushButton::clicked, this, [this] { cbDisconnect_Click(); });
@@ -217,7 +218,6 @@ void frmMain::CreateControls() {
   connect(lbFtpFiles, &QListWidget::currentRowChanged, this, [this] {
     if (m_pKeyList == lbFtpFiles) lbFtpFiles_Click();
   });
-  connect(lbFtpFiles, &QListWidget::itemClicked, this, [this] { lbFtpFiles_Click(); });
   connect(timAuto, &QTimer::timeout, this, [this] { timAuto_Timer(); });
 }
 

@@ -216,20 +216,28 @@ TEST_F(Choosing, TabThroughTheWindowChoosesNoFileButAnArrowKeyInAListDoes) {
   EXPECT_EQ(Text(w.tbFtpPath), "/" + ByteText_ToBytes(w.lbFtpFiles->item(0)->text()));
 }
 
-TEST_F(Choosing, ADragInTheFolderListListsTheFolderItEndsOn) {
+// A drag with the left button, as far as its release.
+void Drag(QListWidget* pList, int iFrom, int iTo) {
+  const QPoint oFrom = pList->visualItemRect(pList->item(iFrom)).center();
+  const QPoint oTo = pList->visualItemRect(pList->item(iTo)).center();
+  QTest::mousePress(pList->viewport(), Qt::LeftButton, Qt::NoModifier, oFrom);
+  QTest::mouseMove(pList->viewport(), oTo);
+  QTest::mouseRelease(pList->viewport(), Qt::LeftButton, Qt::NoModifier, oTo);
+}
+
+TEST_F(Choosing, ADragInAListChoosesTheEntryItEndsOn) {
+  frmMain& w = W();
+  Drag(w.lbFtpFiles, 0, 1);
+  EXPECT_EQ(Text(w.tbFtpPath), "/" + ByteText_ToBytes(w.lbFtpFiles->item(1)->text()));
+
+  // In the folder list, it lists the folder.
   fs::create_directory(Local("one"));
   fs::create_directory(Local("two"));
   std::ofstream(Local("two/inside two.txt")) << "2";
-  frmMain& w = W();
   w.dlb->SetPath(m_oLocal.Path());
   w.dlb_Click();
   const std::string sTwo = w.dlb->Path() + "/two";
-  QListWidget* pList = w.dlb;
-  const QPoint oOne = pList->visualItemRect(pList->item(w.dlb->IndexOf(w.dlb->Path() + "/one"))).center();
-  const QPoint oTwo = pList->visualItemRect(pList->item(w.dlb->IndexOf(sTwo))).center();
-  QTest::mousePress(pList->viewport(), Qt::LeftButton, Qt::NoModifier, oOne);
-  QTest::mouseMove(pList->viewport(), oTwo);
-  QTest::mouseRelease(pList->viewport(), Qt::LeftButton, Qt::NoModifier, oTwo);
+  Drag(w.dlb, w.dlb->IndexOf(w.dlb->Path() + "/one"), w.dlb->IndexOf(sTwo));
   EXPECT_EQ(w.dlb->SelectedFolder(), sTwo);
   EXPECT_EQ(Entries(w.lbLocalFiles), std::vector<std::string>{"inside two.txt"});
   EXPECT_EQ(Text(w.tbLocalPath), sTwo + "/");
