@@ -140,6 +140,27 @@ TEST_F(Progress, ASlowPutShowsItsProgressAndCancelOrEscapeEndsItLeavingNothingOn
   EXPECT_EQ(Text(w.labStatus), "FTP-PUT cancelled");
 }
 
+// The library cancels whatever request runs: Cancel pressed while a slow
+// listing still runs ahead of the put waits for the put to run.
+TEST_F(Progress, CancelWhileAListingRunsAheadEndsThePutNotTheListing) {
+  FtpTestServer server(FtpTestServer::Options{.sKind = "trickle"});
+  for (int i = 0; i < 100; ++i) server.WriteFile("/file " + std::to_string(i) + ".txt", "x");
+  WriteLocal("big.bin", 64u << 20);
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  ASSERT_EQ(w.lbFtpFiles->count(), 100);
+  w.lbFtpFiles->clear();
+  w.tvFtpDirs_NodeClick(w.FtpNode("ROOT"));
+  StartPut("big.bin");
+  QTest::mouseClick(w.cbCancel, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return !w.TransferRunning(); }));
+  EXPECT_EQ(w.lbFtpFiles->count(), 100);
+  EXPECT_EQ(Text(w.labStatus), "FTP-PUT cancelled");
+  ASSERT_EQ(m_oApp.messages.size(), 1u);
+  EXPECT_EQ(m_oApp.messages[0].sMsg, "Cancelled");
+  EXPECT_FALSE(fs::exists(server.LocalPath("/big.bin")));
+}
+
 // A short put ends with its outcome alone: the status line never shows
 // progress, and Cancel goes with the put.
 TEST_F(Progress, AShortPutKeepsItsOutcomeText) {
