@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "AppWindow.h"
@@ -160,8 +161,8 @@ class frmMain : public QWidget, public AppWindow {
  protected:
   void resizeEvent(QResizeEvent* pEvent) override;
   void closeEvent(QCloseEvent* pEvent) override;
-  // Lets a key in the file lists choose an entry, and nothing else but a
-  // click (frmMainLocal.cpp).
+  // In the file lists, only a key that moves through the list, or the end
+  // of a click or drag, chooses an entry (frmMainLocal.cpp).
   bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
  private:
@@ -240,7 +241,8 @@ class frmMain : public QWidget, public AppWindow {
     std::string sRequestID;
     // Its progress has been heard of: the library runs it now.
     bool bMoving = false;
-    // Cancel was asked for before it ran; it is cancelled once it does.
+    // Cancel was asked for; the library is told (bCancelSent) once the
+    // transfer is known to run and has data left to move.
     bool bCancel = false;
     bool bCancelSent = false;
     std::uint64_t lDone = 0;
