@@ -1,7 +1,10 @@
 #include "DirListBox.h"
 
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QStyledItemDelegate>
+
+#include <utility>
 
 #include "ByteText.h"
 #include "LocalFiles.h"
@@ -123,4 +126,25 @@ void DirListBox::keyPressEvent(QKeyEvent* pEvent) {
   const int iBefore = ListIndex();
   QListWidget::keyPressEvent(pEvent);
   if (ListIndex() != iBefore) emit Click();
+}
+
+void DirListBox::mousePressEvent(QMouseEvent* pEvent) {
+  QListWidget::mousePressEvent(pEvent);
+  if (pEvent->button() == Qt::LeftButton) m_iPressIndex = ListIndex();
+}
+
+// The highlight follows the mouse while the button is held; a release on
+// the entry pressed is a click (itemClicked), one after the highlight moved
+// elsewhere is reported here.
+void DirListBox::mouseReleaseEvent(QMouseEvent* pEvent) {
+  const int iPressed = pEvent->button() == Qt::LeftButton ? std::exchange(m_iPressIndex, -1) : -1;
+  QListWidget::mouseReleaseEvent(pEvent);
+  if (iPressed >= 0 && ListIndex() >= 0 && ListIndex() != iPressed) emit Click();
+}
+
+// The second press of a double click opens the entry (a new list), which
+// no release reports once more.
+void DirListBox::mouseDoubleClickEvent(QMouseEvent* pEvent) {
+  m_iPressIndex = -1;
+  QListWidget::mouseDoubleClickEvent(pEvent);
 }

@@ -9,7 +9,8 @@
 // A folder list: the chain of folders from the drive's root down to the
 // current folder, then the current folder's subfolders. One entry is
 // highlighted, at first the current folder's own. A click highlights an
-// entry and reports Click; a double click (or Enter) makes the entry the
+// entry and reports Click, and so does a drag that ends with another entry
+// highlighted than the press did; a double click (or Enter) makes the entry the
 // current folder. Folder paths are byte strings with "/" separators.
 class DirListBox : public QListWidget {
   Q_OBJECT
@@ -48,6 +49,9 @@ class DirListBox : public QListWidget {
 
  protected:
   void keyPressEvent(QKeyEvent* pEvent) override;
+  void mousePressEvent(QMouseEvent* pEvent) override;
+  void mouseReleaseEvent(QMouseEvent* pEvent) override;
+  void mouseDoubleClickEvent(QMouseEvent* pEvent) override;
 
  private:
   void OpenEntry(int iIndex);
@@ -55,4 +59,7 @@ class DirListBox : public QListWidget {
   std::string m_sRoot = "/";
   std::string m_sPath;
   std::vector<std::string> m_vsEntries;
+  // The entry the left button's press highlighted while it is held; -1 when
+  // no press is followed.
+  int m_iPressIndex = -1;
 };

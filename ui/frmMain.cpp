@@ -141,6 +141,7 @@ void frmMain::CreateControls() {
   QPalette oStatus = labStatus->palette();
   oStatus.setColor(QPalette::WindowText, kBlue);
   labStatus->setPalette(oStatus);
+  CreateProgressControls();
 
   // The headings' lower edge runs under the drive list and the file lists
   // below them, which therefore lie on top.
@@ -192,8 +193,16 @@ void frmMain::CreateControls() {
     ReportLocalViewError("Cannot open folder " + ByteText_ToBytes(sFolder),
                          OrvError(lNumber, ByteText_ToBytes(sText), "DirListBox"));
   });
-  connect(lbLocalFiles, &QListWidget::currentRowChanged, this, [this] { lbLocalFiles_Click(); });
-  connect(lbLocalFiles, &QListWidget::itemClicked, this, [this] { lbLocalFiles_Click(); });
+  // A file is chosen by a click (or a drag that ends on it), or by a key
+  // that moves through the list (eventFilter); the row the list makes
+  // current as it takes the focus, or as it is filled, chooses nothing.
+  for (QListWidget* p : {lbLocalFiles, lbFtpFiles}) {
+    p->installEventFilter(this);
+    p->viewport()->installEventFilter(this);
+  }
+  connect(lbLocalFiles, &QListWidget::currentRowChanged, this, [this] {
+    if (m_pKeyList == lbLocalFiles) lbLocalFiles_Click();
+  });
 
   connect(cbConnect, &QPushButton::clicked, this, [this] { cbConnect_Click(); });
   connect(cbDisconnect, &QPushButton::clicked, this, [this] { cbDisconnect_Click(); });
@@ -206,8 +215,9 @@ void frmMain::CreateControls() {
   connect(tvFtpDirs, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* p) { tvFtpDirs_Collapse(p); });
   connect(tvFtpDirs, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* p) { tvFtpDirs_Expand(p); });
   connect(tvFtpDirs, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* p) { tvFtpDirs_NodeClick(p); });
-  connect(lbFtpFiles, &QListWidget::currentRowChanged, this, [this] { lbFtpFiles_Click(); });
-  connect(lbFtpFiles, &QListWidget::itemClicked, this, [this] { lbFtpFiles_Click(); });
+  connect(lbFtpFiles, &QListWidget::currentRowChanged, this, [this] {
+    if (m_pKeyList == lbFtpFiles) lbFtpFiles_Click();
+  });
   connect(timAuto, &QTimer::timeout, this, [this] { timAuto_Timer(); });
 }
 
@@ -301,6 +311,7 @@ void frmMain::ApplyPlaces() {
   Apply(lbFtpFiles, m_oPlaces.lbFtpFiles);
   Apply(labFtpCaption, m_oPlaces.labFtpCaption);
   Apply(labFtpFileCnt, m_oPlaces.labFtpFileCnt);
+  PlaceCancel();
 }
 
 // --- Unload ---------------------------------------------------------------

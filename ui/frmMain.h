@@ -2,9 +2,13 @@
 
 #include <QWidget>
 
+#include <chrono>
+#include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "AppWindow.h"
@@ -21,6 +25,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QShortcut;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -84,6 +89,20 @@ class frmMain : public QWidget, public AppWindow {
 
   void timAuto_Timer();
 
+  // Progress and cancel of puts and gets (frmMainProgress.cpp). Only a
+  // window without an automatic run watches progress and offers Cancel.
+  void cbCancel_Click();
+  void m_oFtpClient_ProgressEvent(const std::string& sRequestID, std::uint64_t lDone, std::uint64_t lTotal);
+  // A put or get was requested as sRequestID; sCommand ("FTP-PUT",
+  // "FTP-GET") heads its progress text. Requests run in the order made, so
+  // their events end them in that order too.
+  void TransferStarted(const std::string& sCommand, const std::string& sRequestID);
+  // The event of the earliest transfer still outstanding arrived: its
+  // progress goes, and Cancel with the last one.
+  void TransferEnded();
+  // Whether a put or get of this window is outstanding.
+  bool TransferRunning() const { return !m_oTransfers.empty(); }
+
   // The window's client object; empty while disconnected.
   const std::shared_ptr<cOrvFtpClient>& FtpClient() const { return m_oFtpClient; }
   // The automatic run's message text and image path, from the command line.
@@ -134,12 +153,17 @@ class frmMain : public QWidget, public AppWindow {
   QLineEdit* tbLocalPath = nullptr;
   QLineEdit* tbFtpPath = nullptr;
   QLabel* labStatus = nullptr;
+  // Over the status line's right end while a put or get is outstanding.
+  QPushButton* cbCancel = nullptr;
   QTimer* timAuto = nullptr;
   const ImageList ImageList1;
 
  protected:
   void resizeEvent(QResizeEvent* pEvent) override;
   void closeEvent(QCloseEvent* pEvent) override;
+  // In the file lists, only a key that moves through the list, or the end
+  // of a click or drag, chooses an entry (frmMainLocal.cpp).
+  bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
  private:
   void CreateControls();
@@ -168,6 +192,12 @@ class frmMain : public QWidget, public AppWindow {
   // nothing was done.
   bool OfferHostKey(long lErrCode);
   void ShowDrive(const std::string& sDrive);
+
+  // Progress (frmMainProgress.cpp).
+  void CreateProgressControls();
+  void PlaceCancel();
+  void WatchProgress();
+  void ShowProgress();
 
   // The automatic run's alarm and outbox (frmMainAutoRun.cpp).
   void PlanAlarm();
@@ -202,4 +232,27 @@ class frmMain : public QWidget, public AppWindow {
   std::unique_ptr<OutboxDraft> m_oAlarm;
   std::unique_ptr<OutboxDelivery> m_oDelivery;
   bool m_bOutboxUsed = false;
+
+  // The puts and gets requested and not yet answered, earliest first; the
+  // first is the one the library runs or will run next.
+  struct Transfer {
+    using Clock = std::chrono::steady_clock;
+    std::string sCommand;
+    std::string sRequestID;
+    // Its progress has been heard of: the library runs it now.
+    bool bMoving = false;
+    // Cancel was asked for; the library is told (bCancelSent) once the
+    // transfer is known to run and has data left to move.
+    bool bCancel = false;
+    bool bCancelSent = false;
+    std::uint64_t lDone = 0;
+    std::uint64_t lTotal = 0;
+    Clock::time_point tFirst;
+    // Recent (time, bytes done) pairs, for the rate.
+    std::deque<std::pair<Clock::time_point, std::uint64_t>> vSamples;
+  };
+  std::deque<Transfer> m_oTransfers;
+  QShortcut* m_pEscape = nullptr;
+  // The file list whose key press is being handled, else nullptr.
+  QObject* m_pKeyList = nullptr;
 };

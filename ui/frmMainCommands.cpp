@@ -47,6 +47,8 @@ void frmMain::cbConnect_Click() {
   cbConnect->setEnabled(false);
   SetButtonColour(cbConnect, kYellow);
 
+  // The transfers of a connection before, if any, end with it unanswered.
+  while (TransferRunning()) TransferEnded();
   m_oFtpClient = cOrvFtpClient::Create();
   m_oFtpClient->DirEvent = [this](const std::string& sDirList, const std::string& sRequestID, long lErrCode) {
     m_oFtpClient_DirEvent(sDirList, sRequestID, lErrCode);
@@ -61,6 +63,7 @@ void frmMain::cbConnect_Click() {
   // The client object reports a failed connection itself; the listing below
   // then fails as well and turns the button red.
   m_oFtpClient->FtpConnect(address.sHost, address.sPort, sUsr, FtpPwdText(), address.eSecurity);
+  WatchProgress();
   if (m_oFtpClient) m_oFtpClient->FtpDir("/", "");
 }
 
@@ -71,6 +74,7 @@ void frmMain::cbDisconnect_Click() {
   SetConnected(false);
   cbConnect->setEnabled(true);
   m_oFtpClient.reset();
+  while (TransferRunning()) TransferEnded();
   lbFtpFiles->clear();
   ResetFtpTree();
   ShowStatus("Disconnected");
@@ -123,6 +127,7 @@ void frmMain::cbPut_Click() {
   if (m_oAlarm && (m_sAutoStatus == AutoRunState::kAlarmImg || m_sAutoStatus == AutoRunState::kAutoUpload))
     m_oAlarm->Sending(sTarget, sLocalPath);
   m_oFtpClient->FtpPut(std::move(*oData), sTarget, "");
+  TransferStarted("FTP-PUT", "");
 }
 
 namespace {
@@ -137,8 +142,16 @@ void frmMain::cbMkDir_Click() { NotImplementedYet(); }
 void frmMain::cbSize_Click() { NotImplementedYet(); }
 
 void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
+  TransferEnded();
   if (m_sAutoStatus == AutoRunState::kOutbox) {
     KeptFilePutDone(lErrCode);
+    return;
+  }
+  if (lErrCode == kCancelled) {
+    // The library removed what had arrived of the file; nothing is left.
+    Report(1, "FTP-PUT failed", "Cancelled");
+    ShowStatus("FTP-PUT cancelled", true);
+    SetButtonColour(cbPut, kRed);
     return;
   }
   if (lErrCode != 0) {

@@ -3,7 +3,10 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QEvent>
 #include <QListWidget>
+#include <QMouseEvent>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 
 #include "AppChannel.h"
@@ -73,6 +76,32 @@ void frmMain::lbLocalFiles_Click() {
   // Joined onto the folder the list was read from: after a drive change the
   // folder list may already stand elsewhere.
   tbLocalPath->setText(ByteText_FromBytes(LocalFiles_Join(m_sListedFolder, ByteText_ToBytes(pItem->text()))));
+}
+
+// A key press in a file list is handled by the list right here, so that the
+// list's current row changing under it is known as the user's choice; the
+// list's answer (accepted or not) decides whether the key goes on to the
+// window, as it would without this filter. The left button's release over
+// the highlighted entry chooses it: the end of a click, or of a drag, whose
+// highlight follows the mouse.
+bool frmMain::eventFilter(QObject* pWatched, QEvent* pEvent) {
+  if (pEvent->type() == QEvent::KeyPress && !m_pKeyList && (pWatched == lbLocalFiles || pWatched == lbFtpFiles)) {
+    const QScopedValueRollback<QObject*> oKeyList(m_pKeyList, pWatched);
+    pWatched->event(pEvent);
+    return true;
+  }
+  if (pEvent->type() == QEvent::MouseButtonRelease) {
+    const auto* pMouse = static_cast<const QMouseEvent*>(pEvent);
+    for (QListWidget* pList : {lbLocalFiles, lbFtpFiles}) {
+      if (pWatched != pList->viewport() || pMouse->button() != Qt::LeftButton) continue;
+      const QListWidgetItem* pItem = pList->itemAt(pMouse->position().toPoint());
+      if (!pItem || pItem != pList->currentItem()) break;
+      if (pList == lbLocalFiles) lbLocalFiles_Click();
+      else lbFtpFiles_Click();
+      break;
+    }
+  }
+  return QWidget::eventFilter(pWatched, pEvent);
 }
 
 void frmMain::SetDriveList(const std::vector<std::string>& vsDrives) {

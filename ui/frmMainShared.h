@@ -37,6 +37,9 @@ inline std::string FtpNodeFolder(const QTreeWidgetItem* pNode) {
 inline constexpr long kKeyNotUnique = 35602;
 inline constexpr long kElementNotFound = 35601;
 
+// The result code of a request that was cancelled (FtpCancel).
+inline constexpr long kCancelled = -42;
+
 inline const QColor kGreen(0, 255, 0);
 inline const QColor kBlue(0, 0, 255);
 inline const QColor kYellow(255, 255, 0);

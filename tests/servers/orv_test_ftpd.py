@@ -14,7 +14,7 @@ import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.log import logger
 from pyftpdlib.servers import FTPServer
 
@@ -208,6 +208,16 @@ class TrickleHandler(RecordingHandler):
     dtp_handler = TrickleDTPHandler
 
 
+class SlowUploadDTPHandler(ThrottledDTPHandler):
+    """Takes uploads in at 256 KiB a second."""
+
+    read_limit = 256 * 1024
+
+
+class SlowUploadHandler(RecordingHandler):
+    dtp_handler = SlowUploadDTPHandler
+
+
 class CloseControlHandler(RecordingHandler):
     """Accepts an upload, then closes the control connection while the data
     still flows."""
@@ -271,6 +281,7 @@ KINDS = {
     "starts_late": RecordingHandler,
     "drop_data": DropDataHandler,
     "trickle": TrickleHandler,
+    "slow_upload": SlowUploadHandler,
     "close_control": CloseControlHandler,
     "no_confirm": NoConfirmHandler,
     "short_idle": ShortIdleHandler,

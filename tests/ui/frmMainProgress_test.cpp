@@ -1,0 +1,267 @@
+// A put while it runs: its progress in the status line and Cancel against a
+// real server that takes uploads in slowly; and what chooses the files a put
+// or get works on: clicks and keys that move through a list, never the
+// focus, and a drag in the folder list.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ByteText.h"
+#include "DirListBox.h"
+#include "FtpTestServer.h"
+#include "OrvFtpClient.h"
+#include "OrvFtpLibrary.h"
+#include "RecordingApp.h"
+#include "TempFolder.h"
+#include "WidgetProbes.h"
+#include "cOrvFtpClient.h"
+#include "frmMain.h"
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool PumpUntil(const std::function<bool()>& bDone, std::chrono::milliseconds timeout = 15s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    OrvFtpClientPump();
+    QCoreApplication::processEvents();
+    if (bDone()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+}
+
+// Everything below the server's root, by name.
+std::vector<std::string> ServerNames(const FtpTestServer& server) {
+  std::vector<std::string> vs;
+  for (const auto& e : fs::recursive_directory_iterator(server.Root())) vs.push_back(e.path().filename().string());
+  return vs;
+}
+
+class Progress : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FTP_Init();
+    m_pWindow = std::make_unique<frmMain>(m_sCommandLine);
+    // Loading a window with a command line would start its automatic run;
+    // the tests drive the window themselves.
+    if (m_sCommandLine.empty()) m_pWindow->Load();
+    m_pWindow->dlb->SetPath(m_oLocal.Path());
+    m_pWindow->dlb_Click();
+    m_pWindow->show();
+    m_pWindow->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_pWindow.get()));
+  }
+  void TearDown() override {
+    m_pWindow.reset();
+    FTP_Shutdown();
+  }
+
+  frmMain& W() { return *m_pWindow; }
+  std::string Local(const std::string& sName) const { return m_oLocal.Path() + "/" + sName; }
+  void WriteLocal(const std::string& sName, std::size_t lSize) const {
+    std::ofstream(Local(sName), std::ios::binary) << std::string(lSize, 'x');
+  }
+  bool Connect(const FtpTestServer& server) {
+    W().SetFtpUrlText("127.0.0.1:" + server.PortText());
+    W().SetFtpUsrText(server.User());
+    W().SetFtpPwdText(server.Password());
+    W().cbConnect->click();
+    return PumpUntil([this] { return Text(W().labStatus).rfind("FTP-DIR ", 0) == 0; });
+  }
+  void StartPut(const std::string& sName) {
+    W().tbFtpPath->setText("/");
+    W().tbLocalPath->setText(ByteText_FromBytes(Local(sName)));
+    W().cbPut->click();
+  }
+
+  std::string m_sCommandLine;
+  RecordingApp m_oApp{1};
+  TempFolder m_oLocal;
+  std::unique_ptr<frmMain> m_pWindow;
+};
+
+// The server takes 256 KiB a second; far more than the sockets between
+// hold, so the put is still sending when it is cancelled.
+TEST_F(Progress, ASlowPutShowsItsProgressAndCancelOrEscapeEndsItLeavingNothingOnTheServer) {
+  FtpTestServer server(FtpTestServer::Options{.sKind = "slow_upload"});
+  WriteLocal("big.bin", 64u << 20);
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  EXPECT_FALSE(w.cbCancel->isVisible());
+  const QRegularExpression oProgress(
+      QStringLiteral("^FTP-PUT [0-9.]+ (B|KiB|MiB) of 64\\.0 MiB \\([0-9]+ %\\), [0-9.]+ (B|KiB|MiB)/s$"));
+  for (const bool bEscape : {false, true}) {
+    SCOPED_TRACE(bEscape ? "Escape" : "Cancel button");
+    m_oApp.messages.clear();
+    StartPut("big.bin");
+    EXPECT_TRUE(w.cbCancel->isVisible());
+    ASSERT_TRUE(PumpUntil([&] { return oProgress.match(w.labStatus->text()).hasMatch(); })) << Text(w.labStatus);
+    EXPECT_TRUE(w.cbCancel->isVisible());
+    EXPECT_GT(w.cbCancel->geometry().left(), w.width() / 2);
+    EXPECT_EQ(w.cbCancel->geometry().bottom(), w.labStatus->geometry().bottom());
+    if (bEscape) {
+      w.lbLocalFiles->setFocus();
+      QTest::keyClick(w.lbLocalFiles, Qt::Key_Escape);
+    } else {
+      QTest::mouseClick(w.cbCancel, Qt::LeftButton);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return !w.TransferRunning(); }));
+    EXPECT_EQ(Text(w.labStatus), "FTP-PUT cancelled");
+    EXPECT_EQ(Colour(w.cbPut), kRed);
+    EXPECT_FALSE(w.labStatus->toolTip().isEmpty());
+    EXPECT_FALSE(w.cbCancel->isVisible());
+    ASSERT_EQ(m_oApp.messages.size(), 1u);
+    EXPECT_EQ(m_oApp.messages[0].sModule, "FTP-PUT failed");
+    EXPECT_EQ(m_oApp.messages[0].sMsg, "Cancelled");
+    // Neither the file nor the part of it that had arrived.
+    EXPECT_EQ(ServerNames(server), std::vector<std::string>{}) << server.ServerLog();
+  }
+  // Escape without a transfer changes nothing.
+  QTest::keyClick(w.lbLocalFiles, Qt::Key_Escape);
+  EXPECT_EQ(Text(w.labStatus), "FTP-PUT cancelled");
+}
+
+// The library cancels whatever request runs: Cancel pressed while a slow
+// listing still runs ahead of the put waits for the put to run.
+TEST_F(Progress, CancelWhileAListingRunsAheadEndsThePutNotTheListing) {
+  FtpTestServer server(FtpTestServer::Options{.sKind = "trickle"});
+  for (int i = 0; i < 100; ++i) server.WriteFile("/file " + std::to_string(i) + ".txt", "x");
+  WriteLocal("big.bin", 64u << 20);
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  ASSERT_EQ(w.lbFtpFiles->count(), 100);
+  w.lbFtpFiles->clear();
+  w.tvFtpDirs_NodeClick(w.FtpNode("ROOT"));
+  StartPut("big.bin");
+  QTest::mouseClick(w.cbCancel, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return !w.TransferRunning(); }));
+  EXPECT_EQ(w.lbFtpFiles->count(), 100);
+  EXPECT_EQ(Text(w.labStatus), "FTP-PUT cancelled");
+  ASSERT_EQ(m_oApp.messages.size(), 1u);
+  EXPECT_EQ(m_oApp.messages[0].sMsg, "Cancelled");
+  EXPECT_FALSE(fs::exists(server.LocalPath("/big.bin")));
+}
+
+// A short put ends with its outcome alone: the status line never shows
+// progress, and Cancel goes with the put.
+TEST_F(Progress, AShortPutKeepsItsOutcomeText) {
+  FtpTestServer server;
+  WriteLocal("small.bin", 100000);
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  StartPut("small.bin");
+  bool bProgressShown = false;
+  ASSERT_TRUE(PumpUntil([&] {
+    bProgressShown = bProgressShown || Text(w.labStatus).find(" of ") != std::string::npos;
+    return Colour(w.cbPut) == kGreen || Colour(w.cbPut) == kRed;
+  }));
+  EXPECT_EQ(Colour(w.cbPut), kGreen);
+  EXPECT_FALSE(bProgressShown);
+  EXPECT_FALSE(w.cbCancel->isVisible());
+  EXPECT_EQ(server.ReadFile("/small.bin"), std::string(100000, 'x'));
+}
+
+class AutoRunProgress : public Progress {
+ protected:
+  AutoRunProgress() { m_sCommandLine = "msg=x"; }
+};
+
+// An automatic run has no one to watch or cancel its transfers.
+TEST_F(AutoRunProgress, AnAutomaticRunNeitherWatchesNorOffersCancel) {
+  FtpTestServer server;
+  WriteLocal("small.bin", 1000);
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  ASSERT_NE(w.FtpClient(), nullptr);
+  EXPECT_FALSE(w.FtpClient()->ProgressEvent);
+  StartPut("small.bin");
+  EXPECT_FALSE(w.TransferRunning());
+  EXPECT_FALSE(w.cbCancel->isVisible());
+}
+
+// The local folder holds two files, the remote list two more, as if listed.
+class Choosing : public Progress {
+ protected:
+  void SetUp() override {
+    WriteLocal("a.txt", 1);
+    WriteLocal("b.txt", 1);
+    Progress::SetUp();
+    W().m_oFtpClient_DirEvent("r1.txt\r\nr2.txt\r\n", "", 0);
+    W().tbFtpPath->setText("/");
+    ASSERT_EQ(W().lbFtpFiles->count(), 2);
+    ASSERT_EQ(W().lbLocalFiles->count(), 2);
+  }
+};
+
+TEST_F(Choosing, TabThroughTheWindowChoosesNoFileButAnArrowKeyInAListDoes) {
+  frmMain& w = W();
+  const std::string sLocal = Text(w.tbLocalPath), sFtp = Text(w.tbFtpPath);
+  w.tbFtpUrl->setFocus(Qt::TabFocusReason);
+  std::vector<std::string> vsVisited;
+  for (int i = 0; i < 25; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    vsVisited.push_back(QApplication::focusWidget()->objectName().toStdString());
+    ASSERT_EQ(Text(w.tbLocalPath), sLocal) << "after Tab into " << vsVisited.back();
+    ASSERT_EQ(Text(w.tbFtpPath), sFtp) << "after Tab into " << vsVisited.back();
+  }
+  EXPECT_NE(std::find(vsVisited.begin(), vsVisited.end(), "lbLocalFiles"), vsVisited.end());
+  EXPECT_NE(std::find(vsVisited.begin(), vsVisited.end(), "lbFtpFiles"), vsVisited.end());
+
+  for (QListWidget* p : {w.lbLocalFiles, w.lbFtpFiles}) {
+    p->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(p, Qt::Key_End);
+    ASSERT_EQ(p->currentRow(), 1) << p->objectName().toStdString();
+  }
+  EXPECT_EQ(Text(w.tbLocalPath), Local(ByteText_ToBytes(w.lbLocalFiles->item(1)->text())));
+  EXPECT_EQ(Text(w.tbFtpPath), "/" + ByteText_ToBytes(w.lbFtpFiles->item(1)->text()));
+  QTest::keyClick(w.lbFtpFiles, Qt::Key_Up);
+  EXPECT_EQ(Text(w.tbFtpPath), "/" + ByteText_ToBytes(w.lbFtpFiles->item(0)->text()));
+}
+
+// A drag with the left button, as far as its release.
+void Drag(QListWidget* pList, int iFrom, int iTo) {
+  const QPoint oFrom = pList->visualItemRect(pList->item(iFrom)).center();
+  const QPoint oTo = pList->visualItemRect(pList->item(iTo)).center();
+  QTest::mousePress(pList->viewport(), Qt::LeftButton, Qt::NoModifier, oFrom);
+  QTest::mouseMove(pList->viewport(), oTo);
+  QTest::mouseRelease(pList->viewport(), Qt::LeftButton, Qt::NoModifier, oTo);
+}
+
+TEST_F(Choosing, ADragInAListChoosesTheEntryItEndsOn) {
+  frmMain& w = W();
+  Drag(w.lbFtpFiles, 0, 1);
+  EXPECT_EQ(Text(w.tbFtpPath), "/" + ByteText_ToBytes(w.lbFtpFiles->item(1)->text()));
+
+  // In the folder list, it lists the folder.
+  fs::create_directory(Local("one"));
+  fs::create_directory(Local("two"));
+  std::ofstream(Local("two/inside two.txt")) << "2";
+  w.dlb->SetPath(m_oLocal.Path());
+  w.dlb_Click();
+  const std::string sTwo = w.dlb->Path() + "/two";
+  Drag(w.dlb, w.dlb->IndexOf(w.dlb->Path() + "/one"), w.dlb->IndexOf(sTwo));
+  EXPECT_EQ(w.dlb->SelectedFolder(), sTwo);
+  EXPECT_EQ(Entries(w.lbLocalFiles), std::vector<std::string>{"inside two.txt"});
+  EXPECT_EQ(Text(w.tbLocalPath), sTwo + "/");
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+// The main window's puts and gets while they run: their progress in the
+// status line, and Cancel (the button over the status line's right end, or
+// Escape) to end them. A window with an automatic run has neither.
+#include <QKeySequence>
+#include <QLabel>
+#include <QPushButton>
+#include <QShortcut>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cOrvFtpClient.h"
+#include "frmMain.h"
+#include "frmMainShared.h"
+
+using namespace frmMainShared;
+
+namespace {
+
+// Progress is told once a transfer has moved data for this long, so that a
+// short one leaves the status line to its outcome.
+constexpr auto kQuietStart = std::chrono::milliseconds(500);
+// The rate is taken over about this much of the recent past.
+constexpr auto kRateWindow = std::chrono::seconds(2);
+constexpr int kCancelWidth = 80;
+
+// A byte count as people read it: "512 B", "1.5 KiB", "123.4 MiB".
+std::string ByteCount(double dBytes) {
+  static const char* const aszUnits[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
+  std::size_t iUnit = 0;
+  while (dBytes >= 1024.0 && iUnit + 1 < std::size(aszUnits)) {
+    dBytes /= 1024.0;
+    ++iUnit;
+  }
+  char szText[64];
+  if (iUnit == 0) std::snprintf(szText, sizeof szText, "%.0f B", dBytes);
+  else std::snprintf(szText, sizeof szText, "%.1f %s", dBytes, aszUnits[iUnit]);
+  return szText;
+}
+
+}  // namespace
+
+void frmMain::CreateProgressControls() {
+  cbCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  cbCancel->setObjectName(QStringLiteral("cbCancel"));
+  cbCancel->setToolTip(QStringLiteral("Cancel the running transfer (Esc)"));
+  // Escape cancels from anywhere in the window; a click on the button
+  // leaves the keyboard where the user works.
+  cbCancel->setFocusPolicy(Qt::NoFocus);
+  cbCancel->hide();
+  connect(cbCancel, &QPushButton::clicked, this, [this] { cbCancel_Click(); });
+  m_pEscape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  m_pEscape->setContext(Qt::WindowShortcut);
+  m_pEscape->setEnabled(false);
+  connect(m_pEscape, &QShortcut::activated, this, [this] { cbCancel_Click(); });
+}
+
+void frmMain::PlaceCancel() {
+  const QRect oStatus = labStatus->geometry();
+  const int iWidth = std::min(kCancelWidth, oStatus.width());
+  cbCancel->setGeometry(oStatus.right() + 1 - iWidth, oStatus.top(), iWidth, oStatus.height());
+  cbCancel->raise();
+}
+
+void frmMain::WatchProgress() {
+  if (!m_sCommandLine.empty() || !m_oFtpClient) return;
+  m_oFtpClient->ProgressEvent = [this](const std::string& sRequestID, std::uint64_t lDone, std::uint64_t lTotal) {
+    m_oFtpClient_ProgressEvent(sRequestID, lDone, lTotal);
+  };
+  m_oFtpClient->FtpWatchProgress(true);
+}
+
+void frmMain::TransferStarted(const std::string& sCommand, const std::string& sRequestID) {
+  if (!m_sCommandLine.empty()) return;
+  Transfer o;
+  o.sCommand = sCommand;
+  o.sRequestID = sRequestID;
+  m_oTransfers.push_back(std::move(o));
+  if (m_oTransfers.size() == 1) cbCancel->setEnabled(true);
+  cbCancel->show();
+  m_pEscape->setEnabled(true);
+}
+
+void frmMain::TransferEnded() {
+  if (m_oTransfers.empty()) return;
+  m_oTransfers.pop_front();
+  if (!m_oTransfers.empty()) {
+    cbCancel->setEnabled(true);
+    return;
+  }
+  cbCancel->hide();
+  m_pEscape->setEnabled(false);
+}
+
+// The library cancels whichever request it runs at the moment; only a
+// transfer whose progress has arrived is known to be that request. One
+// asked to end before that is cancelled with its first progress.
+void frmMain::cbCancel_Click() {
+  if (m_oTransfers.empty() || !m_oFtpClient) return;
+  Transfer& o = m_oTransfers.front();
+  if (o.bCancel) return;
+  o.bCancel = true;
+  cbCancel->setEnabled(false);
+  Log24("FTP Cancel " + o.sCommand);
+  // Once all its data has gone, the transfer only waits for the server's
+  // word and ends by itself.
+  if (o.bMoving && (o.lTotal == 0 || o.lDone < o.lTotal)) {
+    o.bCancelSent = true;
+    m_oFtpClient->FtpCancel();
+  }
+}
+
+void frmMain::m_oFtpClient_ProgressEvent(const std::string& sRequestID, std::uint64_t lDone, std::uint64_t lTotal) {
+  if (m_oTransfers.empty() || m_oTransfers.front().sRequestID != sRequestID) return;
+  Transfer& o = m_oTransfers.front();
+  const Transfer::Clock::time_point tNow = Transfer::Clock::now();
+  if (!o.bMoving) {
+    o.bMoving = true;
+    o.tFirst = tNow;
+  }
+  o.lDone = lDone;
+  o.lTotal = lTotal;
+  o.vSamples.emplace_back(tNow, lDone);
+  while (o.vSamples.size() > 2 && tNow - o.vSamples[1].first >= kRateWindow) o.vSamples.pop_front();
+  if (o.bCancel && !o.bCancelSent) {
+    if (lTotal == 0 || lDone < lTotal) {
+      o.bCancelSent = true;
+      if (m_oFtpClient) m_oFtpClient->FtpCancel();
+    }
+    return;
+  }
+  if (o.bCancel || tNow - o.tFirst < kQuietStart) return;
+  ShowProgress();
+}
+
+// "FTP-PUT 123.4 MiB of 512.0 MiB (24 %), 48.2 MiB/s"; without the total
+// and share while the total is unknown.
+void frmMain::ShowProgress() {
+  const Transfer& o = m_oTransfers.front();
+  std::string sText = o.sCommand + " " + ByteCount(static_cast<double>(o.lDone));
+  if (o.lTotal > 0) {
+    const auto lPercent = static_cast<long>(static_cast<double>(std::min(o.lDone, o.lTotal)) * 100.0 /
+                                            static_cast<double>(o.lTotal));
+    sText += " of " + ByteCount(static_cast<double>(o.lTotal)) + " (" + std::to_string(lPercent) + " %)";
+  }
+  const auto& [tOldest, lOldest] = o.vSamples.front();
+  const double dSeconds = std::chrono::duration<double>(o.vSamples.back().first - tOldest).count();
+  if (dSeconds > 0 && o.lDone >= lOldest) {
+    sText += ", " + ByteCount(static_cast<double>(o.lDone - lOldest) / dSeconds) + "/s";
+  }
+  ShowStatus(sText);
+}
