@@ -50,6 +50,8 @@ std::string SecurityName(OrvFtpSecurity eSecurity) {
       return "explicit";
     case OrvFtpSecurity::kImplicitTls:
       return "implicit";
+    case OrvFtpSecurity::kSftp:
+      return "sftp";
   }
   return "?";
 }
