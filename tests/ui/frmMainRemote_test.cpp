@@ -555,6 +555,7 @@ TEST_F(RemoteWindow, GetReportsATargetThatCannotBeWritten) {
   EXPECT_EQ(LocalNames(), (std::vector<std::string>{"blocker", "ro/data.bin"})) << "no temporary file is left";
   EXPECT_TRUE(w.cbGet->isEnabled());
   EXPECT_EQ(Colour(w.cbConnect), kGreen);
+  EXPECT_FALSE(HasCommand(server, "RETR")) << "nothing is fetched";
 }
 
 TEST_F(RemoteWindow, PutSendsTheLocalFileUnderItsOwnNameAndListsTheFolderAgain) {
