@@ -23,9 +23,9 @@ constexpr char kRenameModule[] = "Rename file on FTP server";
 constexpr char kSizeModule[] = "Get file size on FTP server";
 constexpr char kDeleteModule[] = "Delete on FTP server";
 
-// The folder part of a remote path, ending with "/" ("/a/" for "/a/b.txt"
-// and for "/a/b/"); empty when the path names no folder. Only "/" parts
-// remote paths: a "\" is part of a name on the server.
+// The folder part of a remote path, ending with "/" ("/a/" for "/a/b.txt",
+// "/a/b/" for "/a/b/"); empty when the path names no folder. Remote paths
+// part at "/" only: a "\" is part of a name on the server.
 std::string RemoteFolder(const std::string& sPath) {
   const std::size_t p = sPath.rfind('/');
   return p == std::string::npos ? std::string() : sPath.substr(0, p + 1);
@@ -157,7 +157,7 @@ void frmMain::m_oFtpClient_DeleteEvent(const std::string& sRequestID, long lErrC
   Log24("FTP-DELETE OK");
   ShowStatus("FTP-DELETE OK");
   SetButtonColour(cbDelete, kGreen);
-  const bool bFolder = sRequestID.back() == '/';
+  const bool bFolder = !sRequestID.empty() && sRequestID.back() == '/';
   const std::string sFolder = RemoteFolder(bFolder ? sRequestID.substr(0, sRequestID.size() - 1) : sRequestID);
   // The path no longer names anything: a put after it would make a deleted
   // folder anew.
