@@ -269,7 +269,7 @@ void frmMain::LoadStep(Fn fnStep) {
 }
 
 void frmMain::Form_Load() {
-  ShowStartFolder();
+  LoadStep([this] { ShowStartFolder(); });
   LoadStep([this] {
     if (!AddFtpNode(kRootKey, "Root", "CloseFld", nullptr)) {
       throw OrvError(kKeyNotUnique, "Key is not unique in collection", "frmMain.Form_Load");

@@ -81,6 +81,11 @@ class frmMain : public QWidget, public AppWindow {
   void m_oFtpClient_PutEvent(const std::string& sRequestID, long lErrCode);
   void m_oFtpClient_GetEvent(const std::string& sData, const std::string& sRequestID, bool bEndOfData,
                              long lErrCode);
+  void m_oFtpClient_GetFileEvent(const std::string& sRequestID, long lErrCode);
+  void m_oFtpClient_MkDirEvent(const std::string& sRequestID, long lErrCode);
+  void m_oFtpClient_RenameEvent(const std::string& sRequestID, long lErrCode);
+  void m_oFtpClient_DeleteEvent(const std::string& sRequestID, long lErrCode);
+  void m_oFtpClient_SizeEvent(const std::string& sRequestID, long lErrCode, std::int64_t lSize);
 
   void tvFtpDirs_Collapse(QTreeWidgetItem* pNode);
   void tvFtpDirs_Expand(QTreeWidgetItem* pNode);
@@ -182,6 +187,14 @@ class frmMain : public QWidget, public AppWindow {
   void SetFtpPathFromTree();
   void ResetFtpTree();
   void AddListing(const std::string& sDirList);
+  // Lists the remote folder sFolder ("/a/"), under its node where the tree
+  // has one.
+  void ListFtpFolder(const std::string& sFolder);
+  // Takes a folder node and the nodes below it out of the tree.
+  void RemoveFtpNode(const std::string& sKey);
+  // A remote command the server refused or that failed on the way:
+  // reported, shown as "<sCommand> failed: Error <n>", the button red.
+  void ShowCommandFailure(const std::string& sCommand, QPushButton* pButton, long lErrCode);
   void ReportLocalViewError(const std::string& sWhat, const OrvError& oErr);
   // The status line shows sText. A failure's tool tip tells why it failed:
   // sWhy, or else the FTP library's reason for the request that failed;

@@ -1,10 +1,15 @@
-// The main window's commands: connect and disconnect, get and put, and the
-// commands on a remote entry, with the events that answer them.
+// The main window's commands: connect and disconnect, get and put, with the
+// events that answer them. The commands on one remote entry are in
+// frmMainRemoteCommands.cpp.
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <utility>
@@ -34,6 +39,24 @@ bool IsPlainFile(const std::string& sPath) {
   return std::filesystem::is_regular_file(sPath, ec);
 }
 
+// Raises the error a get into the local file sTarget would end with on this
+// side, so that it is told before anything is fetched: its folder is
+// missing, no folder or cannot be written, or the target is a folder or a
+// write-protected file (which stays as it is, also for root).
+void CheckGetTarget(const std::string& sTarget) {
+  static const char* kSource = "frmMain.cbGet_Click";
+  std::string sFolder = LibOrv_GetPath(sTarget);
+  if (sFolder.empty()) sFolder = ".";
+  struct stat st {};
+  if (::stat(sFolder.c_str(), &st) != 0) throw OrvError::FromErrno(errno, sTarget, kSource);
+  if (!S_ISDIR(st.st_mode)) throw OrvError::FromErrno(ENOTDIR, sTarget, kSource);
+  if (::access(sFolder.c_str(), W_OK | X_OK) != 0) throw OrvError::FromErrno(errno, sTarget, kSource);
+  if (::stat(sTarget.c_str(), &st) != 0) return;
+  if (S_ISDIR(st.st_mode)) throw OrvError::FromNumber(OrvError::kPathFileAccess, kSource);
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    throw OrvError::FromNumber(OrvError::kPermissionDenied, kSource);
+}
+
 }  // namespace
 
 void frmMain::cbConnect_Click() {
@@ -58,6 +81,21 @@ void frmMain::cbConnect_Click() {
   };
   m_oFtpClient->GetEvent = [this](const std::string& sData, const std::string& sRequestID, bool bEndOfData,
                                   long lErrCode) { m_oFtpClient_GetEvent(sData, sRequestID, bEndOfData, lErrCode); };
+  m_oFtpClient->GetFileEvent = [this](const std::string& sRequestID, long lErrCode) {
+    m_oFtpClient_GetFileEvent(sRequestID, lErrCode);
+  };
+  m_oFtpClient->MkDirEvent = [this](const std::string& sRequestID, long lErrCode) {
+    m_oFtpClient_MkDirEvent(sRequestID, lErrCode);
+  };
+  m_oFtpClient->RenameEvent = [this](const std::string& sRequestID, long lErrCode) {
+    m_oFtpClient_RenameEvent(sRequestID, lErrCode);
+  };
+  m_oFtpClient->DeleteEvent = [this](const std::string& sRequestID, long lErrCode) {
+    m_oFtpClient_DeleteEvent(sRequestID, lErrCode);
+  };
+  m_oFtpClient->SizeEvent = [this](const std::string& sRequestID, long lErrCode, std::int64_t lSize) {
+    m_oFtpClient_SizeEvent(sRequestID, lErrCode, lSize);
+  };
 
   const FtpServerAddress address = FtpServerAddress_Parse(sServer);
   // The client object reports a failed connection itself; the listing below
@@ -90,7 +128,19 @@ void frmMain::cbGet_Click() {
     return;
   }
   const std::string sTarget = LibOrv_GetPath(ByteText_ToBytes(tbLocalPath->text())) + sFile;
-  if (m_oFtpClient) m_oFtpClient->FtpGet(sFtpPath, sTarget);
+  if (!m_oFtpClient) return;
+  try {
+    CheckGetTarget(sTarget);
+  } catch (const OrvError& e) {
+    if (AppChannel* pApp = OrvApp()) pApp->Msg(2, "FTP-GET failed", ErrorText(e) + ": " + sTarget, "", &e);
+    ShowStatus("FTP-GET failed: " + ErrorText(e), true, ErrorText(e) + ": " + sTarget);
+    SetButtonColour(cbGet, kRed);
+    return;
+  }
+  // Written while it arrives, beside the target, which it replaces only
+  // once it is whole.
+  m_oFtpClient->FtpGetFile(sFtpPath, sTarget, sTarget);
+  TransferStarted("FTP-GET", sTarget);
 }
 
 void frmMain::cbPut_Click() {
@@ -129,17 +179,6 @@ void frmMain::cbPut_Click() {
   m_oFtpClient->FtpPut(std::move(*oData), sTarget, "");
   TransferStarted("FTP-PUT", "");
 }
-
-namespace {
-void NotImplementedYet() {
-  if (AppChannel* pApp = OrvApp()) pApp->MsgBox("Not implemented yet!", "OrvFtpUploader");
-}
-}  // namespace
-
-void frmMain::cbReName_Click() { NotImplementedYet(); }
-void frmMain::cbDelete_Click() { NotImplementedYet(); }
-void frmMain::cbMkDir_Click() { NotImplementedYet(); }
-void frmMain::cbSize_Click() { NotImplementedYet(); }
 
 void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
   TransferEnded();
@@ -195,6 +234,28 @@ void frmMain::m_oFtpClient_GetEvent(const std::string& sData, const std::string&
     // The file of that name, if any, keeps its old content.
     if (AppChannel* pApp = OrvApp()) pApp->Msg(2, "FTP-GET failed", ErrorText(e) + ": " + sRequestID, "", &e);
     fail(ErrorText(e), ErrorText(e) + ": " + sRequestID);
+    return;
+  }
+  Log24("FTP-GET OK: " + sRequestID);
+  ShowStatus("FTP-GET OK: " + sRequestID);
+  SetButtonColour(cbGet, kGreen);
+  RefreshLocalFiles();
+}
+
+void frmMain::m_oFtpClient_GetFileEvent(const std::string& sRequestID, long lErrCode) {
+  TransferEnded();
+  if (lErrCode == kCancelled) {
+    // The old local file, if any, is as it was; nothing half is left.
+    Report(1, "FTP-GET failed", "Cancelled");
+    ShowStatus("FTP-GET cancelled", true);
+    SetButtonColour(cbGet, kRed);
+    return;
+  }
+  if (lErrCode != 0) {
+    const std::string sError = "Error " + std::to_string(lErrCode);
+    Report(1, "FTP-GET failed", sError);
+    ShowStatus("FTP-GET failed: " + sError, true);
+    SetButtonColour(cbGet, kRed);
     return;
   }
   Log24("FTP-GET OK: " + sRequestID);

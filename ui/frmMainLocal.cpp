@@ -17,20 +17,23 @@
 #include "frmMain.h"
 
 // The folder list starts on the process's current folder; when that cannot
-// be read, on the root of its drive.
+// be read, on the root of its drive, and the current folder's error is
+// raised for the load to report.
 void frmMain::ShowStartFolder() {
   const std::string sCwd = LocalFiles_Normal(".");
-  const std::string sDrive = LocalFiles_DriveOf(sCwd, m_vsDrives);
+  std::string sDrive = LocalFiles_DriveOf(sCwd, m_vsDrives);
   try {
     dlb->SetPath(sCwd, sDrive);
-  } catch (const OrvError& e) {
-    ReportLocalViewError("Cannot open folder " + sCwd, e);
+  } catch (const OrvError&) {
+    // A current folder that is gone has no drive: the root stands for it.
+    if (sDrive.empty()) sDrive = "/";
     try {
       dlb->SetPath(sDrive, sDrive);
+      ShowDrive(sDrive);
     } catch (const OrvError& eDrive) {
       ReportLocalViewError("Cannot open drive " + sDrive, eDrive);
-      return;
     }
+    throw;
   }
   ShowDrive(sDrive);
 }

@@ -246,6 +246,32 @@ std::string RunAsNobody(const std::string& sFilter, int& iStatus) {
   return sOutput;
 }
 
+// A current folder that cannot be read at the start is the load's error;
+// the folder list stands on the root of its drive and the load goes on.
+TEST_F(LocalView, AStartFolderWithoutReadPermissionIsTheLoadsError) {
+  if (::geteuid() == 0) {
+    int iStatus = -1;
+    const std::string sOutput = RunAsNobody("LocalView.AStartFolderWithoutReadPermission*", iStatus);
+    if (sOutput.empty()) GTEST_SKIP() << "running as root and cannot switch to user nobody";
+    EXPECT_EQ(iStatus, 0) << sOutput;
+    EXPECT_NE(sOutput.find("[  PASSED  ] 1 test"), std::string::npos) << sOutput;
+    return;
+  }
+  const std::string sLocked = m_sRoot + "/locked";
+  fs::create_directory(sLocked);
+  ::chmod(sLocked.c_str(), 0300);
+  CurrentFolder oInLocked(sLocked);
+  m_oApp.messages.clear();
+  frmMain w;
+  w.Load();
+  ASSERT_EQ(m_oApp.messages.size(), 1u);
+  EXPECT_EQ(m_oApp.messages[0].m, 2);
+  EXPECT_EQ(m_oApp.messages[0].sModule, "frmMain.Load");
+  EXPECT_EQ(m_oApp.messages[0].sMsg, "Fehler Nr. 70: " + OrvError::StandardDescription(70));
+  EXPECT_EQ(w.dlb->Path(), LocalFiles_DriveOf(sLocked, LocalFiles_MountedDrives()));
+  EXPECT_EQ(w.labStatus->text(), QString("Disconnected"));
+}
+
 TEST_F(LocalView, AFolderWithoutReadPermissionIsReportedAndTheViewStays) {
   if (::geteuid() == 0) {
     // Permission checks do not apply to root: the case runs again as nobody.

@@ -290,20 +290,31 @@ TEST_F(Listing, CollapseAndExpandSwitchTheFolderImage) {
   EXPECT_EQ(frmMain::FtpNodeImage(Node("/pub/incoming")), "CloseFld");
 }
 
-TEST_F(Listing, PlaceholderCommandsOnlySayTheyAreNotImplemented) {
+// Without a connection the commands on a remote entry are refused as a put
+// is; the window stays as it was.
+TEST_F(Listing, RemoteCommandsWithoutAConnectionSayNotConnected) {
   Dir("a.txt\r\n");
   m_oWindow.tbFtpPath->setText("/a.txt");
+  m_oWindow.tbFtpText->setText("b.txt");
+  m_oApp.bAnswer = true;
   const std::string sStatus = Text(m_oWindow.labStatus);
-  for (QPushButton* p : {m_oWindow.cbReName, m_oWindow.cbDelete, m_oWindow.cbMkDir, m_oWindow.cbSize}) {
-    SCOPED_TRACE(p->objectName().toStdString());
-    m_oApp.boxes.clear();
-    ASSERT_TRUE(p->isEnabled());
-    p->click();
-    ASSERT_EQ(m_oApp.boxes.size(), 1u);
-    EXPECT_EQ(m_oApp.boxes[0].sText, "Not implemented yet!");
-    EXPECT_EQ(m_oApp.boxes[0].sTitle, "OrvFtpUploader");
+  for (const auto& [pButton, sModule] : std::vector<std::pair<QPushButton*, std::string>>{
+           {m_oWindow.cbReName, "FTP-RENAME failed"},
+           {m_oWindow.cbDelete, "FTP-DELETE failed"},
+           {m_oWindow.cbMkDir, "FTP-MKDIR failed"},
+           {m_oWindow.cbSize, "FTP-SIZE failed"}}) {
+    SCOPED_TRACE(sModule);
+    m_oApp.messages.clear();
+    ASSERT_TRUE(pButton->isEnabled());
+    pButton->click();
+    ASSERT_EQ(m_oApp.messages.size(), 1u);
+    EXPECT_EQ(m_oApp.messages[0].m, 1);
+    EXPECT_EQ(m_oApp.messages[0].sModule, sModule);
+    EXPECT_EQ(m_oApp.messages[0].sMsg, "Not connected");
+    EXPECT_EQ(Colour(pButton), QApplication::palette().color(QPalette::Button));
   }
-  EXPECT_TRUE(m_oApp.messages.empty());
+  EXPECT_TRUE(m_oApp.questions.empty()) << "nothing to delete without a connection";
+  EXPECT_TRUE(m_oApp.boxes.empty());
   EXPECT_EQ(Text(m_oWindow.labStatus), sStatus);
   EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), std::vector<std::string>{"a.txt"});
   EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/a.txt");

@@ -1,7 +1,7 @@
-// A put while it runs: its progress in the status line and Cancel against a
-// real server that takes uploads in slowly; and what chooses the files a put
-// or get works on: clicks and keys that move through a list, never the
-// focus, and a drag in the folder list.
+// A put or get while it runs: its progress in the status line and Cancel
+// against a real server that takes uploads in, or sends files, slowly; and
+// what chooses the files a put or get works on: clicks and keys that move
+// through a list, never the focus, and a drag in the folder list.
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -159,6 +159,30 @@ TEST_F(Progress, CancelWhileAListingRunsAheadEndsThePutNotTheListing) {
   ASSERT_EQ(m_oApp.messages.size(), 1u);
   EXPECT_EQ(m_oApp.messages[0].sMsg, "Cancelled");
   EXPECT_FALSE(fs::exists(server.LocalPath("/big.bin")));
+}
+
+// A get that trickles in shows its progress too; Cancel ends it and the
+// local file of that name stays as it was, with nothing beside it.
+TEST_F(Progress, CancelEndsASlowGetAndKeepsTheOldLocalFile) {
+  FtpTestServer server(FtpTestServer::Options{.sKind = "trickle"});
+  server.WriteFile("/slow.bin", std::string(512 * 1024, 's'));
+  std::ofstream(Local("slow.bin")) << "old";
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  w.tbFtpPath->setText("/slow.bin");
+  w.tbLocalPath->setText(ByteText_FromBytes(m_oLocal.Path() + "/"));
+  w.cbGet->click();
+  ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus).rfind("FTP-GET ", 0) == 0 &&
+                                     Text(w.labStatus).find(" of 512.0 KiB") != std::string::npos; }))
+      << Text(w.labStatus);
+  EXPECT_TRUE(w.cbCancel->isVisible());
+  QTest::mouseClick(w.cbCancel, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return !w.TransferRunning(); }));
+  EXPECT_EQ(Text(w.labStatus), "FTP-GET cancelled");
+  EXPECT_EQ(Colour(w.cbGet), kRed);
+  std::ifstream in(Local("slow.bin"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(m_oLocal.Path()), fs::directory_iterator()), 1);
 }
 
 // A short put ends with its outcome alone: the status line never shows

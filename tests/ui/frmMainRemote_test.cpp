@@ -1,6 +1,6 @@
 // The window's FTP side against real pyftpdlib servers: connecting, the
 // remote tree and list, getting and putting files, the servers' refusals,
-// disconnecting, the placeholders and the window's close.
+// disconnecting and the window's close.
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -449,12 +449,13 @@ TEST_F(RemoteWindow, GetWritesTheFileIntoTheLocalFolderAndRefreshesTheLocalList)
   EXPECT_EQ(LocalNames(), (std::vector<std::string>{"data.bin", "keep.txt"}));
 }
 
-TEST_F(RemoteWindow, GetNeedsAFileAndOneThatFitsInOneChunk) {
+TEST_F(RemoteWindow, GetNeedsAFileAndFetchesOneLargerThanAChunk) {
   FtpTestServer server;
   server.MakeFolder("/pub");
   const std::string sFits = RandomBytes(1048576, 2);
   server.WriteFile("/pub/fits.bin", sFits);
-  server.WriteFile("/pub/big.bin", RandomBytes(1048577, 3));
+  const std::string sBig = RandomBytes(1048577, 3);
+  server.WriteFile("/pub/big.bin", sBig);
   WriteLocal(Local("big.bin"), "the old big.bin");
   ASSERT_TRUE(Connect(server));
   frmMain& w = W();
@@ -474,17 +475,15 @@ TEST_F(RemoteWindow, GetNeedsAFileAndOneThatFitsInOneChunk) {
   EXPECT_EQ(Text(w.labStatus), "FTP-GET OK: " + Local("fits.bin"));
   EXPECT_EQ(ReadLocal(Local("fits.bin")), sFits);
 
+  // A file beyond one chunk arrives whole and replaces the old one.
   w.tbFtpPath->setText("/pub/big.bin");
   w.labStatus->clear();
   w.cbGet->click();
   ASSERT_TRUE(WaitForStatus("FTP-GET"));
-  EXPECT_EQ(Text(w.labStatus), "FTP-GET failed: File size exceeds max chunk size");
-  ASSERT_EQ(m_oApp.messages.size(), 1u);
-  EXPECT_EQ(m_oApp.messages[0].m, 1);
-  EXPECT_EQ(m_oApp.messages[0].sModule, "FTP-GET failed");
-  EXPECT_EQ(m_oApp.messages[0].sMsg, "File size exceeds max chunk size");
-  EXPECT_EQ(Colour(w.cbGet), kRed);
-  EXPECT_EQ(ReadLocal(Local("big.bin")), "the old big.bin");
+  EXPECT_EQ(Text(w.labStatus), "FTP-GET OK: " + Local("big.bin"));
+  EXPECT_TRUE(m_oApp.messages.empty());
+  EXPECT_EQ(Colour(w.cbGet), kGreen);
+  EXPECT_TRUE(ReadLocal(Local("big.bin")) == sBig);
   EXPECT_EQ(LocalNames(), (std::vector<std::string>{"big.bin", "fits.bin"})) << "nothing else is written";
 
   // A missing remote file is the server's refusal.
@@ -496,7 +495,8 @@ TEST_F(RemoteWindow, GetNeedsAFileAndOneThatFitsInOneChunk) {
   EXPECT_EQ(Text(w.labStatus), "FTP-GET failed: Error 550");
   ASSERT_EQ(m_oApp.messages.size(), 1u);
   EXPECT_EQ(m_oApp.messages[0].sMsg, "Error 550");
-  EXPECT_FALSE(fs::exists(Local("none.bin")));
+  EXPECT_EQ(Colour(w.cbGet), kRed);
+  EXPECT_EQ(LocalNames(), (std::vector<std::string>{"big.bin", "fits.bin"})) << "no temporary file is left";
 }
 
 // A fetched file that cannot be saved is reported with the file error; a
@@ -555,6 +555,7 @@ TEST_F(RemoteWindow, GetReportsATargetThatCannotBeWritten) {
   EXPECT_EQ(LocalNames(), (std::vector<std::string>{"blocker", "ro/data.bin"})) << "no temporary file is left";
   EXPECT_TRUE(w.cbGet->isEnabled());
   EXPECT_EQ(Colour(w.cbConnect), kGreen);
+  EXPECT_FALSE(HasCommand(server, "RETR")) << "nothing is fetched";
 }
 
 TEST_F(RemoteWindow, PutSendsTheLocalFileUnderItsOwnNameAndListsTheFolderAgain) {

@@ -1,0 +1,355 @@
+// The commands on one remote entry (create folder, rename, size, delete)
+// clicked in the window against the servers users run and pyftpdlib; what
+// the window refuses before it sends anything; gets of any size.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ByteText.h"
+#include "DirListBox.h"
+#include "FtpTestServer.h"
+#include "LibOrv.h"
+#include "OrvFtpClient.h"
+#include "OrvFtpLibrary.h"
+#include "RealFtpServer.h"
+#include "RecordingApp.h"
+#include "TempFolder.h"
+#include "WidgetProbes.h"
+#include "frmMain.h"
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+enum class Server { kVsftpd, kProftpd, kPureFtpd, kPyftpdlib };
+
+std::string ServerName(Server eServer) {
+  switch (eServer) {
+    case Server::kVsftpd: return "vsftpd";
+    case Server::kProftpd: return "proftpd";
+    case Server::kPureFtpd: return "pureftpd";
+    case Server::kPyftpdlib: return "pyftpdlib";
+  }
+  return "?";
+}
+
+// For the parameters CTest shows beside each test.
+void PrintTo(Server eServer, std::ostream* os) { *os << ServerName(eServer); }
+
+std::unique_ptr<LoopbackFtpServer> StartServer(Server eServer) {
+  switch (eServer) {
+    case Server::kVsftpd:
+      return std::make_unique<RealFtpServer>(RealFtpServer::Product::kVsftpd, RealFtpServer::Tls::kNone);
+    case Server::kProftpd:
+      return std::make_unique<RealFtpServer>(RealFtpServer::Product::kProftpd, RealFtpServer::Tls::kNone);
+    case Server::kPureFtpd:
+      return std::make_unique<RealFtpServer>(RealFtpServer::Product::kPureFtpd, RealFtpServer::Tls::kNone);
+    case Server::kPyftpdlib: return std::make_unique<FtpTestServer>();
+  }
+  return nullptr;
+}
+
+bool PumpUntil(const std::function<bool()>& bDone, std::chrono::milliseconds timeout = 15s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    OrvFtpClientPump();
+    QCoreApplication::processEvents();
+    if (bDone()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+}
+
+std::string RandomBytes(std::size_t n, unsigned uSeed) {
+  std::mt19937 gen(uSeed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(gen() & 0xFF);
+  return s;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> vs) {
+  std::sort(vs.begin(), vs.end());
+  return vs;
+}
+
+// A loaded, visible window with a local folder of its own, the FTP library
+// running and a recording application.
+class CommandWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FTP_Init();
+    m_pWindow = std::make_unique<frmMain>();
+    m_pWindow->Load();
+    m_pWindow->dlb->SetPath(m_oLocal.Path());
+    m_pWindow->dlb_Click();
+    m_pWindow->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pWindow.get()));
+  }
+  void TearDown() override {
+    m_pWindow.reset();
+    FTP_Shutdown();
+  }
+
+  frmMain& W() { return *m_pWindow; }
+  std::string Local(const std::string& sName) const { return m_oLocal.Path() + "/" + sName; }
+  std::vector<std::string> LocalNames() const {
+    std::vector<std::string> vs;
+    for (const auto& e : fs::directory_iterator(m_oLocal.Path())) vs.push_back(e.path().filename().string());
+    return Sorted(vs);
+  }
+
+  bool Connect(const LoopbackFtpServer& server) {
+    W().SetFtpUrlText("127.0.0.1:" + server.PortText());
+    W().SetFtpUsrText(server.User());
+    W().SetFtpPwdText(server.Password());
+    W().cbConnect->click();
+    return PumpUntil([this] { return Text(W().labStatus) == "FTP-DIR OK"; });
+  }
+  bool Logged(const std::string& s) const {
+    return std::any_of(m_oApp.logs.begin(), m_oApp.logs.end(),
+                       [&](const RecordingApp::LogLine& l) { return l.s == s && l.eTyp == 24; });
+  }
+  // Clicks the button and waits until the command's success is logged and
+  // the listing that follows it has arrived.
+  bool RunListed(QPushButton* pButton, const std::string& sOk) {
+    m_oApp.logs.clear();
+    pButton->click();
+    return PumpUntil([&] { return Logged(sOk) && Text(W().labStatus) == "FTP-DIR OK"; });
+  }
+  // Clicks the button and checks the command's failure as the server's
+  // refusal: the status line, the message and the red button.
+  void ExpectRefused(QPushButton* pButton, const std::string& sCommand) {
+    m_oApp.messages.clear();
+    W().labStatus->clear();
+    pButton->click();
+    ASSERT_TRUE(PumpUntil([&] { return !Text(W().labStatus).empty(); }));
+    const std::string sStatus = Text(W().labStatus);
+    const std::string sPrefix = sCommand + " failed: Error ";
+    ASSERT_EQ(sStatus.rfind(sPrefix, 0), 0u) << sStatus;
+    const long lCode = std::stol(sStatus.substr(sPrefix.size()));
+    EXPECT_TRUE(lCode >= 400 && lCode < 600) << sStatus;
+    EXPECT_FALSE(W().labStatus->toolTip().isEmpty()) << "the server's reply tells why";
+    ASSERT_EQ(m_oApp.messages.size(), 1u);
+    EXPECT_EQ(m_oApp.messages[0].m, 1);
+    EXPECT_EQ(m_oApp.messages[0].sModule, sCommand + " failed");
+    EXPECT_EQ(m_oApp.messages[0].sMsg, "Error " + std::to_string(lCode));
+    EXPECT_EQ(Colour(pButton), kRed);
+  }
+
+  RecordingApp m_oApp{1};
+  TempFolder m_oLocal;
+  std::unique_ptr<frmMain> m_pWindow;
+};
+
+class CommandsOnServer : public CommandWindow, public ::testing::WithParamInterface<Server> {
+ protected:
+  void TearDown() override {
+    CommandWindow::TearDown();
+    if (HasFailure() && m_pServer) std::cout << "server log:\n" << m_pServer->ServerLog() << "\n";
+  }
+  std::unique_ptr<LoopbackFtpServer> m_pServer;
+};
+
+TEST_P(CommandsOnServer, MakeRenameSizeAndDeleteChangeTheServerAndTheView) {
+  m_pServer = StartServer(GetParam());
+  const LoopbackFtpServer& server = *m_pServer;
+  server.MakeFolder("/a");
+  server.WriteFile("/a/x.txt", "twelve bytes");
+  server.MakeFolder("/a/full");
+  server.WriteFile("/a/full/keep.txt", "k");
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  ASSERT_NE(w.FtpNode("/a"), nullptr);
+  w.tvFtpDirs->scrollToItem(w.FtpNode("/a"));
+  QTest::mouseClick(w.tvFtpDirs->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    w.tvFtpDirs->visualItemRect(w.FtpNode("/a")).center());
+  ASSERT_TRUE(PumpUntil([&] { return w.FtpNode("/a/full") != nullptr; }));
+  ASSERT_EQ(Text(w.tbFtpPath), "/a/");
+
+  w.tbFtpText->setText("new");
+  ASSERT_TRUE(RunListed(w.cbMkDir, "FTP-MKDIR OK"));
+  EXPECT_TRUE(Logged("FTP MkDir /a/new"));
+  EXPECT_TRUE(fs::is_directory(server.LocalPath("/a/new")));
+  ASSERT_NE(w.FtpNode("/a/new"), nullptr);
+  EXPECT_EQ(w.FtpNode("/a/new")->parent(), w.FtpNode("/a"));
+  EXPECT_EQ(Colour(w.cbMkDir), kGreen);
+
+  w.tbFtpPath->setText("/a/x.txt");
+  w.tbFtpText->setText("y z.txt");
+  ASSERT_TRUE(RunListed(w.cbReName, "FTP-RENAME OK"));
+  EXPECT_TRUE(Logged("FTP Rename /a/x.txt -> y z.txt"));
+  EXPECT_EQ(Entries(w.lbFtpFiles), std::vector<std::string>{"y z.txt"});
+  EXPECT_EQ(server.ReadFile("/a/y z.txt"), "twelve bytes");
+  EXPECT_FALSE(fs::exists(server.LocalPath("/a/x.txt")));
+  EXPECT_EQ(Colour(w.cbReName), kGreen);
+
+  w.tbFtpPath->setText("/a/y z.txt");
+  w.cbSize->click();
+  ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus).rfind("FTP-SIZE", 0) == 0; }));
+  EXPECT_EQ(Text(w.labStatus), "FTP-SIZE OK: /a/y z.txt 12 bytes");
+  EXPECT_TRUE(Logged("FTP-SIZE OK: /a/y z.txt 12 bytes"));
+  EXPECT_EQ(Colour(w.cbSize), kGreen);
+
+  m_oApp.bAnswer = true;
+  ASSERT_TRUE(RunListed(w.cbDelete, "FTP-DELETE OK"));
+  ASSERT_EQ(m_oApp.questions.size(), 1u);
+  EXPECT_NE(m_oApp.questions[0].sText.find("/a/y z.txt"), std::string::npos) << m_oApp.questions[0].sText;
+  EXPECT_TRUE(Logged("FTP Delete /a/y z.txt"));
+  EXPECT_FALSE(fs::exists(server.LocalPath("/a/y z.txt")));
+  EXPECT_TRUE(Entries(w.lbFtpFiles).empty());
+  EXPECT_EQ(Text(w.tbFtpPath), "/a/") << "the path names what is left";
+
+  // An empty folder, named with its closing "/", leaves the tree too.
+  w.tbFtpPath->setText("/a/new/");
+  ASSERT_TRUE(RunListed(w.cbDelete, "FTP-DELETE OK"));
+  EXPECT_TRUE(Logged("FTP Delete /a/new/"));
+  EXPECT_FALSE(fs::exists(server.LocalPath("/a/new")));
+  EXPECT_EQ(w.FtpNode("/a/new"), nullptr);
+  EXPECT_NE(w.FtpNode("/a/full"), nullptr);
+  EXPECT_TRUE(m_oApp.messages.empty());
+
+  // The server's refusals change nothing there.
+  w.tbFtpPath->setText("/gone/x.txt");
+  w.tbFtpText->setText("y.txt");
+  ExpectRefused(w.cbReName, "FTP-RENAME");
+  w.tbFtpPath->setText("/a/gone.txt");
+  ExpectRefused(w.cbDelete, "FTP-DELETE");
+  w.tbFtpPath->setText("/a/full/");
+  ExpectRefused(w.cbDelete, "FTP-DELETE");
+  EXPECT_EQ(server.ReadFile("/a/full/keep.txt"), "k");
+  EXPECT_EQ(w.FtpNode("/a/full")->parent(), w.FtpNode("/a"));
+  w.tbFtpPath->setText("/a/gone.txt");
+  ExpectRefused(w.cbSize, "FTP-SIZE");
+  w.tbFtpPath->setText("/a/");
+  w.tbFtpText->setText("full");
+  ExpectRefused(w.cbMkDir, "FTP-MKDIR");
+  std::vector<std::string> vsLeft;
+  for (const auto& e : fs::recursive_directory_iterator(server.LocalPath("/a")))
+    vsLeft.push_back(fs::relative(e.path(), server.LocalPath("/a")).string());
+  EXPECT_EQ(Sorted(vsLeft), (std::vector<std::string>{"full", "full/keep.txt"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(AllServers, CommandsOnServer,
+                         ::testing::Values(Server::kVsftpd, Server::kProftpd, Server::kPureFtpd, Server::kPyftpdlib),
+                         [](const ::testing::TestParamInfo<Server>& info) { return ServerName(info.param); });
+
+// Fields the commands cannot take are refused with a message, and a delete
+// answered No is not made: nothing reaches the server.
+TEST_F(CommandWindow, RefusedInputAndADeleteAnsweredNoSendNothing) {
+  FtpTestServer server;
+  server.MakeFolder("/a");
+  server.WriteFile("/a/x.txt", "x");
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  struct Case {
+    QPushButton* pButton;
+    std::string sPath, sText, sModule, sMsg;
+  };
+  const std::string kMkDir = "Create Directory on FTP server", kRename = "Rename file on FTP server";
+  const std::vector<Case> vCases = {
+      {w.cbMkDir, "/a/", "", kMkDir, "No name given for the new directory"},
+      {w.cbMkDir, "", "new", kMkDir, "No folder selected to create the directory in"},
+      {w.cbMkDir, "/a/", "b/c", kMkDir, "A name must not hold \"/\": b/c"},
+      {w.cbMkDir, "/a/", "b\r\nDELE x.txt", kMkDir, "A name must not hold a line break"},
+      {w.cbMkDir, "/a/", "..", kMkDir, "Not a name of an entry of its own: .."},
+      {w.cbReName, "/a/x.txt", "../y.txt", kRename, "A name must not hold \"/\": ../y.txt"},
+      {w.cbReName, "/a/x.txt", "y\n.txt", kRename, "A name must not hold a line break"},
+      {w.cbReName, "/a/x.txt", "y\r.txt", kRename, "A name must not hold a line break"},
+      {w.cbReName, "/a/x.txt", ".", kRename, "Not a name of an entry of its own: ."},
+      {w.cbReName, "/a/x.txt", "", kRename, "No new name given for the file"},
+      {w.cbReName, "/a/", "y.txt", kRename, "No file selected to rename"},
+      {w.cbSize, "/a/", "", "Get file size on FTP server", "No file selected to get the size of"},
+      {w.cbDelete, "", "", "Delete on FTP server", "No file selected to delete"},
+      {w.cbDelete, "/", "", "Delete on FTP server", "The root folder cannot be deleted"},
+  };
+  const std::string sStatus = Text(w.labStatus);
+  for (const Case& c : vCases) {
+    SCOPED_TRACE(c.sMsg);
+    m_oApp.messages.clear();
+    w.tbFtpPath->setText(ByteText_FromBytes(c.sPath));
+    w.tbFtpText->setText(ByteText_FromBytes(c.sText));
+    c.pButton->click();
+    ASSERT_EQ(m_oApp.messages.size(), 1u);
+    EXPECT_EQ(m_oApp.messages[0].m, 2);
+    EXPECT_EQ(m_oApp.messages[0].sModule, c.sModule);
+    EXPECT_EQ(m_oApp.messages[0].sMsg, c.sMsg);
+    EXPECT_EQ(Colour(c.pButton), ButtonFace());
+  }
+  EXPECT_TRUE(m_oApp.questions.empty());
+
+  // No is the answer RecordingApp gives.
+  m_oApp.messages.clear();
+  for (const char* szPath : {"/a/x.txt", "/a/"}) {
+    w.tbFtpPath->setText(szPath);
+    w.cbDelete->click();
+  }
+  ASSERT_EQ(m_oApp.questions.size(), 2u);
+  EXPECT_EQ(m_oApp.questions[0].sText, "Delete /a/x.txt on the FTP server?");
+  EXPECT_EQ(m_oApp.questions[1].sText, "Delete the folder /a/ on the FTP server?");
+  PumpUntil([] { return false; }, 300ms);
+  EXPECT_TRUE(m_oApp.messages.empty());
+  EXPECT_EQ(Text(w.labStatus), sStatus);
+  EXPECT_EQ(server.ReadFile("/a/x.txt"), "x");
+  for (const std::string& s : server.Commands()) {
+    for (const char* szCommand : {"MKD", "RNFR", "RNTO", "DELE", "RMD", "SIZE"})
+      EXPECT_NE(s.rfind(szCommand, 0), 0u) << s;
+  }
+}
+
+// A get larger than memory would want arrives byte for byte; one broken off
+// half-way leaves the old local file as it was and nothing beside it.
+TEST_F(CommandWindow, GetsOfAnySizeReplaceTheLocalFileOnlyWhenWhole) {
+  FtpTestServer server;
+  const std::string sBig = RandomBytes(20 * 1024 * 1024, 7);
+  server.WriteFile("/big.bin", sBig);
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  w.tbLocalPath->setText(ByteText_FromBytes(m_oLocal.Path() + "/"));
+  w.tbFtpPath->setText("/big.bin");
+  w.cbGet->click();
+  ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus).rfind("FTP-GET", 0) == 0; }, 60s));
+  EXPECT_EQ(Text(w.labStatus), "FTP-GET OK: " + Local("big.bin"));
+  EXPECT_TRUE(Logged("FTP-GET OK: " + Local("big.bin")));
+  EXPECT_EQ(Colour(w.cbGet), kGreen);
+  EXPECT_TRUE(LibOrv_ReadFile(Local("big.bin")) == sBig);
+  EXPECT_EQ(Entries(w.lbLocalFiles), std::vector<std::string>{"big.bin"});
+  w.cbDisconnect->click();
+
+  FtpTestServer::Options o;
+  o.sKind = "drop_data";
+  FtpTestServer dropping(o);
+  dropping.WriteFile("/big.bin", RandomBytes(300 * 1024, 8));
+  ASSERT_TRUE(Connect(dropping));
+  w.tbLocalPath->setText(ByteText_FromBytes(m_oLocal.Path() + "/"));
+  w.tbFtpPath->setText("/big.bin");
+  w.labStatus->clear();
+  w.cbGet->click();
+  // The broken-off transfer is tried again before it fails.
+  ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus).rfind("FTP-GET", 0) == 0; }, 60s));
+  EXPECT_EQ(Text(w.labStatus).rfind("FTP-GET failed: Error ", 0), 0u) << Text(w.labStatus);
+  EXPECT_EQ(Colour(w.cbGet), kRed);
+  ASSERT_FALSE(m_oApp.messages.empty());
+  EXPECT_EQ(m_oApp.messages.back().sModule, "FTP-GET failed");
+  EXPECT_TRUE(LibOrv_ReadFile(Local("big.bin")) == sBig);
+  EXPECT_EQ(LocalNames(), std::vector<std::string>{"big.bin"}) << "no temporary file is left";
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// The main window's commands on one remote entry: create a folder, rename,
+// get the size of and delete the entry that the remote path names, with the
+// events that answer them. The remote path field names the entry; the text
+// field beside the buttons holds a new name.
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <vector>
+
+#include "AppChannel.h"
+#include "ByteText.h"
+#include "cOrvFtpClient.h"
+#include "frmMain.h"
+#include "frmMainShared.h"
+
+using namespace frmMainShared;
+
+namespace {
+
+constexpr char kMkDirModule[] = "Create Directory on FTP server";
+constexpr char kRenameModule[] = "Rename file on FTP server";
+constexpr char kSizeModule[] = "Get file size on FTP server";
+constexpr char kDeleteModule[] = "Delete on FTP server";
+
+// The folder part of a remote path, ending with "/" ("/a/" for "/a/b.txt",
+// "/a/b/" for "/a/b/"); empty when the path names no folder. Remote paths
+// part at "/" only: a "\" is part of a name on the server.
+std::string RemoteFolder(const std::string& sPath) {
+  const std::size_t p = sPath.rfind('/');
+  return p == std::string::npos ? std::string() : sPath.substr(0, p + 1);
+}
+
+// The last part of a remote path: the file's name, empty for a folder path.
+std::string RemoteName(const std::string& sPath) { return sPath.substr(RemoteFolder(sPath).size()); }
+
+bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+
+// Why a typed text cannot be the name of an entry within one folder; empty
+// when it can. A line break would end the command that carries the name.
+std::string NameFault(const std::string& sName) {
+  if (HasLineBreak(sName)) return "A name must not hold a line break";
+  if (sName.find('/') != std::string::npos) return "A name must not hold \"/\": " + sName;
+  if (sName == "." || sName == "..") return "Not a name of an entry of its own: " + sName;
+  return {};
+}
+
+// Tells the user why a command is not sent; true when it is told.
+bool Refused(const char* szModule, const std::string& sWhy) {
+  if (sWhy.empty()) return false;
+  Report(2, szModule, sWhy);
+  return true;
+}
+
+}  // namespace
+
+void frmMain::cbMkDir_Click() {
+  const std::string sFtpPath = ByteText_ToBytes(tbFtpPath->text());
+  const std::string sName = ByteText_ToBytes(tbFtpText->text());
+  const std::string sFolder = RemoteFolder(sFtpPath);
+  if (Refused(kMkDirModule, HasLineBreak(sFtpPath) ? "The path must not hold a line break" : "")) return;
+  if (Refused(kMkDirModule, sFolder.empty() ? "No folder selected to create the directory in" : "")) return;
+  if (Refused(kMkDirModule, sName.empty() ? "No name given for the new directory" : NameFault(sName))) return;
+  if (!m_oFtpClient) {
+    Report(1, "FTP-MKDIR failed", "Not connected");
+    return;
+  }
+  const std::string sNewFolder = sFolder + sName;
+  Log24("FTP MkDir " + sNewFolder);
+  m_oFtpClient->FtpMkDir(sNewFolder, sNewFolder);
+}
+
+void frmMain::cbReName_Click() {
+  const std::string sFtpPath = ByteText_ToBytes(tbFtpPath->text());
+  const std::string sNewName = ByteText_ToBytes(tbFtpText->text());
+  if (Refused(kRenameModule, HasLineBreak(sFtpPath) ? "The path must not hold a line break" : "")) return;
+  if (Refused(kRenameModule, RemoteName(sFtpPath).empty() ? "No file selected to rename" : "")) return;
+  if (Refused(kRenameModule, sNewName.empty() ? "No new name given for the file" : NameFault(sNewName))) return;
+  if (!m_oFtpClient) {
+    Report(1, "FTP-RENAME failed", "Not connected");
+    return;
+  }
+  Log24("FTP Rename " + sFtpPath + " -> " + sNewName);
+  // The answer lists the folder that holds the file.
+  m_oFtpClient->FtpRename(sFtpPath, sNewName, RemoteFolder(sFtpPath));
+}
+
+void frmMain::cbSize_Click() {
+  const std::string sFtpPath = ByteText_ToBytes(tbFtpPath->text());
+  if (Refused(kSizeModule, HasLineBreak(sFtpPath) ? "The path must not hold a line break" : "")) return;
+  if (Refused(kSizeModule, RemoteName(sFtpPath).empty() ? "No file selected to get the size of" : "")) return;
+  if (!m_oFtpClient) {
+    Report(1, "FTP-SIZE failed", "Not connected");
+    return;
+  }
+  Log24("FTP Size " + sFtpPath);
+  m_oFtpClient->FtpSize(sFtpPath, sFtpPath);
+}
+
+// A path ending with "/" names an empty folder to delete, any other a file.
+void frmMain::cbDelete_Click() {
+  const std::string sFtpPath = ByteText_ToBytes(tbFtpPath->text());
+  const bool bFolder = !sFtpPath.empty() && sFtpPath.back() == '/';
+  if (Refused(kDeleteModule, HasLineBreak(sFtpPath) ? "The path must not hold a line break" : "")) return;
+  if (Refused(kDeleteModule, sFtpPath.empty() ? "No file selected to delete" : "")) return;
+  if (Refused(kDeleteModule, sFtpPath == "/" ? "The root folder cannot be deleted" : "")) return;
+  if (!m_oFtpClient) {
+    Report(1, "FTP-DELETE failed", "Not connected");
+    return;
+  }
+  AppChannel* pApp = OrvApp();
+  const std::string sQuestion = bFolder ? "Delete the folder " + sFtpPath + " on the FTP server?"
+                                        : "Delete " + sFtpPath + " on the FTP server?";
+  if (!pApp || !pApp->Ask(sQuestion, kDeleteModule)) return;
+  Log24("FTP Delete " + sFtpPath);
+  m_oFtpClient->FtpDelete(sFtpPath, sFtpPath);
+}
+
+void frmMain::m_oFtpClient_MkDirEvent(const std::string& sRequestID, long lErrCode) {
+  if (lErrCode != 0) {
+    ShowCommandFailure("FTP-MKDIR", cbMkDir, lErrCode);
+    return;
+  }
+  Log24("FTP-MKDIR OK");
+  ShowStatus("FTP-MKDIR OK");
+  SetButtonColour(cbMkDir, kGreen);
+  ListFtpFolder(RemoteFolder(sRequestID));
+}
+
+void frmMain::m_oFtpClient_RenameEvent(const std::string& sRequestID, long lErrCode) {
+  if (lErrCode != 0) {
+    ShowCommandFailure("FTP-RENAME", cbReName, lErrCode);
+    return;
+  }
+  Log24("FTP-RENAME OK");
+  ShowStatus("FTP-RENAME OK");
+  SetButtonColour(cbReName, kGreen);
+  ListFtpFolder(sRequestID);
+}
+
+void frmMain::m_oFtpClient_SizeEvent(const std::string& sRequestID, long lErrCode, std::int64_t lSize) {
+  if (lErrCode != 0) {
+    ShowCommandFailure("FTP-SIZE", cbSize, lErrCode);
+    return;
+  }
+  const std::string sText = "FTP-SIZE OK: " + sRequestID + " " + std::to_string(lSize) + " bytes";
+  Log24(sText);
+  ShowStatus(sText);
+  SetButtonColour(cbSize, kGreen);
+}
+
+void frmMain::m_oFtpClient_DeleteEvent(const std::string& sRequestID, long lErrCode) {
+  if (lErrCode != 0) {
+    ShowCommandFailure("FTP-DELETE", cbDelete, lErrCode);
+    return;
+  }
+  Log24("FTP-DELETE OK");
+  ShowStatus("FTP-DELETE OK");
+  SetButtonColour(cbDelete, kGreen);
+  const bool bFolder = !sRequestID.empty() && sRequestID.back() == '/';
+  const std::string sFolder = RemoteFolder(bFolder ? sRequestID.substr(0, sRequestID.size() - 1) : sRequestID);
+  // The path no longer names anything: a put after it would make a deleted
+  // folder anew.
+  if (ByteText_ToBytes(tbFtpPath->text()) == sRequestID) tbFtpPath->setText(ByteText_FromBytes(sFolder));
+  if (bFolder) RemoveFtpNode(sRequestID.substr(0, sRequestID.size() - 1));
+  ListFtpFolder(sFolder);
+}
+
+void frmMain::ShowCommandFailure(const std::string& sCommand, QPushButton* pButton, long lErrCode) {
+  const std::string sError = "Error " + std::to_string(lErrCode);
+  Report(1, sCommand + " failed", sError);
+  ShowStatus(sCommand + " failed: " + sError, true);
+  SetButtonColour(pButton, kRed);
+}
+
+// The listing's folders go under the selected node: the folder's own node
+// is selected first where the tree has it.
+void frmMain::ListFtpFolder(const std::string& sFolder) {
+  if (!m_oFtpClient) return;
+  const std::string sKey = sFolder.empty() || sFolder == "/" ? kRootKey : sFolder.substr(0, sFolder.size() - 1);
+  if (QTreeWidgetItem* pNode = FtpNode(sKey)) tvFtpDirs->setCurrentItem(pNode);
+  m_oFtpClient->FtpDir(sFolder, "");
+}
+
+// The node and the nodes below it leave the tree; a selection among them
+// goes to the node's parent.
+void frmMain::RemoveFtpNode(const std::string& sKey) {
+  QTreeWidgetItem* pNode = FtpNode(sKey);
+  if (!pNode || sKey == kRootKey) return;
+  std::vector<QTreeWidgetItem*> vpGone{pNode};
+  for (std::size_t i = 0; i < vpGone.size(); ++i) {
+    for (int c = 0; c < vpGone[i]->childCount(); ++c) vpGone.push_back(vpGone[i]->child(c));
+  }
+  for (QTreeWidgetItem* p : vpGone) {
+    m_oFtpNodes.erase(FtpNodeKey(p));
+    if (tvFtpDirs->currentItem() == p) tvFtpDirs->setCurrentItem(pNode->parent());
+  }
+  delete pNode;
+}
