@@ -82,15 +82,17 @@ class Session:
     def wait_for_log(self, text, count=1):
         wait_for(f"{text!r} in the log", lambda: self.log().count(text) >= count)
 
-    def shot(self, name):
+    def shot(self, name, window=None):
         if not self.shots or not all(shutil.which(t) for t in ("xwd", "xwdtopnm", "pnmtopng")):
             return
         os.makedirs(self.shots, exist_ok=True)
+        # A window just mapped is painted a moment later.
+        time.sleep(0.7)
         env = dict(os.environ, DISPLAY=self.display)
         path = os.path.join(self.shots, name)
         with open(path, "wb") as out:
-            subprocess.run("xwd -root -silent | xwdtopnm 2>/dev/null | pnmtopng", shell=True, env=env, stdout=out,
-                           check=True)
+            subprocess.run(f"xwd {'-id ' + window if window else '-root'} -silent | xwdtopnm 2>/dev/null | pnmtopng",
+                           shell=True, env=env, stdout=out, check=True)
         print(f"screenshot {path}")
 
     def question(self):
@@ -199,8 +201,7 @@ def run(program, shots):
 
         s.type_into("tbFtpPath", "/pub/renamed.txt")
         s.click("cbDelete")
-        s.question()
-        s.shot("window-delete-question.png")
+        s.shot("window-delete-question.png", s.question())
         s.answer(["Return"])
         time.sleep(1.0)
         if not os.path.isfile(os.path.join(root, "pub", "renamed.txt")) or sent("DELE"):
