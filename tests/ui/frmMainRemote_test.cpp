@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -168,8 +169,14 @@ class RemoteWindow : public ::testing::Test {
       return s == "FTP-DIR OK" || s.rfind("FTP-DIR failed", 0) == 0;
     });
   }
+  // Waits for an outcome: a progress text ("FTP-GET 1.0 MiB of ...") that
+  // a slow transfer shows meanwhile is none.
   bool WaitForStatus(const std::string& sPrefix) {
-    return PumpUntil([&] { return Text(W().labStatus).rfind(sPrefix, 0) == 0; });
+    return PumpUntil([&] {
+      const std::string s = Text(W().labStatus);
+      const bool bProgress = s.size() > 8 && s.rfind("FTP-", 0) == 0 && s[7] == ' ' && std::isdigit(s[8]);
+      return s.rfind(sPrefix, 0) == 0 && !bProgress;
+    });
   }
 
   void ExpectDisconnected() {
