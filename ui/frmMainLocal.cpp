@@ -1,9 +1,9 @@
 // The main window's local side: the drive list, the folder list and the
 // local file list, and the local path they fill in.
 #include <QComboBox>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QEvent>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QScopedValueRollback>
