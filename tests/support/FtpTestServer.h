@@ -59,8 +59,8 @@ class TestCertificates {
 // misbehaving servers of tests/servers/orv_test_ftpd.py: refuse_login,
 // stor_552, stor_553, never_answer, mute_after_login, drop_data, trickle,
 // slow_upload (takes uploads in at 256 KiB/s), no_confirm (no reply after a
-// transfer), short_idle (drops idle sessions after a second), unix_list (no MLSD), dos_list (no MLSD, Windows-style
-// LIST), no_quit_reply, drop_first_upload (breaks off the first upload),
+// transfer), short_idle (drops idle sessions after a second), unix_list (no
+// MLSD), dos_list (no MLSD, Windows-style LIST), no_quit_reply, drop_first_upload (breaks off the first upload),
 // no_mkd, no_rename, wrong_size (SIZE says 1), starts_late (refuses
 // connections for its first three seconds).
 //
