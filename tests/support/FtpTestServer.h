@@ -60,9 +60,10 @@ class TestCertificates {
 // stor_552, stor_553, never_answer, mute_after_login, drop_data, trickle,
 // slow_upload (takes uploads in at 256 KiB/s), no_confirm (no reply after a
 // transfer), short_idle (drops idle sessions after a second), unix_list (no
-// MLSD), dos_list (no MLSD, Windows-style LIST), no_quit_reply, drop_first_upload (breaks off the first upload),
-// no_mkd, no_rename, wrong_size (SIZE says 1), starts_late (refuses
-// connections for its first three seconds).
+// MLSD), dos_list (no MLSD, Windows-style LIST), no_quit_reply,
+// drop_first_upload (breaks off the first upload), no_mkd, no_rename,
+// wrong_size (SIZE says 1), starts_late (refuses connections for its first
+// three seconds).
 //
 // With sTlsKind set, the server is one of tests/servers/orv_tls_ftpd.py
 // instead (sKind must stay "normal"): explicit (AUTH TLS and PROT P
