@@ -12,6 +12,7 @@
 #include "AppChannel.h"
 #include "ByteText.h"
 #include "DirListBox.h"
+#include "FileList.h"
 #include "LocalFiles.h"
 #include "OrvError.h"
 #include "frmMain.h"
@@ -56,7 +57,10 @@ void frmMain::RefreshLocalFiles() {
   m_sListedFolder = sFolder;
   tbLocalPath->setText(ByteText_FromBytes(LocalFiles_FolderPath(sFolder)));
   lbLocalFiles->clear();
-  for (const std::string& sName : vsNames) lbLocalFiles->addItem(ByteText_FromBytes(sName));
+  QStringList vsRows;
+  vsRows.reserve(static_cast<qsizetype>(vsNames.size()));
+  for (const std::string& sName : vsNames) vsRows.append(ByteText_FromBytes(sName));
+  FileList_Add(lbLocalFiles, vsRows);
   labLocalFileCnt->setText(QString::number(lbLocalFiles->count()) + QStringLiteral(" files"));
 }
 

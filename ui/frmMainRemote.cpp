@@ -8,6 +8,7 @@
 #include "AppChannel.h"
 #include "AutoRunStates.h"
 #include "ByteText.h"
+#include "FileList.h"
 #include "LibOrv.h"
 #include "OrvError.h"
 #include "cOrvFtpClient.h"
@@ -147,7 +148,7 @@ void frmMain::AddListing(const std::string& sDirList) {
     throw;
   }
   fnJoinTree();
-  lbFtpFiles->addItems(vsFiles);
+  FileList_Add(lbFtpFiles, vsFiles);
   if (!vpNodes.isEmpty()) {
     // Every node of one listing shares its parent: one scroll shows them.
     for (QTreeWidgetItem* pUp = pParent; pUp; pUp = pUp->parent()) pUp->setExpanded(true);
