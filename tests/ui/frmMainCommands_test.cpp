@@ -32,6 +32,7 @@
 #include "RecordingApp.h"
 #include "TempFolder.h"
 #include "WidgetProbes.h"
+#include "WindowPump.h"
 #include "frmMain.h"
 
 using namespace std::chrono_literals;
@@ -65,17 +66,6 @@ std::unique_ptr<LoopbackFtpServer> StartServer(Server eServer) {
     case Server::kPyftpdlib: return std::make_unique<FtpTestServer>();
   }
   return nullptr;
-}
-
-bool PumpUntil(const std::function<bool()>& bDone, std::chrono::milliseconds timeout = 15s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    OrvFtpClientPump();
-    QCoreApplication::processEvents();
-    if (bDone()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
 }
 
 std::string RandomBytes(std::size_t n, unsigned uSeed) {

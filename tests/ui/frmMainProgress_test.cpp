@@ -30,6 +30,7 @@
 #include "RecordingApp.h"
 #include "TempFolder.h"
 #include "WidgetProbes.h"
+#include "WindowPump.h"
 #include "cOrvFtpClient.h"
 #include "frmMain.h"
 
@@ -37,17 +38,6 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool PumpUntil(const std::function<bool()>& bDone, std::chrono::milliseconds timeout = 15s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    OrvFtpClientPump();
-    QCoreApplication::processEvents();
-    if (bDone()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-}
 
 // Everything below the server's root, by name.
 std::vector<std::string> ServerNames(const FtpTestServer& server) {

@@ -43,6 +43,7 @@
 #include "RecordingApp.h"
 #include "TempFolder.h"
 #include "WidgetProbes.h"
+#include "WindowPump.h"
 #include "cApp.h"
 #include "cSEC.h"
 #include "cStringList.h"
@@ -52,24 +53,6 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Runs the FTP library's completions and the window's events until bDone
-// holds (true) or the time is up (false).
-bool PumpUntil(const std::function<bool()>& bDone, std::chrono::milliseconds timeout = 15s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    OrvFtpClientPump();
-    QCoreApplication::processEvents();
-    if (bDone()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-}
-
-// Pumps for the whole time, for checking that nothing (more) arrives.
-void PumpFor(std::chrono::milliseconds duration) {
-  PumpUntil([] { return false; }, duration);
-}
 
 // The texts of a node's children, sorted: servers list in their own order.
 std::vector<std::string> Children(const QTreeWidgetItem* p) {

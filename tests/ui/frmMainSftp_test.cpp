@@ -24,23 +24,13 @@
 #include "SshTestServer.h"
 #include "TempFolder.h"
 #include "WidgetProbes.h"
+#include "WindowPump.h"
 #include "frmMain.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool PumpUntil(const std::function<bool()>& bDone, std::chrono::milliseconds timeout = 15s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    OrvFtpClientPump();
-    QCoreApplication::processEvents();
-    if (bDone()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-}
 
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
