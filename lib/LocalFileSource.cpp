@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
 #include <utility>
 
 #include "OrvError.h"
@@ -15,22 +14,26 @@ namespace {
 
 constexpr const char* kSource = "LibOrv_ReadFile";
 
-// Appends up to lMax bytes of fd to sContent, through a small buffer:
-// reading straight into a string resized to the file's size would first
-// fill it with zeros, one more pass over a large file's memory. Returns
-// false once the end of the file is reached.
+// Appends up to lMax bytes of fd to sContent, read straight into the
+// string's own room: what was reserved (the file's size and one byte to see
+// its end), 64 KiB more at a time beyond it. Every new page of memory costs
+// a fault, so no second buffer is filled and copied. Returns false once the
+// end of the file is reached.
 bool AppendFrom(int fd, std::string& sContent, std::size_t lMax, const std::string& sFileName) {
-  const std::size_t lChunk = std::clamp<std::size_t>(std::min(lMax, sContent.capacity()) + 1, 4096, 262144);
-  std::unique_ptr<char[]> pChunk(new char[lChunk]);
+  constexpr std::size_t kStep = 65536;
   std::size_t lRead = 0;
   while (lRead < lMax) {
-    ssize_t n = ::read(fd, pChunk.get(), std::min(lChunk, lMax - lRead));
+    const std::size_t lOld = sContent.size();
+    const std::size_t lSpare = sContent.capacity() - lOld;
+    const std::size_t lRoom = std::min(lMax - lRead, lSpare > 0 ? lSpare : kStep);
+    sContent.resize(lOld + lRoom);
+    const ssize_t n = ::read(fd, sContent.data() + lOld, lRoom);
+    sContent.resize(lOld + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
     if (n < 0) {
       if (errno == EINTR) continue;
       throw OrvError::FromErrno(errno, sFileName, kSource);
     }
     if (n == 0) return false;
-    sContent.append(pChunk.get(), static_cast<std::size_t>(n));
     lRead += static_cast<std::size_t>(n);
   }
   return true;
@@ -50,7 +53,7 @@ LocalFileSource LocalFileSource::Open(const std::string& sFileName, std::size_t 
   const bool bStream = S_ISREG(st.st_mode) && o.m_lSize > lWholeLimit;
   // The room is taken at once, so a file that keeps its size is never
   // copied on the way.
-  o.m_sHead.reserve(bStream ? lWholeLimit : static_cast<std::size_t>(o.m_lSize));
+  o.m_sHead.reserve(bStream ? lWholeLimit : static_cast<std::size_t>(o.m_lSize) + 1);
   const std::size_t lMax = bStream ? lWholeLimit : std::numeric_limits<std::size_t>::max();
   if (!AppendFrom(o.m_fd, o.m_sHead, lMax, sFileName) || !bStream) {
     // Wholly read (a file that shrank since the look at its size too).

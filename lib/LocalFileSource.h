@@ -10,9 +10,12 @@
 // LibOrv_ReadFile raises. A file no longer than the limit is then wholly in
 // memory and closed again. A longer regular file stays open: the rest is
 // read while it is sent, so that a large file never sits in memory whole.
+// The limit is as much as one piece of an upload: a file sent from the open
+// file costs no memory beyond what the transfer already holds, and fresh
+// memory is what a short transfer spends most of its own time on.
 class LocalFileSource {
  public:
-  static constexpr std::size_t kWholeLimit = 1048576;
+  static constexpr std::size_t kWholeLimit = 65536;
 
   static LocalFileSource Open(const std::string& sFileName, std::size_t lWholeLimit = kWholeLimit);
 

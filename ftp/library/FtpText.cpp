@@ -148,8 +148,11 @@ std::string FtpUrlPath(const std::string& sPath) {
   std::size_t i = 0;
   if (!sPath.empty() && sPath[0] == '/') {
     // The root keeps a plain "/" after the encoded one, so that the last
-    // segment of the URL (where a wildcard pattern goes) never includes it.
-    sUrl += sPath.size() == 1 ? "%2F/" : "%2F";
+    // segment of the URL (where a wildcard pattern goes) never includes it;
+    // a name directly in the root gets the same, so that libcurl sees the
+    // same folder as for the root itself and a transfer after one there
+    // changes folder no more.
+    sUrl += sPath.find('/', 1) == std::string::npos ? "%2F/" : "%2F";
     i = 1;
   }
   for (; i < sPath.size(); ++i) {

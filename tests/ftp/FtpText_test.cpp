@@ -39,6 +39,7 @@ TEST(FtpMlsdParserTest, ReadsTypesAndNamesAcrossPieces) {
 TEST(FtpUrlTest, PathsAreEncodedAndAbsolutePathsStartAtTheRoot) {
   EXPECT_EQ(FtpUrlPath("/a b/\xC3\xBC%#?;.txt"), "/%2Fa%20b/%C3%BC%25%23%3F%3B.txt");
   EXPECT_EQ(FtpUrlPath("/"), "/%2F/");
+  EXPECT_EQ(FtpUrlPath("/x.txt"), "/%2F/x.txt");
   EXPECT_EQ(FtpUrlPath("rel/x/"), "/rel/x/");
   EXPECT_EQ(FtpUrlPath(""), "/");
 }

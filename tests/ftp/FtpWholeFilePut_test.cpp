@@ -98,6 +98,9 @@ TEST_F(FtpWholeFilePutTest, AServerThatWillNotRenameGetsTheDataUnderItsName) {
   EXPECT_TRUE(LogsContain("the data goes once more, directly under a.txt"));
   // The connection remembers: the second put asks no more.
   EXPECT_EQ(Count(server.Commands(), "RNFR"), 1);
+  // Every transfer is in the root: one change of folder per log-in (the
+  // refused rename ends the first connection).
+  EXPECT_EQ(Count(server.Commands(), "CWD"), Count(server.Commands(), "USER"));
 }
 
 TEST_F(FtpWholeFilePutTest, ASizeThatDoesNotMatchFailsThePutAndNothingIsRenamed) {
