@@ -133,6 +133,9 @@ void frmMain::CreateControls() {
   tvFtpDirs->setColumnCount(1);
   tvFtpDirs->setHeaderHidden(true);
   tvFtpDirs->setIconSize(ImageList1.ImageSize());
+  // Every node is one line with one picture: the tree never measures each
+  // of a large folder's thousands of nodes to find where one of them is.
+  tvFtpDirs->setUniformRowHeights(true);
   lbFtpFiles = new QListWidget(this);
   tbLocalPath = new QLineEdit(this);
   tbFtpPath = new QLineEdit(this);

@@ -82,16 +82,15 @@ FtpTransfer FtpCommandRequest::Start(const std::string&, FtpSession& session) {
   m_bSftp = session.IsSftp();
   if (m_bSftp && m_eCommand == Command::kSize) {
     // Without a body asked for, a file's transfer tells its size.
-    return {m_sFolder + m_sEntry, false, [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L); },
-            [] {}};
+    return {m_sFolder + m_sEntry, [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L); }, [] {}};
   }
   m_pCommands = m_bSftp ? SftpCommands() : FtpCommands();
   if (m_bSftp) {
-    return {m_sFolder, false,
+    return {m_sFolder,
             [this](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L).Set(CURLOPT_QUOTE, m_pCommands.get()); },
             [] {}};
   }
-  return {m_sFolder, false,
+  return {m_sFolder,
           [this](EasyOptions& options) {
             // A folder without a body asked for: the commands run in it and
             // nothing is transferred.

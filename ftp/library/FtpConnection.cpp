@@ -70,12 +70,11 @@ bool FtpConnection::Open() {
 bool FtpConnection::OpenHandles() {
   CurlMultiPtr pMulti(curl_multi_init());
   m_pEasy.reset(curl_easy_init());
-  m_pListEasy.reset(curl_easy_init());
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_pMulti = std::move(pMulti);
   }
-  return m_pMulti && m_pEasy && m_pListEasy;
+  return m_pMulti && m_pEasy;
 }
 
 bool FtpConnection::Reopen() {
@@ -227,7 +226,7 @@ bool FtpConnection::WaitBeforeRetry(std::chrono::seconds delay) {
 
 std::string FtpConnection::UrlPath(const FtpTransfer& transfer) const {
   if (IsSftp()) return SftpUrlPath(transfer.sPath);
-  return FtpUrlPath(transfer.sPath) + (transfer.bWildcard ? "*" : "");
+  return FtpUrlPath(transfer.sPath);
 }
 
 void FtpConnection::Note(const std::string& sText) {
@@ -250,7 +249,6 @@ void FtpConnection::CloseControlConnection(int32_t lLimitMs) {
   }
   if (m_hooks.fnDeadlineChanged) m_hooks.fnDeadlineChanged(deadline);
   m_pEasy.reset();
-  m_pListEasy.reset();
   pMulti.reset();
   EndExchange();
   NoteControlClosed();
@@ -304,7 +302,7 @@ std::string FtpConnection::SecurityText() const {
 std::string FtpConnection::Where() const { return m_server.sUrlHost + ":" + std::to_string(m_server.iPort); }
 
 FtpOutcome FtpConnection::Perform(const FtpTransfer& transfer, const FtpRequest& request) {
-  CURL* pEasy = transfer.bWildcard ? m_pListEasy.get() : m_pEasy.get();
+  CURL* pEasy = m_pEasy.get();
   m_pTransfer = &transfer;
   const ForgetOnExit forget{m_pTransfer};
   for (int iAttempt = 1;; ++iAttempt) {

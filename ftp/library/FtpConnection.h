@@ -150,11 +150,6 @@ class FtpConnection : private FtpSession {
   CurlSharePtr m_pShare;
   CurlMultiPtr m_pMulti;
   CurlEasyPtr m_pEasy;
-  // LIST through libcurl's wildcard matching gets an easy handle of its own:
-  // libcurl 7.88 leaks every listed entry when a handle that did other
-  // transfers before lists this way. Both share the multi handle's
-  // connection, so the control connection stays the same.
-  CurlEasyPtr m_pListEasy;
   CURL* m_pActive = nullptr;  // the handle of the running transfer
   const FtpTransfer* m_pTransfer = nullptr;  // the running transfer
   const FtpRequest* m_pRequest = nullptr;    // the running request

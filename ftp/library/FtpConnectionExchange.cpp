@@ -258,7 +258,7 @@ FtpOutcome FtpConnection::Transfer(int32_t lLimitMs) {
 long FtpConnection::ReplyCode() const {
   long lCode = 0;
   if (curl_easy_getinfo(m_pActive, CURLINFO_RESPONSE_CODE, &lCode) != CURLE_OK) lCode = 0;
-  // A wildcard transfer ends with a pass that forgets the code.
+  // A transfer that failed before a reply of its own keeps no code.
   return lCode != 0 ? lCode : m_lLastReplyCode;
 }
 

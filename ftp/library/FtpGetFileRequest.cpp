@@ -61,7 +61,7 @@ FtpTransfer FtpGetFileRequest::Start(const std::string& sPath, FtpSession&) {
     if (::ftruncate(m_iFd, 0) != 0) m_iErrno = errno;
   };
   fnRestart();
-  return {sPath, false,
+  return {sPath,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_WRITEFUNCTION, &FtpGetFileRequest::OnData)
                 .Set(CURLOPT_WRITEDATA, static_cast<void*>(this))

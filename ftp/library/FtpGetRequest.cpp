@@ -12,7 +12,7 @@ FtpTransfer FtpGetRequest::Start(const std::string& sPath, FtpSession&) {
   m_sData.clear();
   m_bTruncated = false;
   m_bEndOfData = true;
-  return {sPath, false,
+  return {sPath,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_WRITEFUNCTION, &FtpGetRequest::OnData).Set(CURLOPT_WRITEDATA, static_cast<void*>(this));
           },

@@ -1,7 +1,5 @@
 #include "FtpListRequest.h"
 
-#include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -15,34 +13,12 @@ std::size_t OnSftpData(char* p, std::size_t lSize, std::size_t lCount, void* pPa
   return lSize * lCount;
 }
 
+std::size_t OnListData(char* p, std::size_t lSize, std::size_t lCount, void* pParser) {
+  static_cast<FtpListParser*>(pParser)->Feed(p, lSize * lCount);
+  return lSize * lCount;
+}
+
 std::size_t OnDiscard(char*, std::size_t lSize, std::size_t lCount, void*) { return lSize * lCount; }
-
-// The entry's name as the server has it. libcurl's parser skips the spaces
-// a name starts with; in a Unix listing exactly one space follows the time,
-// and the parser keeps the whole line in one buffer, the time's end marked.
-std::string_view EntryName(const curl_fileinfo& entry) {
-  const std::string_view sName = entry.filename;
-  if ((entry.flags & CURLFINFOFLAG_KNOWN_PERM) == 0 || entry.strings.time == nullptr) return sName;
-  const char* pAfterTime = entry.strings.time + std::strlen(entry.strings.time) + 1;
-  if (pAfterTime >= sName.data() || sName.data() - pAfterTime > 1024) return sName;
-  if (!std::all_of(pAfterTime, sName.data(), [](char c) { return c == ' '; })) return sName;
-  return std::string_view(pAfterTime, static_cast<std::size_t>(sName.data() + sName.size() - pAfterTime));
-}
-
-// libcurl's own LIST parser hands over one entry after the other; skipping
-// each keeps it from fetching anything.
-long OnListEntry(const void* pInfo, void* pListing, int) {
-  const auto* pEntry = static_cast<const curl_fileinfo*>(pInfo);
-  auto* pList = static_cast<FtpListing*>(pListing);
-  if (pEntry->filename == nullptr) return CURL_CHUNK_BGN_FUNC_SKIP;
-  const std::string_view sName = EntryName(*pEntry);
-  switch (pEntry->filetype) {
-    case CURLFILETYPE_DIRECTORY: pList->Add(sName, FtpListing::Kind::kFolder); break;
-    case CURLFILETYPE_SYMLINK: pList->Add(sName, FtpListing::Kind::kLink); break;
-    default: pList->Add(sName, FtpListing::Kind::kFile); break;
-  }
-  return CURL_CHUNK_BGN_FUNC_SKIP;
-}
 
 bool Failed(const FtpOutcome& outcome) { return outcome.rc != CURLE_OK; }
 
@@ -62,7 +38,7 @@ FtpTransfer FtpListRequest::Start(const std::string& sPath, FtpSession& session)
 
 FtpTransfer FtpListRequest::Mlsd() {
   m_eStage = Stage::kMlsd;
-  return {m_sFolder, false,
+  return {m_sFolder,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_CUSTOMREQUEST, "MLSD")
                 .Set(CURLOPT_WRITEFUNCTION, &OnMlsdData)
@@ -77,19 +53,20 @@ FtpTransfer FtpListRequest::Mlsd() {
 FtpTransfer FtpListRequest::List() {
   m_eStage = Stage::kList;
   m_listing = FtpListing();
-  return {m_sFolder, true,
+  m_listParser.Reset();
+  return {m_sFolder,
           [this](EasyOptions& options) {
-            options.Set(CURLOPT_WILDCARDMATCH, 1L)
-                .Set(CURLOPT_CHUNK_BGN_FUNCTION, &OnListEntry)
-                .Set(CURLOPT_CHUNK_DATA, static_cast<void*>(&m_listing))
-                .Set(CURLOPT_WRITEFUNCTION, &OnDiscard);
+            options.Set(CURLOPT_WRITEFUNCTION, &OnListData).Set(CURLOPT_WRITEDATA, static_cast<void*>(&m_listParser));
           },
-          [this] { m_listing = FtpListing(); }};
+          [this] {
+            m_listing = FtpListing();
+            m_listParser.Reset();
+          }};
 }
 
 FtpTransfer FtpListRequest::SftpList() {
   m_eStage = Stage::kSftp;
-  return {m_sFolder, false,
+  return {m_sFolder,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_WRITEFUNCTION, &OnSftpData).Set(CURLOPT_WRITEDATA, static_cast<void*>(&m_sftpParser));
           },
@@ -108,9 +85,8 @@ std::optional<FtpTransfer> FtpListRequest::NextLink() {
   // folder and nothing else; over SFTP the folder is listed.
   const std::string sLink = m_sFolder + m_listing.aEntries[m_lLink].sName + "/";
   if (m_bSftp)
-    return FtpTransfer{sLink, false, [](EasyOptions& options) { options.Set(CURLOPT_WRITEFUNCTION, &OnDiscard); },
-                       [] {}};
-  return FtpTransfer{sLink, false, [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L); }, [] {}};
+    return FtpTransfer{sLink, [](EasyOptions& options) { options.Set(CURLOPT_WRITEFUNCTION, &OnDiscard); }, [] {}};
+  return FtpTransfer{sLink, [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L); }, [] {}};
 }
 
 std::optional<FtpTransfer> FtpListRequest::Continue(FtpOutcome& outcome, FtpSession& session) {
@@ -128,12 +104,10 @@ std::optional<FtpTransfer> FtpListRequest::Continue(FtpOutcome& outcome, FtpSess
       m_sftpParser.Finish();
       return NextLink();
     case Stage::kList:
-      // libcurl reports a folder without entries as nothing matched; some
-      // servers answer the listing of an empty folder with 450.
-      if (outcome.rc == CURLE_REMOTE_FILE_NOT_FOUND && !outcome.bTimedOut &&
-          (outcome.lResponse < 400 || outcome.lResponse == 450) && m_listing.aEntries.empty())
-        outcome = FtpOutcome();
+      // A server that answers the listing of an empty folder with 450 gets
+      // no error from libcurl.
       if (Failed(outcome)) return std::nullopt;
+      m_listParser.Finish();
       return NextLink();
     case Stage::kLinks: {
       const bool bRefused = Failed(outcome) && !outcome.bTimedOut && outcome.lResponse >= 400;

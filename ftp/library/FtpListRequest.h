@@ -6,8 +6,8 @@
 #include "FtpText.h"
 #include "OrvFtpLibrary.h"
 
-// A folder's listing: MLSD, or LIST read by libcurl's parser on servers
-// that refuse MLSD; over SFTP the server's long listing. A link is followed
+// A folder's listing: MLSD, or LIST read as it arrives on servers that
+// refuse MLSD; over SFTP the server's long listing. A link is followed
 // once with a change into it (over SFTP, a listing of it): a link that can
 // be entered is a folder, any other (to a file, or dangling) a file.
 // Listings without links cost no extra round trip.
@@ -38,6 +38,7 @@ class FtpListRequest : public FtpRequestKind {
   FtpListing m_listing;
   MlsdParser m_parser{m_listing};
   SftpListParser m_sftpParser{m_listing};
+  FtpListParser m_listParser{m_listing};
   bool m_bSftp = false;
   std::size_t m_lLink = 0;  // the entry the running probe is about
 };

@@ -72,7 +72,7 @@ FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool b
     m_pCommands = FtpCommandList({"*SIZE " + sName});
     if (bDropTemporary) m_pBefore = FtpCommandList({"*DELE " + m_sTemporary});
   }
-  return {m_sFolder + sName, false,
+  return {m_sFolder + sName,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_UPLOAD, 1L)
                 .Set(CURLOPT_READFUNCTION, &FtpPutRequest::OnRead)
@@ -99,7 +99,7 @@ FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool b
 
 FtpTransfer FtpPutRequest::SftpSize() {
   m_eStage = Stage::kSftpSize;
-  return {m_sFolder + m_sTemporary, false, [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L); }, [] {}};
+  return {m_sFolder + m_sTemporary, [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L); }, [] {}};
 }
 
 FtpTransfer FtpPutRequest::Rename() {
@@ -125,7 +125,7 @@ FtpTransfer FtpPutRequest::Commands(Stage eStage, CurlSlistPtr pCommands) {
   // A folder without a body asked for: the commands run in it and nothing
   // is transferred. FTP sends them after the changes of folder, SFTP
   // before its (empty) transfer.
-  return {m_sFolder, false,
+  return {m_sFolder,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_NOBODY, 1L)
                 .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD))

@@ -57,9 +57,6 @@ struct FtpTransfer {
   // The remote path, a folder ending with "/"; the connection makes the
   // URL of it.
   std::string sPath;
-  // A listing through libcurl's LIST parser (wildcard matching, on an easy
-  // handle of its own): the URL gets the pattern "*".
-  bool bWildcard = false;
   std::function<void(EasyOptions&)> fnOptions;
   // Forgets what an attempt received, before the transfer runs once more
   // on a new connection.

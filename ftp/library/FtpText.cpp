@@ -1,5 +1,6 @@
 #include "FtpText.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "CurlHandles.h"
@@ -147,11 +148,10 @@ std::string FtpUrlPath(const std::string& sPath) {
   std::string sUrl = "/";
   std::size_t i = 0;
   if (!sPath.empty() && sPath[0] == '/') {
-    // The root keeps a plain "/" after the encoded one, so that the last
-    // segment of the URL (where a wildcard pattern goes) never includes it;
-    // a name directly in the root gets the same, so that libcurl sees the
-    // same folder as for the root itself and a transfer after one there
-    // changes folder no more.
+    // The root keeps a plain "/" after the encoded one, so that it is a
+    // folder and never a name; a name directly in the root gets the same,
+    // so that libcurl sees the same folder as for the root itself and a
+    // transfer after one there changes folder no more.
     sUrl += sPath.find('/', 1) == std::string::npos ? "%2F/" : "%2F";
     i = 1;
   }
@@ -226,26 +226,75 @@ void MlsdParser::ParseLine(std::string_view sLine) {
 }
 
 
-void SftpListParser::ParseLine(std::string_view sLine) {
-  if (!sLine.empty() && sLine.back() == '\r') sLine.remove_suffix(1);
-  if (sLine.empty()) return;
-  // Mode, links, owner, group, size, month, day, time or year: eight
-  // fields, then one space and the name as it stands.
+namespace {
+
+// One "ls -l" line: mode, links, owner, group, size, month, day, time or
+// year (eight fields), then one space and the name as it stands. False for
+// a line that is not one, and for the current and the parent folder.
+bool ReadUnixLine(std::string_view sLine, std::string_view& sName, FtpListing::Kind& eKind) {
+  if (sLine.empty()) return false;
   std::size_t lPos = 0;
   for (int iField = 0; iField < 8; ++iField) {
     lPos = sLine.find_first_not_of(' ', lPos);
-    if (lPos == std::string_view::npos) return;
+    if (lPos == std::string_view::npos) return false;
     lPos = sLine.find(' ', lPos);
-    if (lPos == std::string_view::npos) return;
+    if (lPos == std::string_view::npos) return false;
   }
-  std::string_view sName = sLine.substr(lPos + 1);
+  sName = sLine.substr(lPos + 1);
   const char cType = sLine.front();
   if (cType == 'l') {
     const std::size_t lArrow = sName.find(" -> ");
     if (lArrow != std::string_view::npos) sName = sName.substr(0, lArrow);
   }
-  if (sName.empty() || sName == "." || sName == "..") return;
-  m_listing.Add(sName, cType == 'd'   ? FtpListing::Kind::kFolder
-                       : cType == 'l' ? FtpListing::Kind::kLink
-                                      : FtpListing::Kind::kFile);
+  if (sName.empty() || sName == "." || sName == "..") return false;
+  eKind = cType == 'd' ? FtpListing::Kind::kFolder : cType == 'l' ? FtpListing::Kind::kLink : FtpListing::Kind::kFile;
+  return true;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// One line of a Windows server: date, time, "<DIR>" or the size, then the
+// name after the spaces.
+bool ReadWindowsLine(std::string_view sLine, std::string_view& sName, FtpListing::Kind& eKind) {
+  std::string_view asField[3];
+  std::size_t lPos = 0;
+  for (std::string_view& sField : asField) {
+    const std::size_t lStart = sLine.find_first_not_of(' ', lPos);
+    if (lStart == std::string_view::npos) return false;
+    lPos = sLine.find(' ', lStart);
+    if (lPos == std::string_view::npos) return false;
+    sField = sLine.substr(lStart, lPos - lStart);
+  }
+  const auto fnOnly = [](std::string_view s, std::string_view sAlso) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [&](char c) {
+      return IsDigit(c) || sAlso.find(c) != std::string_view::npos;
+    });
+  };
+  if (!fnOnly(asField[0], "-/.") || !fnOnly(asField[1], ":APMapm")) return false;
+  const bool bFolder = asField[2] == "<DIR>";
+  if (!bFolder && !fnOnly(asField[2], ",.")) return false;
+  const std::size_t lName = sLine.find_first_not_of(' ', lPos);
+  if (lName == std::string_view::npos) return false;
+  sName = sLine.substr(lName);
+  if (sName == "." || sName == "..") return false;
+  eKind = bFolder ? FtpListing::Kind::kFolder : FtpListing::Kind::kFile;
+  return true;
+}
+
+}  // namespace
+
+void SftpListParser::ParseLine(std::string_view sLine) {
+  if (!sLine.empty() && sLine.back() == '\r') sLine.remove_suffix(1);
+  std::string_view sName;
+  FtpListing::Kind eKind;
+  if (ReadUnixLine(sLine, sName, eKind)) m_listing.Add(sName, eKind);
+}
+
+void FtpListParser::ParseLine(std::string_view sLine) {
+  if (!sLine.empty() && sLine.back() == '\r') sLine.remove_suffix(1);
+  std::string_view sName;
+  FtpListing::Kind eKind;
+  const bool bRead = !sLine.empty() && IsDigit(sLine.front()) ? ReadWindowsLine(sLine, sName, eKind)
+                                                                : ReadUnixLine(sLine, sName, eKind);
+  if (bRead) m_listing.Add(sName, eKind);
 }

@@ -77,6 +77,20 @@ class SftpListParser : public FtpLineParser {
   void ParseLine(std::string_view sLine) override;
 };
 
+// Reads a LIST reply: Unix "ls -l" lines as above, or the lines of Windows
+// servers ("12-08-26  10:00AM  <DIR>  name", a size instead of <DIR> for a
+// file). Lines of neither kind ("total 12") are passed over. The name is
+// everything after the one space that follows the time, leading spaces
+// included; a Windows line's name starts after the spaces that follow the
+// size.
+class FtpListParser : public FtpLineParser {
+ public:
+  using FtpLineParser::FtpLineParser;
+
+ private:
+  void ParseLine(std::string_view sLine) override;
+};
+
 // Reads an MLSD reply: one entry per line, facts, one space, the name. The
 // current and the parent folder come out as "." and ".."; a link (type
 // OS.unix=slink or OS.unix=symlink) comes out as a link.

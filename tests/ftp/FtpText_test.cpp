@@ -36,6 +36,26 @@ TEST(FtpMlsdParserTest, ReadsTypesAndNamesAcrossPieces) {
   EXPECT_THAT(Names(listing, FtpListing::Kind::kLink), ElementsAre("link", "other link"));
 }
 
+TEST(FtpListParserTest, ReadsUnixAndWindowsLinesAcrossPieces) {
+  FtpListing listing;
+  FtpListParser parser(listing);
+  const std::string sReply =
+      "total 12\r\n"
+      "drwxr-xr-x    2 1001     0            4096 Dec 08 16:12 d 1\r\n"
+      "-rw-r--r--    1 ftp      ftp            12 Jan  1  2025  lead.txt\r\n"
+      "lrwxrwxrwx    1 ftp      ftp             5 Dec 08 16:12 to dir -> d 1\r\n"
+      "drwxr-xr-x    2 ftp      ftp          4096 Dec 08 16:12 .\r\n"
+      "12-08-26  10:00AM       <DIR>          Win Folder\r\n"
+      "12-08-2026  09:15PM              1,234 win file.txt\r\n"
+      "-rw-r--r-- 1 too few fields\r\n"
+      "-rw-r--r--    1 ftp      ftp             1 Dec 08 16:12 \xE4rger.txt";
+  for (std::size_t i = 0; i < sReply.size(); i += 7) parser.Feed(sReply.data() + i, std::min<std::size_t>(7, sReply.size() - i));
+  parser.Finish();
+  EXPECT_THAT(Names(listing, FtpListing::Kind::kFolder), ElementsAre("d 1", "Win Folder"));
+  EXPECT_THAT(Names(listing, FtpListing::Kind::kFile), ElementsAre(" lead.txt", "win file.txt", "\xE4rger.txt"));
+  EXPECT_THAT(Names(listing, FtpListing::Kind::kLink), ElementsAre("to dir"));
+}
+
 TEST(FtpUrlTest, PathsAreEncodedAndAbsolutePathsStartAtTheRoot) {
   EXPECT_EQ(FtpUrlPath("/a b/\xC3\xBC%#?;.txt"), "/%2Fa%20b/%C3%BC%25%23%3F%3B.txt");
   EXPECT_EQ(FtpUrlPath("/"), "/%2F/");
