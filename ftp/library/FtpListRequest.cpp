@@ -1,6 +1,5 @@
 #include "FtpListRequest.h"
 
-
 namespace {
 
 std::size_t OnMlsdData(char* p, std::size_t lSize, std::size_t lCount, void* pParser) {
