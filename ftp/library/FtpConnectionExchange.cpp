@@ -328,6 +328,12 @@ void FtpConnection::ReadSftpOutcome(FtpOutcome& outcome) const {
       } else if (m_bSessionUsed) {
         outcome.rc = CURLE_RECV_ERROR;
         outcome.sWhy = "the server ended the SSH session";
+      } else {
+        // A new session that broke while it was set up (the server closed
+        // it after the key exchange, during the log-in): a connection that
+        // could not be made, as below.
+        outcome.rc = CURLE_COULDNT_CONNECT;
+        outcome.sWhy = "the server ended the SSH session while it was set up";
       }
       break;
     case CURLE_FAILED_INIT:
