@@ -2,20 +2,12 @@
 
 namespace {
 
-std::size_t OnMlsdData(char* p, std::size_t lSize, std::size_t lCount, void* pParser) {
-  static_cast<MlsdParser*>(pParser)->Feed(p, lSize * lCount);
+std::size_t OnListingData(char* p, std::size_t lSize, std::size_t lCount, void* pParser) {
+  static_cast<FtpLineParser*>(pParser)->Feed(p, lSize * lCount);
   return lSize * lCount;
 }
 
-std::size_t OnSftpData(char* p, std::size_t lSize, std::size_t lCount, void* pParser) {
-  static_cast<SftpListParser*>(pParser)->Feed(p, lSize * lCount);
-  return lSize * lCount;
-}
-
-std::size_t OnListData(char* p, std::size_t lSize, std::size_t lCount, void* pParser) {
-  static_cast<FtpListParser*>(pParser)->Feed(p, lSize * lCount);
-  return lSize * lCount;
-}
+void* AsData(FtpLineParser& parser) { return static_cast<void*>(&parser); }
 
 std::size_t OnDiscard(char*, std::size_t lSize, std::size_t lCount, void*) { return lSize * lCount; }
 
@@ -28,11 +20,10 @@ FtpTransfer FtpListRequest::Start(const std::string& sPath, FtpSession& session)
   if (!m_sFolder.empty() && m_sFolder.back() != '/') m_sFolder += '/';
   m_listing = FtpListing();
   m_parser.Reset();
-  m_sftpParser.Reset();
+  m_listParser.Reset();
   m_lLink = 0;
   m_bSftp = session.IsSftp();
-  if (m_bSftp) return SftpList();
-  return session.facts.bNoMlsd ? List() : Mlsd();
+  return m_bSftp || session.facts.bNoMlsd ? List() : Mlsd();
 }
 
 FtpTransfer FtpListRequest::Mlsd() {
@@ -40,8 +31,8 @@ FtpTransfer FtpListRequest::Mlsd() {
   return {m_sFolder,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_CUSTOMREQUEST, "MLSD")
-                .Set(CURLOPT_WRITEFUNCTION, &OnMlsdData)
-                .Set(CURLOPT_WRITEDATA, static_cast<void*>(&m_parser));
+                .Set(CURLOPT_WRITEFUNCTION, &OnListingData)
+                .Set(CURLOPT_WRITEDATA, AsData(m_parser));
           },
           [this] {
             m_listing = FtpListing();
@@ -55,23 +46,11 @@ FtpTransfer FtpListRequest::List() {
   m_listParser.Reset();
   return {m_sFolder,
           [this](EasyOptions& options) {
-            options.Set(CURLOPT_WRITEFUNCTION, &OnListData).Set(CURLOPT_WRITEDATA, static_cast<void*>(&m_listParser));
+            options.Set(CURLOPT_WRITEFUNCTION, &OnListingData).Set(CURLOPT_WRITEDATA, AsData(m_listParser));
           },
           [this] {
             m_listing = FtpListing();
             m_listParser.Reset();
-          }};
-}
-
-FtpTransfer FtpListRequest::SftpList() {
-  m_eStage = Stage::kSftp;
-  return {m_sFolder,
-          [this](EasyOptions& options) {
-            options.Set(CURLOPT_WRITEFUNCTION, &OnSftpData).Set(CURLOPT_WRITEDATA, static_cast<void*>(&m_sftpParser));
-          },
-          [this] {
-            m_listing = FtpListing();
-            m_sftpParser.Reset();
           }};
 }
 
@@ -98,13 +77,9 @@ std::optional<FtpTransfer> FtpListRequest::Continue(FtpOutcome& outcome, FtpSess
       if (Failed(outcome)) return std::nullopt;
       m_parser.Finish();
       return NextLink();
-    case Stage::kSftp:
-      if (Failed(outcome)) return std::nullopt;
-      m_sftpParser.Finish();
-      return NextLink();
     case Stage::kList:
-      // A server that answers the listing of an empty folder with 450 gets
-      // no error from libcurl.
+      // An FTP server that answers the listing of an empty folder with 450
+      // gets no error from libcurl.
       if (Failed(outcome)) return std::nullopt;
       m_listParser.Finish();
       return NextLink();

@@ -23,11 +23,11 @@ class FtpListRequest : public FtpRequestKind {
                                intptr_t lUserValue) override;
 
  private:
-  enum class Stage { kMlsd, kList, kSftp, kLinks };
+  enum class Stage { kMlsd, kList, kLinks };
 
   FtpTransfer Mlsd();
+  // LIST over FTP, the folder's long listing over SFTP.
   FtpTransfer List();
-  FtpTransfer SftpList();
   // The probe of the next link from m_lLink on, or nothing when every link
   // is known.
   std::optional<FtpTransfer> NextLink();
@@ -37,8 +37,7 @@ class FtpListRequest : public FtpRequestKind {
   Stage m_eStage = Stage::kMlsd;
   FtpListing m_listing;
   MlsdParser m_parser{m_listing};
-  SftpListParser m_sftpParser{m_listing};
-  FtpListParser m_listParser{m_listing};
+  FtpListParser m_listParser{m_listing};  // LIST and SFTP
   bool m_bSftp = false;
   std::size_t m_lLink = 0;  // the entry the running probe is about
 };

@@ -283,13 +283,6 @@ bool ReadWindowsLine(std::string_view sLine, std::string_view& sName, FtpListing
 
 }  // namespace
 
-void SftpListParser::ParseLine(std::string_view sLine) {
-  if (!sLine.empty() && sLine.back() == '\r') sLine.remove_suffix(1);
-  std::string_view sName;
-  FtpListing::Kind eKind;
-  if (ReadUnixLine(sLine, sName, eKind)) m_listing.Add(sName, eKind);
-}
-
 void FtpListParser::ParseLine(std::string_view sLine) {
   if (!sLine.empty() && sLine.back() == '\r') sLine.remove_suffix(1);
   std::string_view sName;

@@ -66,23 +66,14 @@ class FtpLineParser {
   std::string m_sPartial;
 };
 
-// Reads an SFTP folder listing as libcurl hands it over: one "ls -l" line
-// per entry ("drwxr-xr-x 2 user group 4096 Dec  8 10:00 name"), a link's
-// target after " -> ". The current and the parent folder are left out.
-class SftpListParser : public FtpLineParser {
- public:
-  using FtpLineParser::FtpLineParser;
-
- private:
-  void ParseLine(std::string_view sLine) override;
-};
-
-// Reads a LIST reply: Unix "ls -l" lines as above, or the lines of Windows
-// servers ("12-08-26  10:00AM  <DIR>  name", a size instead of <DIR> for a
-// file). Lines of neither kind ("total 12") are passed over. The name is
-// everything after the one space that follows the time, leading spaces
-// included; a Windows line's name starts after the spaces that follow the
-// size.
+// Reads a LIST reply or an SFTP folder listing as libcurl hands it over:
+// one "ls -l" line per entry ("drwxr-xr-x 2 user group 4096 Dec  8 10:00
+// name", a link's target after " -> "), or the lines of Windows FTP servers
+// ("12-08-26  10:00AM  <DIR>  name", a size instead of <DIR> for a file).
+// Lines of neither kind ("total 12") are passed over, and so are the current
+// and the parent folder. The name is everything after the one space that
+// follows the time, leading spaces included; a Windows line's name starts
+// after the spaces that follow the size.
 class FtpListParser : public FtpLineParser {
  public:
   using FtpLineParser::FtpLineParser;
