@@ -89,6 +89,30 @@ OutboxFile ParseFileLine(const std::string& sValue) {
   return oFile;
 }
 
+// The file of an earlier "file=" line.
+OutboxFile& FileNamed(const std::string& sStoredName, std::vector<OutboxFile>& files) {
+  for (OutboxFile& oFile : files)
+    if (oFile.sStoredName == sStoredName) return oFile;
+  throw Damaged("the manifest names a file it does not list");
+}
+
+// "<stored name> <temporary name>"
+void ParseTemporaryLine(const std::string& sValue, std::vector<OutboxFile>& files) {
+  const std::size_t pName = sValue.find(' ');
+  if (pName == std::string::npos) throw Damaged("the manifest holds a broken temporary line");
+  const std::string sTemporary = Unescaped(sValue.substr(pName + 1));
+  if (sTemporary.empty() || sTemporary.find_first_of("/\r\n") != std::string::npos)
+    throw Damaged("the manifest holds a broken temporary line");
+  FileNamed(sValue.substr(0, pName), files).sTemporary = sTemporary;
+}
+
+int ParseCount(const std::string& sValue) {
+  if (sValue.empty() || sValue.size() > 6 ||
+      !std::all_of(sValue.begin(), sValue.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    throw Damaged("the manifest holds a broken count");
+  return std::stoi(sValue);
+}
+
 }  // namespace
 
 std::string OutboxManifest_Text(const OutboxManifest& oManifest) {
@@ -96,8 +120,12 @@ std::string OutboxManifest_Text(const OutboxManifest& oManifest) {
   s += "server=" + Escaped(oManifest.sServer) + "\n";
   s += "user=" + Escaped(oManifest.sUser) + "\n";
   s += "folder=" + Escaped(oManifest.sFolder) + "\n";
-  for (const OutboxFile& oFile : oManifest.files)
+  if (oManifest.iRefusals > 0) s += "refused=" + std::to_string(oManifest.iRefusals) + "\n";
+  for (const OutboxFile& oFile : oManifest.files) {
     s += "file=" + oFile.sStoredName + " " + std::to_string(oFile.lSize) + " " + Escaped(oFile.sRemotePath) + "\n";
+    if (!oFile.sTemporary.empty()) s += "temporary=" + oFile.sStoredName + " " + Escaped(oFile.sTemporary) + "\n";
+    if (oFile.bArrived) s += "arrived=" + oFile.sStoredName + "\n";
+  }
   return s + kEndLine + "\n";
 }
 
@@ -119,6 +147,9 @@ OutboxManifest OutboxManifest_Parse(const std::string& sText) {
     else if (sKey == "user") oManifest.sUser = Unescaped(sValue);
     else if (sKey == "folder") oManifest.sFolder = Unescaped(sValue);
     else if (sKey == "file") oManifest.files.push_back(ParseFileLine(sValue));
+    else if (sKey == "temporary") ParseTemporaryLine(sValue, oManifest.files);
+    else if (sKey == "arrived") FileNamed(sValue, oManifest.files).bArrived = true;
+    else if (sKey == "refused") oManifest.iRefusals = ParseCount(sValue);
   }
   if (oManifest.files.empty()) throw Damaged("the manifest names no file");
   return oManifest;
@@ -144,16 +175,30 @@ OutboxManifest KeptAlarm::Read() const {
   return oManifest;
 }
 
+void KeptAlarm::WriteManifest(const std::string& sPath, const OutboxManifest& oManifest) {
+  const std::string sNew = sPath + "/." + Outbox::kManifestName;
+  ::unlink(sNew.c_str());
+  OutboxDisk_WriteFile(sNew, OutboxManifest_Text(oManifest));
+  const std::string sManifest = sPath + "/" + Outbox::kManifestName;
+  if (::rename(sNew.c_str(), sManifest.c_str()) != 0) throw OutboxDisk_Error(errno, "cannot rename", sNew);
+}
+
 std::vector<std::string> Outbox::AlarmNames() const {
   std::vector<std::string> vsNames;
   std::error_code ec;
   for (fs::directory_iterator it(m_sFolder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string sName = it->path().filename().string();
-    if (sName.empty() || sName[0] == '.') continue;
+    if (sName.empty() || sName[0] == '.' || sName == kFailedName) continue;
     std::error_code ecType;
     if (it->symlink_status(ecType).type() == fs::file_type::directory) vsNames.push_back(sName);
   }
   std::sort(vsNames.begin(), vsNames.end());
+  return vsNames;
+}
+
+std::vector<std::string> Outbox::WaitingAlarmNames() const {
+  std::vector<std::string> vsNames = AlarmNames();
+  std::erase_if(vsNames, [this](const std::string& sName) { return !OutboxDisk_LockFolder(AlarmPath(sName), false); });
   return vsNames;
 }
 
@@ -176,27 +221,51 @@ bool Outbox::Remove(KeptAlarm&& oAlarm) const {
   } else {
     bRemoved = OutboxDisk_RemoveAll(oGoing.Path());
   }
-  try {
-    OutboxDisk_SyncFolder(m_sFolder);
-  } catch (const OrvError&) {
-    // The alarm went out; at worst the removal is not yet on disk.
-  }
+  // Not made last on disk: should a power failure undo the removal, the
+  // alarm goes out once more, which is better than a wait for the disk.
   return bRemoved;
 }
 
-void Outbox::RemoveLeftovers() const {
+void Outbox::SetAside(KeptAlarm&& oAlarm) const {
+  const KeptAlarm oGoing = std::move(oAlarm);
+  const std::string sFailed = m_sFolder + "/" + kFailedName;
+  if (::mkdir(sFailed.c_str(), 0700) != 0 && errno != EEXIST) throw OutboxDisk_Error(errno, "cannot make", sFailed);
+  if (::rename(oGoing.Path().c_str(), (sFailed + "/" + oGoing.Name()).c_str()) != 0)
+    throw OutboxDisk_Error(errno, "cannot move", oGoing.Path());
+}
+
+void Outbox::RemoveLeftovers(const OutboxLogFn& fnLog) const {
   std::error_code ec;
   std::vector<std::string> vsLeftovers;
   for (fs::directory_iterator it(m_sFolder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string sName = it->path().filename().string();
-    if (StartsWith(sName, kWorkPrefix) || StartsWith(sName, kGonePrefix)) vsLeftovers.push_back(it->path().string());
+    if (StartsWith(sName, kWorkPrefix) || StartsWith(sName, kGonePrefix)) vsLeftovers.push_back(sName);
   }
   const auto tOld = fs::file_time_type::clock::now() - kLeftoverAge;
-  for (const std::string& sPath : vsLeftovers) {
+  for (const std::string& sName : vsLeftovers) {
+    const std::string sPath = AlarmPath(sName);
     UniqueFd fdLock = OutboxDisk_LockFolder(sPath, false);
-    std::error_code ecTime;
-    const fs::file_time_type tChanged = fs::last_write_time(sPath, ecTime);
-    if (fdLock && !ecTime && tChanged < tOld) OutboxDisk_RemoveAll(sPath);
+    if (!fdLock || !OutboxDisk_IsAt(fdLock, sPath)) continue;
+    if (StartsWith(sName, kGonePrefix)) {
+      OutboxDisk_RemoveAll(sPath);
+      continue;
+    }
+    // Its run wrote the manifest last, and only while it held the lock.
+    const KeptAlarm oDraft(sName, sPath, std::move(fdLock));
+    try {
+      oDraft.Read();
+      const std::string sAlarm = sName.substr(std::size(kWorkPrefix) - 1);
+      if (::rename(sPath.c_str(), AlarmPath(sAlarm).c_str()) != 0) throw OutboxDisk_Error(errno, "cannot rename", sPath);
+      fnLog("Outbox: a run that ended early left its alarm put together; it is kept as " + sAlarm);
+      continue;
+    } catch (const OrvError& e) {
+      std::error_code ecTime;
+      const fs::file_time_type tChanged = fs::last_write_time(sPath, ecTime);
+      if (ecTime || tChanged >= tOld) continue;
+      fnLog("Outbox: " + sName + ", an alarm that a run which ended early had not put together, is removed (" +
+            e.Description() + ")");
+    }
+    OutboxDisk_RemoveAll(sPath);
   }
 }
 
@@ -220,7 +289,7 @@ std::string Outbox::Admit(const std::string& sWork, std::uint64_t lSize, const O
   // alarm at once do not both take the last place.
   UniqueFd fdOutbox = OutboxDisk_LockFolder(m_sFolder, true);
   if (!fdOutbox) throw OutboxDisk_Error(errno, "cannot lock", m_sFolder);
-  RemoveLeftovers();
+  RemoveLeftovers(fnLog);
   std::vector<std::string> vsNames = AlarmNames();
   std::size_t lCount = vsNames.size();
   std::uint64_t lTotal = 0;
@@ -237,7 +306,6 @@ std::string Outbox::Admit(const std::string& sWork, std::uint64_t lSize, const O
   }
   if (::rename(sWork.c_str(), (m_sFolder + "/" + sName).c_str()) != 0)
     throw OutboxDisk_Error(errno, "cannot rename", sWork);
-  OutboxDisk_SyncFolder(m_sFolder);
   return sName;
 }
 

@@ -13,9 +13,11 @@ OutboxDelivery::OutboxDelivery(const Outbox& oOutbox, OutboxLogFn fnLog)
 std::optional<OutboxDelivery::Put> OutboxDelivery::Next() {
   for (;;) {
     if (!m_oAlarm && !TakeNextAlarm()) return std::nullopt;
+    if (SkipArrived()) continue;
     const OutboxFile& oFile = m_oManifest.files[m_lFile];
     try {
-      return Put{LocalFileSource::Open(m_oAlarm->Path() + "/" + oFile.sStoredName), oFile.sRemotePath};
+      return Put{LocalFileSource::Open(m_oAlarm->Path() + "/" + oFile.sStoredName), oFile.sRemotePath,
+                 oFile.sTemporary};
     } catch (const OrvError& e) {
       m_fnLog("Outbox: kept alarm " + m_oAlarm->Name() + " is damaged and stays where it is: file " +
               oFile.sStoredName + " cannot be read (" + e.Description() + ")");
@@ -26,7 +28,21 @@ std::optional<OutboxDelivery::Put> OutboxDelivery::Next() {
 
 void OutboxDelivery::Arrived() {
   if (!m_oAlarm) return;
-  if (++m_lFile < m_oManifest.files.size()) return;
+  m_oManifest.files[m_lFile].bArrived = true;
+  ++m_lFile;
+  if (std::any_of(m_oManifest.files.begin(), m_oManifest.files.end(), [](const OutboxFile& o) { return !o.bArrived; })) {
+    // What arrived is not sent again, by this run or a later one.
+    try {
+      m_oAlarm->Write(m_oManifest);
+    } catch (const OrvError& e) {
+      m_fnLog("Outbox: kept alarm " + m_oAlarm->Name() + " cannot be brought up to date: " + e.Description());
+    }
+    return;
+  }
+  Finish();
+}
+
+void OutboxDelivery::Finish() {
   const std::string sName = m_oAlarm->Name();
   const bool bRemoved = m_oOutbox.Remove(std::move(*m_oAlarm));
   m_oAlarm.reset();
@@ -34,9 +50,44 @@ void OutboxDelivery::Arrived() {
                    : "Outbox: kept alarm " + sName + " delivered, but it cannot be removed from the outbox");
 }
 
+bool OutboxDelivery::IsRefusal(long lErrCode) {
+  // -3: a path that cannot go into a command; 501, 550, 553: the server
+  // will not take that path or name.
+  return lErrCode == -3 || lErrCode == 501 || lErrCode == 550 || lErrCode == 553;
+}
+
+void OutboxDelivery::Refused(long lErrCode, const std::string& sWhy) {
+  if (!m_oAlarm) return;
+  const std::string sName = m_oAlarm->Name();
+  const std::string sReason = "Error " + std::to_string(lErrCode) + (sWhy.empty() ? "" : ": " + sWhy);
+  ++m_oManifest.iRefusals;
+  try {
+    if (m_oManifest.iRefusals >= Outbox::kMaxRefusals) {
+      m_oOutbox.SetAside(std::move(*m_oAlarm));
+      m_fnLog("Outbox: kept alarm " + sName + " was refused " + std::to_string(m_oManifest.iRefusals) +
+              " times and is set aside in " + m_oOutbox.Folder() + "/" + Outbox::kFailedName + " (" + sReason + ")");
+    } else {
+      m_oAlarm->Write(m_oManifest);
+      m_fnLog("Outbox: kept alarm " + sName + " was refused (" + sReason + "); it stays kept, refusal " +
+              std::to_string(m_oManifest.iRefusals) + " of " + std::to_string(Outbox::kMaxRefusals));
+    }
+  } catch (const OrvError& e) {
+    m_fnLog("Outbox: kept alarm " + sName + " was refused (" + sReason + ") and stays kept: " + e.Description());
+  }
+  m_oAlarm.reset();
+}
+
 void OutboxDelivery::Stop() {
   m_oAlarm.reset();
   m_vsWaiting.clear();
+}
+
+bool OutboxDelivery::SkipArrived() {
+  while (m_lFile < m_oManifest.files.size() && m_oManifest.files[m_lFile].bArrived) ++m_lFile;
+  if (m_lFile < m_oManifest.files.size()) return false;
+  // A run that was stopped after the last file arrived left it kept.
+  Finish();
+  return true;
 }
 
 bool OutboxDelivery::TakeNextAlarm() {

@@ -4,13 +4,16 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 class OrvError;
 
-// The outbox's file work. Whatever it writes is readable by its owner only
-// and on disk (synced) when the call returns; failures raise OrvError with a
-// description that names the path and the system's reason.
+// The outbox's file work. Whatever it writes is readable by its owner only;
+// it is safe from a killed process once the call returns, and from a power
+// failure once an OutboxDiskSync of it has finished. Failures raise
+// OrvError with a description that names the path and the system's reason.
 
 // An open file descriptor with one owner.
 class UniqueFd {
@@ -44,9 +47,22 @@ bool OutboxDisk_IsAt(const UniqueFd& fd, const std::string& sPath);
 // A new file sPath holding sData.
 void OutboxDisk_WriteFile(const std::string& sPath, const std::string& sData);
 // A new file sTo holding what the regular file sFrom holds now; its size.
-// A file that is empty or larger than lMaxSize is refused.
+// A file that is empty or larger than lMaxSize is refused, and so is any
+// that is not a regular file, without waiting for a writer (a FIFO).
 std::uint64_t OutboxDisk_CopyFile(const std::string& sFrom, const std::string& sTo, std::uint64_t lMaxSize);
-// Makes the folder's entries (new names, renames) last.
-void OutboxDisk_SyncFolder(const std::string& sFolder);
 // Deletes sPath and all it holds; false when something stays.
 bool OutboxDisk_RemoveAll(const std::string& sPath);
+
+// Puts the files and folders sPaths on disk (fsync), in that order, on a
+// thread of its own, so that nobody waits for the disk; the object waits
+// for the thread when it goes. A path that is gone by then is skipped.
+class OutboxDiskSync {
+ public:
+  explicit OutboxDiskSync(std::vector<std::string> vsPaths);
+  ~OutboxDiskSync();
+  OutboxDiskSync(const OutboxDiskSync&) = delete;
+  OutboxDiskSync& operator=(const OutboxDiskSync&) = delete;
+
+ private:
+  std::thread m_thread;
+};

@@ -1,66 +1,88 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Outbox.h"
 
-// The alarm of the running alarm run while the run tries to deliver it: its
-// pieces (the message text, the files), which of them arrived, and copies of
-// the files made when the run read them to send them, so that what is kept
-// is what the run tried to send, whatever becomes of the files afterwards.
-// The copies wait in a work folder inside the outbox, which goes away with
-// the object unless the alarm was kept.
+// The alarm of the running alarm run. Once the run knows what it will send,
+// Commit keeps the alarm in the outbox, locked for this run: the message
+// text, copies of the files as they are then, and a manifest with each
+// piece's remote path and the temporary name it goes under. Each piece is
+// marked in the manifest as it arrives, and the alarm leaves the outbox
+// once all have arrived. A run that ends in any other way, killed too,
+// leaves what did not arrive to a later run.
 class OutboxDraft {
  public:
-  OutboxDraft(const Outbox& oOutbox, std::string sStamp) : m_oOutbox(oOutbox), m_sStamp(std::move(sStamp)) {}
+  enum class Piece { kMessage, kImage, kLocalFile };
+
+  OutboxDraft(const Outbox& oOutbox, std::string sStamp);
   ~OutboxDraft();
   OutboxDraft(const OutboxDraft&) = delete;
   OutboxDraft& operator=(const OutboxDraft&) = delete;
 
-  void AddText(const std::string& sRemotePath, std::string sText);
-  void AddFile(const std::string& sRemotePath, const std::string& sLocalPath);
+  void AddText(Piece ePiece, const std::string& sRemotePath, std::string sText);
+  void AddFile(Piece ePiece, const std::string& sRemotePath, const std::string& sLocalPath);
 
-  // The run starts sending the piece for sRemotePath; a file is copied as it
-  // is now (a piece not added before joins the alarm).
-  void Sending(const std::string& sRemotePath, const std::string& sLocalPath = "");
+  // Keeps the alarm for the given server, user (never a password) and
+  // remote folder. The copies are not waited for on the disk: a thread
+  // makes them last behind the transfers. A piece that cannot be kept, or
+  // an alarm that cannot be kept at all, is said in the log; the run sends
+  // all the same. False when nothing is kept.
+  bool Commit(const std::string& sServer, const std::string& sUser, const std::string& sFolder,
+              const OutboxLogFn& fnLog);
+
+  // The run starts sending the piece to sRemotePath. A file that is not
+  // kept yet is kept as it is now. Returns the temporary name the put goes
+  // under; empty for any.
+  std::string Sending(Piece ePiece, const std::string& sRemotePath);
   // The piece last started arrived.
   void Arrived();
 
   bool Empty() const { return m_vPieces.empty(); }
   bool Delivered() const;
 
-  // Keeps the pieces that did not arrive as a new kept alarm meant for the
-  // given server, user (never a password) and folder, with log lines that
-  // say what was kept or why not. False when nothing could be kept.
-  bool Keep(const std::string& sServer, const std::string& sUser, const std::string& sFolder,
-            const OutboxLogFn& fnLog);
+  // The run ends with the alarm not delivered: says in the log what stays
+  // kept, and lets go of it for later runs. False when nothing is kept.
+  bool Keep();
 
  private:
-  struct Piece {
+  struct PieceState {
+    Piece ePiece = Piece::kMessage;
     std::string sRemotePath;
+    std::string sTemporary;
     bool bText = false;
     std::string sText;
     std::string sLocalPath;
-    std::string sCopy;  // the copy's name in the work folder; empty for none
+    std::string sStored;  // its copy's name in the alarm's folder; empty for none
     std::uint64_t lSize = 0;
     std::string sNotKept;  // why no copy could be made
+    bool bMissing = false;  // the file was not there to be copied
     bool bArrived = false;
   };
 
-  std::size_t PieceIndex(const std::string& sRemotePath);
-  // Copies the piece's file into the work folder. A copy that fails keeps
-  // the piece's earlier copy, if any, and notes why.
-  void Copy(Piece& oPiece);
-  std::string NewStoredName();
-  const std::string& WorkFolder();
+  PieceState& State(Piece ePiece);
+  // Copies the piece into the alarm's folder; false, with the reason noted,
+  // when it cannot.
+  bool Store(PieceState& oPiece);
+  OutboxManifest Manifest() const;
+  // Writes the manifest of what is kept; false, with a log line, when not.
+  bool WriteManifest();
+  std::string Folder() const;
 
   const Outbox& m_oOutbox;
   std::string m_sStamp;
-  std::vector<Piece> m_vPieces;
+  OutboxLogFn m_fnLog;
+  std::string m_sServer, m_sUser, m_sFolder;
+  std::vector<PieceState> m_vPieces;
   std::size_t m_lSending = 0;  // 1 + the index of the piece last started; 0 for none
+  // Where the copies go: the work folder until the alarm is admitted, then
+  // the kept alarm; locked while this run has it.
   std::string m_sWork;
+  std::optional<KeptAlarm> m_oKept;
   UniqueFd m_fdWorkLock;
   int m_iStored = 0;
+  std::vector<std::unique_ptr<OutboxDiskSync>> m_vSyncs;
 };

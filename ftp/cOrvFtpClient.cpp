@@ -38,17 +38,19 @@ void cOrvFtpClient::FtpPut(const std::string& sData, const std::string& sFtpPath
                      sData.data(), kInactivityMs, FTP_PutCallback, 0);
 }
 
-void cOrvFtpClient::FtpPut(std::string&& sData, const std::string& sFtpPath, const std::string& sRequestID) {
-  OrvFtpClientPutReqMove(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), std::move(sData),
-                         kInactivityMs, FTP_PutCallback, 0);
+void cOrvFtpClient::FtpPut(std::string&& sData, const std::string& sFtpPath, const std::string& sRequestID,
+                           const std::string& sTemporaryName) {
+  OrvFtpClientPutFileReqAs(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sTemporaryName.c_str(),
+                           sRequestID.c_str(), std::move(sData), -1, 0, kInactivityMs, FTP_PutCallback, 0);
 }
 
-void cOrvFtpClient::FtpPut(LocalFileSource&& oFile, const std::string& sFtpPath, const std::string& sRequestID) {
+void cOrvFtpClient::FtpPut(LocalFileSource&& oFile, const std::string& sFtpPath, const std::string& sRequestID,
+                           const std::string& sTemporaryName) {
   const std::uint64_t lSize = oFile.Size();
   std::string sHead = oFile.TakeHead();
   const int iFd = oFile.ReleaseDescriptor();
-  OrvFtpClientPutFileReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), std::move(sHead), iFd,
-                         lSize, kInactivityMs, FTP_PutCallback, 0);
+  OrvFtpClientPutFileReqAs(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sTemporaryName.c_str(),
+                           sRequestID.c_str(), std::move(sHead), iFd, lSize, kInactivityMs, FTP_PutCallback, 0);
 }
 
 void cOrvFtpClient::FtpGet(const std::string& sFtpPath, const std::string& sRequestID) {

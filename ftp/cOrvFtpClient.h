@@ -28,10 +28,15 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   void FtpDir(const std::string& sFtpPath, const std::string& sRequestID);
   void FtpPut(const std::string& sData, const std::string& sFtpPath, const std::string& sRequestID);
   // Takes the content over, so a large file is not copied once more.
-  void FtpPut(std::string&& sData, const std::string& sFtpPath, const std::string& sRequestID);
+  // sTemporaryName, when not empty, is the name the data goes under before
+  // it is renamed (OrvFtpClientTemporaryName), so that a later put of the
+  // same file replaces what a broken one left.
+  void FtpPut(std::string&& sData, const std::string& sFtpPath, const std::string& sRequestID,
+              const std::string& sTemporaryName = "");
   // Puts an opened local file; what was not read at the opening is read
   // while it is sent.
-  void FtpPut(LocalFileSource&& oFile, const std::string& sFtpPath, const std::string& sRequestID);
+  void FtpPut(LocalFileSource&& oFile, const std::string& sFtpPath, const std::string& sRequestID,
+              const std::string& sTemporaryName = "");
   void FtpGet(const std::string& sFtpPath, const std::string& sRequestID);
   // A file of any size into sLocalPath, which is replaced only once the
   // whole file is there; GetFileEvent tells the outcome.

@@ -255,7 +255,16 @@ void frmMain::SetAutoTimer(const std::string& sStatus, long lTime) {
   labStatus->setText(ByteText_FromBytes("AutoStatus=" + m_sAutoStatus));
 }
 
-void frmMain::ShowWindow() { show(); }
+void frmMain::ShowWindow() {
+  // The fields now hold what an automatic run will use: its alarm is kept
+  // before anything goes out.
+  if (m_oAlarm)
+    m_oAlarm->Commit(CommandLine_MaskedServer(FtpUrlText()), FtpUsrText(),
+                     LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())), [](const std::string& s) {
+                       if (AppChannel* pApp = OrvApp()) pApp->Log(s, 0);
+                     });
+  show();
+}
 void frmMain::CloseWindow() { close(); }
 
 // --- Load and layout ------------------------------------------------------

@@ -215,6 +215,10 @@ class frmMain : public QWidget, public AppWindow {
   // The automatic run's alarm and outbox (frmMainAutoRun.cpp).
   void PlanAlarm();
   void AfterOwnAlarm();
+  // Nothing more of the run goes to the server: the connection goes now,
+  // not after the wait before the disconnect, so that the server's slot is
+  // free for other runs.
+  void ReleaseConnection();
   void PutNextKeptFile();
   void KeptFilePutDone(long lErrCode);
   void StopOutbox(const std::string& sWhy);
@@ -239,6 +243,10 @@ class frmMain : public QWidget, public AppWindow {
   std::string m_sAutoStatus;
   std::string m_sMsg;
   std::string m_sAlarmImg;
+  // The local file the command line named, which the automatic run puts
+  // after the image; whether it named one.
+  std::string m_sAutoLocalPath;
+  bool m_bAutoLocalPath = false;
   // The outbox (none without a folder), the run's own alarm until it
   // arrived or was kept, and the delivery of earlier runs' alarms.
   std::unique_ptr<Outbox> m_oOutbox;

@@ -51,6 +51,8 @@ void frmMain::ReadCommandLine() {
       for (char& c : sPath)
         if (c == '\\') c = '/';
       tbLocalPath->setText(ByteText_FromBytes(sPath));
+      m_sAutoLocalPath = sPath;
+      m_bAutoLocalPath = true;
     } else if (pair.sName == "ftppath") {
       std::string sPath = sValue;
       for (char& c : sPath)
@@ -79,17 +81,20 @@ void frmMain::ReadCommandLine() {
 }
 
 // The pieces the run is to send, under the remote names its steps give them:
-// the message, then the image or else the local file.
+// the message, the image and the local file.
 void frmMain::PlanAlarm() {
   if (!m_oOutbox) return;
   m_oAlarm = std::make_unique<OutboxDraft>(*m_oOutbox, RunStamp());
   const std::string sFolder = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text()));
-  if (!m_sMsg.empty()) m_oAlarm->AddText(sFolder + RunStamp() + ".msg", m_sMsg);
-  const std::string sFile = m_sAlarmImg.empty() ? ByteText_ToBytes(tbLocalPath->text()) : m_sAlarmImg;
-  const std::string sName = LibOrv_Extract(sFile, "/", -1);
-  // The put command never sends a file whose name marks it hidden.
-  if (!LibOrv_GetFileName(sFile).empty() && !sName.empty() && sName[0] != '.')
-    m_oAlarm->AddFile(sFolder + sName, sFile);
+  if (!m_sMsg.empty()) m_oAlarm->AddText(OutboxDraft::Piece::kMessage, sFolder + RunStamp() + ".msg", m_sMsg);
+  const auto addFile = [&](OutboxDraft::Piece ePiece, const std::string& sFile) {
+    const std::string sName = LibOrv_Extract(sFile, "/", -1);
+    // The put command never sends a file whose name marks it hidden.
+    if (!LibOrv_GetFileName(sFile).empty() && !sName.empty() && sName[0] != '.')
+      m_oAlarm->AddFile(ePiece, sFolder + sName, sFile);
+  };
+  addFile(OutboxDraft::Piece::kImage, m_sAlarmImg);
+  if (m_bAutoLocalPath) addFile(OutboxDraft::Piece::kLocalFile, m_sAutoLocalPath);
 }
 
 void frmMain::timAuto_Timer() {
@@ -104,8 +109,8 @@ void frmMain::timAuto_Timer() {
       Report(1, "FTP-PUT failed", "Not connected");
     } else {
       const std::string sTarget = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())) + RunStamp() + ".msg";
-      if (m_oAlarm) m_oAlarm->Sending(sTarget);
-      m_oFtpClient->FtpPut(m_sMsg, sTarget, "");
+      const std::string sTemporary = m_oAlarm ? m_oAlarm->Sending(OutboxDraft::Piece::kMessage, sTarget) : "";
+      m_oFtpClient->FtpPut(std::string(m_sMsg), sTarget, "", sTemporary);
     }
   } else if (m_sAutoStatus == AutoRunState::kAlarmImg) {
     if (m_sAlarmImg.empty()) {
@@ -117,7 +122,10 @@ void frmMain::timAuto_Timer() {
       cbPut_Click();
     }
   } else if (m_sAutoStatus == AutoRunState::kAutoUpload) {
-    if (!LibOrv_GetFileName(ByteText_ToBytes(tbLocalPath->text())).empty()) cbPut_Click();
+    // The file the command line named, which the image step replaced in
+    // the field; nothing when it named none, so that the image goes once.
+    if (!m_sAlarmImg.empty() && m_bAutoLocalPath) tbLocalPath->setText(ByteText_FromBytes(m_sAutoLocalPath));
+    if (m_bAutoLocalPath && !LibOrv_GetFileName(ByteText_ToBytes(tbLocalPath->text())).empty()) cbPut_Click();
     else AfterOwnAlarm();
   } else if (m_sAutoStatus == AutoRunState::kOutbox) {
     PutNextKeptFile();
@@ -136,9 +144,10 @@ void frmMain::timAuto_Timer() {
 // The run's own alarm arrived: the kept alarms of earlier runs go next, if
 // there are any; with none, the run goes on exactly as it always did.
 void frmMain::AfterOwnAlarm() {
-  if (m_oAlarm && m_oAlarm->Delivered()) m_oAlarm.reset();
-  if (m_oOutbox) m_oOutbox->RemoveLeftovers();
-  if (!m_oOutbox || m_oOutbox->AlarmNames().empty()) {
+  if (m_oOutbox) m_oOutbox->RemoveLeftovers(LogLine);
+  // Alarms that runs still at work hold are theirs to send.
+  if (!m_oOutbox || m_oOutbox->WaitingAlarmNames().empty()) {
+    ReleaseConnection();
     SetAutoTimer(AutoRunState::kBye, kByeWaitMs);
     return;
   }
@@ -154,13 +163,27 @@ void frmMain::PutNextKeptFile() {
   }
   std::optional<OutboxDelivery::Put> oPut = m_oDelivery->Next();
   if (!oPut) {
+    ReleaseConnection();
     SetAutoTimer(AutoRunState::kBye, kByeWaitMs);
     return;
   }
-  m_oFtpClient->FtpPut(std::move(oPut->oData), oPut->sRemotePath, "");
+  m_oFtpClient->FtpPut(std::move(oPut->oData), oPut->sRemotePath, "", oPut->sTemporary);
+}
+
+void frmMain::ReleaseConnection() {
+  if (!m_oFtpClient) return;
+  m_oFtpClient.reset();
+  while (TransferRunning()) TransferEnded();
 }
 
 void frmMain::KeptFilePutDone(long lErrCode) {
+  // A server that refuses this alarm (its path, its name) may take the
+  // next one; a connection that failed takes none.
+  if (OutboxDelivery::IsRefusal(lErrCode)) {
+    m_oDelivery->Refused(lErrCode, m_oFtpClient ? m_oFtpClient->FtpLastFailure() : std::string());
+    PutNextKeptFile();
+    return;
+  }
   if (lErrCode != 0) {
     StopOutbox("FTP-PUT failed: Error " + std::to_string(lErrCode));
     return;
@@ -200,15 +223,13 @@ void frmMain::AutoRunConnectionLost() {
 void frmMain::KeepOwnAlarm() {
   const std::unique_ptr<OutboxDraft> oAlarm = std::move(m_oAlarm);
   if (!oAlarm || oAlarm->Empty() || oAlarm->Delivered()) return;
-  m_bOutboxUsed = true;
-  oAlarm->Keep(CommandLine_MaskedServer(FtpUrlText()), FtpUsrText(),
-               LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())), LogLine);
+  if (oAlarm->Keep()) m_bOutboxUsed = true;
   if (g_oApp) g_oApp->NoteAlarmUndelivered();
 }
 
 void frmMain::LogOutboxCount() {
   if (!m_oOutbox) return;
-  const std::size_t lCount = m_oOutbox->AlarmNames().size();
+  const std::size_t lCount = m_oOutbox->WaitingAlarmNames().size();
   if (lCount == 0 && !m_bOutboxUsed) return;
   LogLine("Outbox: " + std::to_string(lCount) + (lCount == 1 ? " alarm kept" : " alarms kept"));
 }

@@ -173,10 +173,14 @@ void frmMain::cbPut_Click() {
     Report(1, "FTP-PUT failed", "Not connected");
     return;
   }
-  // The automatic run keeps the file as it is read now, should it not arrive.
-  if (m_oAlarm && (m_sAutoStatus == AutoRunState::kAlarmImg || m_sAutoStatus == AutoRunState::kAutoUpload))
-    m_oAlarm->Sending(sTarget, sLocalPath);
-  m_oFtpClient->FtpPut(std::move(*oData), sTarget, "");
+  // The automatic run's pieces go under the temporary names its outbox
+  // keeps, so that a later run replaces what a broken put left.
+  std::string sTemporary;
+  if (m_oAlarm && m_sAutoStatus == AutoRunState::kAlarmImg)
+    sTemporary = m_oAlarm->Sending(OutboxDraft::Piece::kImage, sTarget);
+  else if (m_oAlarm && m_sAutoStatus == AutoRunState::kAutoUpload)
+    sTemporary = m_oAlarm->Sending(OutboxDraft::Piece::kLocalFile, sTarget);
+  m_oFtpClient->FtpPut(std::move(*oData), sTarget, "", sTemporary);
   TransferStarted("FTP-PUT", "");
 }
 

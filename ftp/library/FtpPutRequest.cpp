@@ -39,8 +39,18 @@ std::string FtpPutRequest::TemporaryName(const std::string& sName, std::uint32_t
   return sTemporary;
 }
 
+std::string FtpPutRequest::NewTemporaryName(const std::string& sName) { return TemporaryName(sName, NewTag()); }
+
 bool FtpPutRequest::Prepare(const std::string& sPath, FtpOutcome& failure) {
-  return FtpCheckFilePath(sPath, failure);
+  if (!FtpCheckFilePath(sPath, failure)) return false;
+  // A temporary name the caller gave must name a file in the target folder.
+  if (m_sTemporary.size() > kMaxNameBytes || m_sTemporary == "." || m_sTemporary == ".." ||
+      m_sTemporary.find_first_of(std::string("/\r\n\0", 4)) != std::string::npos) {
+    failure.rc = CURLE_URL_MALFORMAT;
+    failure.sWhy = "the temporary name is not a plain file name";
+    return false;
+  }
+  return true;
 }
 
 FtpTransfer FtpPutRequest::Start(const std::string& sPath, FtpSession& session) {

@@ -29,8 +29,11 @@ struct FtpPutFile {
 // it is sent.
 class FtpPutRequest : public FtpRequestKind {
  public:
-  FtpPutRequest(std::string&& sData, std::unique_ptr<FtpPutFile> pFile, OrvFtpPutCallback pfnCallback)
-      : m_sData(std::move(sData)), m_pFile(std::move(pFile)), m_pfnCallback(pfnCallback) {}
+  // An empty sTemporary is a new temporary name.
+  FtpPutRequest(std::string&& sData, std::unique_ptr<FtpPutFile> pFile, OrvFtpPutCallback pfnCallback,
+                std::string sTemporary = "")
+      : m_sData(std::move(sData)), m_pFile(std::move(pFile)), m_pfnCallback(pfnCallback),
+        m_sTemporary(std::move(sTemporary)) {}
 
   std::string Name() const override { return "put"; }
   bool Prepare(const std::string& sPath, FtpOutcome& failure) override;
@@ -46,6 +49,8 @@ class FtpPutRequest : public FtpRequestKind {
   // does not end in the name's extension, so that a receiver watching for
   // "*.jpg" never picks it up; it fits where the name fits.
   static std::string TemporaryName(const std::string& sName, std::uint32_t lTag);
+  // The same with a tag drawn at random.
+  static std::string NewTemporaryName(const std::string& sName);
 
  private:
   enum class Stage { kUpload, kSftpSize, kRename, kCleanUp, kDirect };

@@ -320,10 +320,20 @@ void OrvFtpClientPutReqMove(int32_t lHandle, const char* sPath, const char* sReq
 void OrvFtpClientPutFileReq(int32_t lHandle, const char* sPath, const char* sRequestId, std::string&& sHead,
                             int iFd, std::uint64_t lSize, int32_t lInactivityMs, OrvFtpPutCallback pfnCallback,
                             intptr_t lUserValue) {
+  OrvFtpClientPutFileReqAs(lHandle, sPath, "", sRequestId, std::move(sHead), iFd, lSize, lInactivityMs,
+                           pfnCallback, lUserValue);
+}
+
+std::string OrvFtpClientTemporaryName(const std::string& sName) { return FtpPutRequest::NewTemporaryName(sName); }
+
+void OrvFtpClientPutFileReqAs(int32_t lHandle, const char* sPath, const char* sTemporaryName,
+                              const char* sRequestId, std::string&& sHead, int iFd, std::uint64_t lSize,
+                              int32_t lInactivityMs, OrvFtpPutCallback pfnCallback, intptr_t lUserValue) {
   std::unique_ptr<FtpPutFile> pFile;
   if (iFd >= 0) pFile = std::make_unique<FtpPutFile>(iFd, std::max<std::uint64_t>(lSize, sHead.size()));
   Submit(lHandle, sPath, sRequestId, lInactivityMs, lUserValue,
-         std::make_unique<FtpPutRequest>(std::move(sHead), std::move(pFile), pfnCallback));
+         std::make_unique<FtpPutRequest>(std::move(sHead), std::move(pFile), pfnCallback,
+                                         sTemporaryName ? sTemporaryName : ""));
 }
 
 void OrvFtpClientMkDirReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,

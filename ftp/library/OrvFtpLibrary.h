@@ -116,6 +116,19 @@ void OrvFtpClientPutFileReq(int32_t lHandle, const char* sPath, const char* sReq
                             int iFd, std::uint64_t lSize, int32_t lInactivityMs, OrvFtpPutCallback pfnCallback,
                             intptr_t lUserValue);
 
+// A new temporary name for a put of the file named sName (a plain name):
+// hidden, not ending in the name's extension, fitting where the name fits.
+std::string OrvFtpClientTemporaryName(const std::string& sName);
+// OrvFtpClientPutFileReq whose data goes under the temporary name
+// sTemporaryName in the target folder, as OrvFtpClientTemporaryName gave
+// it, instead of a new one: a put that a caller starts again, in a later
+// process too, replaces what an earlier one that broke off left there. An
+// empty name is a new one; a name that is not a plain file name fails the
+// request with -3.
+void OrvFtpClientPutFileReqAs(int32_t lHandle, const char* sPath, const char* sTemporaryName,
+                              const char* sRequestId, std::string&& sHead, int iFd, std::uint64_t lSize,
+                              int32_t lInactivityMs, OrvFtpPutCallback pfnCallback, intptr_t lUserValue);
+
 // Commands on a remote entry, each answered by one callback; lValue is the
 // file's size for a size request and 0 otherwise.
 using OrvFtpCmdCallback = int32_t (*)(int32_t lHandle, int32_t lErrCode, const char* sRequestId,
