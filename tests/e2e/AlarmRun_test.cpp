@@ -68,10 +68,12 @@ class AlarmRun : public ::testing::Test {
   std::string sImage;
 };
 
-TEST_F(AlarmRun, DeliversMessageAndImageAndEnds) {
+TEST_F(AlarmRun, DeliversMessageImageAndLocalFileEachOnceAndEnds) {
   FtpTestServer server;
   server.MakeFolder("/in");
-  auto result = Run(server, {"ftppath=in", "msg=Fire in hall 2", "alarmimg=" + sImage});
+  const std::string sLocal = program.Folder() + "/report.txt";
+  std::ofstream(sLocal) << "daily report";
+  auto result = Run(server, {"ftppath=in", "msg=Fire in hall 2", "alarmimg=" + sImage, "localpath=" + sLocal});
   ASSERT_FALSE(result.bTimedOut);
   EXPECT_EQ(result.iExitStatus, 0) << result.sStderr;
 
@@ -80,7 +82,24 @@ TEST_F(AlarmRun, DeliversMessageAndImageAndEnds) {
   ASSERT_EQ(sStamp.size(), 17u);
   EXPECT_EQ(server.ReadFile("/in/" + sStamp + ".msg"), "Fire in hall 2\r\nZeit " + LocalText(sStamp));
   EXPECT_EQ(server.ReadFile("/in/cam1.jpg"), std::string("\xFF\xD8\xFF image bytes\0\x01", 18));
+  EXPECT_EQ(server.ReadFile("/in/report.txt"), "daily report");
+  // Each file went once: one upload and one rename into its name.
+  std::vector<std::string> renames;
+  int iStores = 0;
+  for (const std::string& s : server.Commands()) {
+    if (s.rfind("STOR ", 0) == 0) ++iStores;
+    if (s.rfind("RNTO ", 0) == 0) renames.push_back(s.substr(5));
+  }
+  EXPECT_EQ(iStores, 3);
+  EXPECT_EQ(renames, (std::vector<std::string>{sStamp + ".msg", "cam1.jpg", "report.txt"}));
   EXPECT_EQ(States(sLog), (std::vector<std::string>{"connect", "sendmsg", "alarmimg", "autoupload", "bye", "end"}));
+  // The server's slot is free for other runs during the wait before the
+  // disconnect.
+  const std::vector<std::string> entries = ProgramCopy::LogEntries(sLog);
+  const auto closed = std::find_if(entries.begin(), entries.end(),
+                                   [](const std::string& s) { return Contains(s, " closed"); });
+  EXPECT_LT(closed - entries.begin(),
+            std::find(entries.begin(), entries.end(), "FTP Disconnect") - entries.begin()) << sLog;
   EXPECT_EQ(ProgramCopy::LogEntries(sLog).back(), "terminated normally");
   EXPECT_FALSE(Contains(sLog, server.Password()));
 

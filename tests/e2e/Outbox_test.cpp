@@ -109,13 +109,14 @@ class OutboxRun : public ::testing::Test {
   std::vector<std::string> KeptAlarms() const { return Outbox(OutboxFolder()).AlarmNames(); }
 
   // A kept alarm as a run leaves it: its files and their remote paths.
-  void MakeKeptAlarm(const std::string& sName, const std::vector<std::pair<std::string, std::string>>& files) const {
+  void MakeKeptAlarm(const std::string& sName, const std::vector<std::pair<std::string, std::string>>& files,
+                     int iRefusals = 0) const {
     fs::create_directories(OutboxFolder() + "/" + sName);
-    OutboxManifest oManifest{"old.example", "olduser", "/in/", {}};
+    OutboxManifest oManifest{"old.example", "olduser", "/in/", {}, iRefusals};
     for (const auto& [sRemotePath, sContent] : files) {
       const std::string sStored = std::to_string(oManifest.files.size() + 1);
       std::ofstream(OutboxFolder() + "/" + sName + "/" + sStored, std::ios::binary) << sContent;
-      oManifest.files.push_back({sStored, sContent.size(), sRemotePath});
+      oManifest.files.push_back({sStored, sContent.size(), sRemotePath, "", false});
     }
     std::ofstream(OutboxFolder() + "/" + sName + "/manifest", std::ios::binary) << OutboxManifest_Text(oManifest);
   }
@@ -274,6 +275,69 @@ TEST_F(OutboxRun, AnOutboxThatCannotBeWrittenEndsTheRunWithStatus1) {
   })) << ::testing::PrintToString(log);
   EXPECT_EQ(log.back(), "terminated normally");
   EXPECT_EQ(LibOrv_ReadFile(OutboxFolder()), "a file where the folder should be");
+}
+
+TEST_F(OutboxRun, AKilledRunsAlarmIsSentByTheNextRunOnceAndWhole) {
+  // The server takes uploads in at 256 KiB/s, so the image is on its way
+  // for seconds when the run is killed.
+  FtpTestServer server({.sKind = "slow_upload"});
+  server.MakeFolder("/in");
+  const std::string sImage = program.Folder() + "/cam1.jpg";
+  std::string sPicture(1 << 20, '\0');
+  for (std::size_t i = 0; i < sPicture.size(); ++i) sPicture[i] = static_cast<char>(i * 7 + i / 4096);
+  std::ofstream(sImage, std::ios::binary) << sPicture;
+  const auto partArrived = [&server](const ProgramCopy&) {
+    for (const std::string& sName : Entries(server.LocalPath("/in")))
+      if (sName.rfind(".cam1", 0) == 0 && fs::file_size(server.LocalPath("/in/" + sName)) > 0) return true;
+    return false;
+  };
+  auto first = program.Run({.args = {"ftpurl=127.0.0.1:" + server.PortText(), "ftpusr=orvtest",
+                                     "ftppwd=Pa55-w0rd!", "ftppath=in", "msg=Fire", "alarmimg=" + sImage},
+                            .env = kHeadless,
+                            .timeout = std::chrono::seconds(60),
+                            .terminateWhen = partArrived,
+                            .iTerminateSignal = SIGKILL});
+  ASSERT_EQ(first.iSignal, SIGKILL) << first.sStderr;
+  const std::string sStamp = fs::path(Entries(program.Folder() + "/log").back()).stem().string();
+  ASSERT_EQ(KeptAlarms().size(), 1u);
+  EXPECT_TRUE(Contains(server.ReadFile("/in/" + sStamp + ".msg"), "Fire\r\nZeit "));
+
+  // The next run brings nothing of its own.
+  auto second = Run(server, {"ftppath=in"});
+  EXPECT_EQ(second.iExitStatus, 0) << second.sStderr;
+  EXPECT_EQ(server.ReadFile("/in/cam1.jpg"), sPicture);
+  EXPECT_EQ(Entries(server.LocalPath("/in")), (std::vector<std::string>{sStamp + ".msg", "cam1.jpg"}))
+      << "no temporary file is left on the server";
+  EXPECT_EQ(Deliveries(server, sStamp + ".msg"), 1) << "what arrived is not sent again";
+  EXPECT_EQ(Deliveries(server, "cam1.jpg"), 1);
+  // Both tries of the image went under one temporary name, so the second
+  // replaced what the first left.
+  std::vector<std::string> stores;
+  for (const std::string& s : server.Commands())
+    if (s.rfind("STOR .cam1", 0) == 0) stores.push_back(s);
+  ASSERT_EQ(stores.size(), 2u);
+  EXPECT_EQ(stores[0], stores[1]);
+  EXPECT_TRUE(Entries(OutboxFolder()).empty());
+}
+
+TEST_F(OutboxRun, AKeptAlarmTheServerRefusesHoldsBackNoOther) {
+  FtpTestServer server;
+  server.MakeFolder("/in");
+  // A remote path with a line break cannot go into a command.
+  MakeKeptAlarm("20240101000000000-refus4", {{"/in/bad\nname.txt", "a"}}, Outbox::kMaxRefusals - 1);
+  MakeKeptAlarm("20240101000000001-refus0", {{"/in/bad\nname.txt", "b"}});
+  MakeKeptAlarm("20240101000000002-sound0", {{"/in/sound.txt", "kept earlier"}});
+  auto result = Run(server, {"ftppath=in"});
+  EXPECT_EQ(result.iExitStatus, 0) << result.sStderr;
+  EXPECT_EQ(server.ReadFile("/in/sound.txt"), "kept earlier");
+  EXPECT_EQ(KeptAlarms(), std::vector<std::string>{"20240101000000001-refus0"});
+  EXPECT_EQ(Outbox(OutboxFolder()).Take("20240101000000001-refus0")->Read().iRefusals, 1);
+  EXPECT_TRUE(fs::exists(OutboxFolder() + "/failed/20240101000000000-refus4/manifest"));
+  const std::vector<std::string> log = LastLog();
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& s) {
+    return s.rfind("Outbox: kept alarm 20240101000000000-refus4 was refused 5 times and is set aside in ", 0) == 0;
+  })) << ::testing::PrintToString(log);
+  EXPECT_EQ(log[log.size() - 2], "Outbox: 1 alarm kept");
 }
 
 }  // namespace

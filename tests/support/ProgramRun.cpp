@@ -110,7 +110,7 @@ ProgramCopy::Result ProgramCopy::Run(const Options& options) const {
     }
     if (!bTerminated && options.terminateWhen && options.terminateWhen(*this)) {
       bTerminated = true;
-      kill(pid, SIGTERM);
+      kill(pid, options.iTerminateSignal);
     }
     if (std::chrono::steady_clock::now() > deadline) {
       result.bTimedOut = true;

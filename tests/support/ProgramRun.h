@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <map>
 #include <optional>
@@ -38,8 +39,9 @@ class ProgramCopy {
     std::map<std::string, std::optional<std::string>> env;
     std::chrono::milliseconds timeout{60000};
     // Polled while the program runs; when it returns true the program gets
-    // SIGTERM (once).
+    // iTerminateSignal (once).
     std::function<bool(const ProgramCopy&)> terminateWhen;
+    int iTerminateSignal = SIGTERM;
   };
   Result Run(const Options& options) const;
 
