@@ -171,8 +171,11 @@ TEST_F(AlarmRun, RefusedLoginEndsTheRun) {
 
 TEST_F(AlarmRun, MissingImageEndsTheRun) {
   FtpTestServer server;
-  auto result = Run(server, {"alarmimg=" + program.Folder() + "/gone.jpg"});
+  auto result = Run(server, {"msg=x", "alarmimg=" + program.Folder() + "/gone.jpg"});
   ExpectFailedRun(result, program.LogText(), "File doesnt exist: " + program.Folder() + "/gone.jpg");
+  // Nothing is left to keep, and the run says nothing of the outbox.
+  EXPECT_FALSE(Contains(program.LogText(), "Outbox:")) << program.LogText();
+  EXPECT_FALSE(fs::exists(program.Folder() + "/outbox") && !fs::is_empty(program.Folder() + "/outbox"));
 }
 
 TEST_F(AlarmRun, EmptyServerEndsTheRun) {
