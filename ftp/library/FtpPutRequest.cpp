@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <utility>
 
 #include "FtpText.h"
 
@@ -63,6 +64,10 @@ FtpTransfer FtpPutRequest::Start(const std::string& sPath, FtpSession& session) 
   m_failure = FtpOutcome();
   m_bRenameRefused = false;
   m_bSftp = session.IsSftp();
+  // This put replaces its own; others that broke off earlier go now.
+  std::vector<std::string>& vsLeft = session.facts.vsLeftTemporaries;
+  std::erase(vsLeft, m_sFolder + m_sTemporary);
+  m_vsRemoveFirst = std::exchange(vsLeft, {});
   return session.facts.bNoRename ? Upload(m_sName, true) : Upload(m_sTemporary, false);
 }
 
@@ -82,6 +87,7 @@ FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool b
     m_pCommands = FtpCommandList({"*SIZE " + sName});
     if (bDropTemporary) m_pBefore = FtpCommandList({"*DELE " + m_sTemporary});
   }
+  if (!m_vsRemoveFirst.empty()) m_pBefore = RemoveFirst(std::move(m_pBefore));
   return {m_sFolder + sName,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_UPLOAD, 1L)
@@ -105,6 +111,23 @@ FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool b
             const unsigned long long lSize = std::strtoull(sReply.c_str() + 4, &pEnd, 10);
             if (pEnd != sReply.c_str() + 4) m_lServerSize = lSize;
           }};
+}
+
+CurlSlistPtr FtpPutRequest::RemoveFirst(CurlSlistPtr pCommands) {
+  CurlSlistPtr pList;
+  for (const std::string& sPath : std::exchange(m_vsRemoveFirst, {})) {
+    curl_slist* pLonger = curl_slist_append(pList.get(), ("*DELE " + sPath).c_str());
+    if (pLonger == nullptr) return pCommands;
+    (void)pList.release();
+    pList.reset(pLonger);
+  }
+  for (curl_slist* p = pCommands.get(); p != nullptr; p = p->next) {
+    curl_slist* pLonger = curl_slist_append(pList.get(), p->data);
+    if (pLonger == nullptr) return pCommands;
+    (void)pList.release();
+    pList.reset(pLonger);
+  }
+  return pList;
 }
 
 FtpTransfer FtpPutRequest::SftpSize() {
@@ -203,6 +226,10 @@ std::optional<FtpTransfer> FtpPutRequest::Continue(FtpOutcome& outcome, FtpSessi
           !outcome.bTimedOut && (outcome.lResponse >= 400 || outcome.rc == CURLE_READ_ERROR ||
                                  outcome.rc == CURLE_PARTIAL_FILE || outcome.bUserCancelled);
       if (bConnectionUsable) return CleanUp();
+      // The next put of the connection removes what stayed; only a path
+      // from the root names it from wherever that put stands (FTP).
+      if (!m_bSftp && !m_sFolder.empty() && m_sFolder.front() == '/' && !session.facts.bNoRename)
+        session.facts.vsLeftTemporaries.push_back(m_sFolder + m_sTemporary);
       return std::nullopt;
     }
     case Stage::kRename:

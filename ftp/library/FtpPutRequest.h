@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "FtpRequest.h"
 #include "OrvFtpLibrary.h"
@@ -58,6 +60,9 @@ class FtpPutRequest : public FtpRequestKind {
   // bDropTemporary: a rename was refused, and its temporary file goes
   // before the data goes directly under the name.
   FtpTransfer Upload(const std::string& sName, bool bDirect, bool bDropTemporary = false);
+  // pCommands after the removal of the temporary files that earlier puts
+  // of the connection left.
+  CurlSlistPtr RemoveFirst(CurlSlistPtr pCommands);
   FtpTransfer SftpSize();
   FtpTransfer Rename();
   FtpTransfer CleanUp();
@@ -86,4 +91,5 @@ class FtpPutRequest : public FtpRequestKind {
   // folder) and after it.
   CurlSlistPtr m_pBefore;
   CurlSlistPtr m_pCommands;
+  std::vector<std::string> m_vsRemoveFirst;
 };

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "CurlHandles.h"
 #include "EasyOptions.h"
@@ -35,6 +36,9 @@ struct FtpServerFacts {
   // The server wants every data connection to resume the control
   // connection's TLS session, and honours each TLS 1.3 ticket once.
   bool bSessionReuseRequired = false;
+  // Temporary files of puts that broke off where they could not be removed
+  // (the connection was gone), by absolute path; the next put removes them.
+  std::vector<std::string> vsLeftTemporaries;
 };
 
 // The connection as a request kind sees it.

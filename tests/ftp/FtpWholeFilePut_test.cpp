@@ -131,6 +131,20 @@ TEST_F(FtpWholeFilePutTest, AnUploadBrokenOffIsSentAgainWhole) {
   EXPECT_TRUE(LogsContain("; trying again in 1 s (1 of 3)"));
 }
 
+TEST_F(FtpWholeFilePutTest, ATemporaryLeftByALostConnectionGoesWithTheNextPut) {
+  FtpTestServer server({"close_control_on_broken"});
+  const int32_t h = Connect(server);
+  Put(h, "/broken.bin", "lost", std::string(4 * 1024 * 1024, 'b'));
+  ASSERT_TRUE(WaitForAnswers(1, 30s));
+  EXPECT_LT(Only().lCode, 0);
+  ASSERT_EQ(Everything(server.Root()).size(), 1u) << "the connection was gone before the temporary could go";
+  Put(h, "/in/good.bin", "next", "good");
+  ASSERT_TRUE(WaitForAnswers(2));
+  EXPECT_EQ(Answers()[1].lCode, 0);
+  EXPECT_THAT(Everything(server.Root()), ElementsAre("in/", "in/good.bin"));
+  EXPECT_EQ(Count(server.Commands(), "DELE /.broken.bin."), 1);
+}
+
 TEST_F(FtpWholeFilePutTest, CloseEndsAWaitingRetryAtOnce) {
   int iPort = 0;
   {

@@ -228,6 +228,16 @@ class CloseControlHandler(RecordingHandler):
         return result
 
 
+class CloseControlOnBrokenHandler(RecordingHandler):
+    """As close_control, for uploads whose name holds "broken" only."""
+
+    def ftp_STOR(self, file, mode="w"):
+        result = super().ftp_STOR(file, mode)
+        if "broken" in os.path.basename(file):
+            self.ioloop.call_later(0, self.close, _errback=self.handle_error)
+        return result
+
+
 def without_mlsd(handler):
     cmds = dict(handler.proto_cmds)
     cmds.pop("MLSD", None)
@@ -283,6 +293,7 @@ KINDS = {
     "trickle": TrickleHandler,
     "slow_upload": SlowUploadHandler,
     "close_control": CloseControlHandler,
+    "close_control_on_broken": CloseControlOnBrokenHandler,
     "no_confirm": NoConfirmHandler,
     "short_idle": ShortIdleHandler,
     "unix_list": UnixListHandler,

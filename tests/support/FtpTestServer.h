@@ -63,7 +63,9 @@ class TestCertificates {
 // MLSD), dos_list (no MLSD, Windows-style LIST), no_quit_reply,
 // drop_first_upload (breaks off the first upload), no_mkd, no_rename,
 // wrong_size (SIZE says 1), starts_late (refuses connections for its first
-// three seconds).
+// three seconds), close_control (closes the control connection while an
+// upload's data flows), close_control_on_broken (the same for uploads whose
+// name holds "broken").
 //
 // With sTlsKind set, the server is one of tests/servers/orv_tls_ftpd.py
 // instead (sKind must stay "normal"): explicit (AUTH TLS and PROT P
