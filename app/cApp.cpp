@@ -102,7 +102,9 @@ void cApp::Epilog() {
     m_oSettings->SetValue("ftpurl", window.FtpUrlText());
     m_oSettings->SetValue("ftpusr", window.FtpUsrText());
     m_oSettings->SetValue("ftppwd", window.FtpPwdText());
-    m_oSettings->Store("");
+    // Settings as they were loaded stay as they are on disk: an end on a
+    // full disk, or beside another run's end, has nothing to write.
+    if (m_oSettings->Changed()) m_oSettings->Store("");
   } catch (const OrvError& err) {
     // The old settings file is still intact; say why the new one is not.
     m_bSettingsFailed = true;
