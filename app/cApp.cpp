@@ -17,6 +17,7 @@
 #include "OrvError.h"
 #include "OrvFtpClient.h"
 #include "ProductInfo.h"
+#include "RunLog.h"
 #include "cStringList.h"
 
 namespace {
@@ -72,7 +73,15 @@ std::string cApp::SettingsFileName() const { return AppFolders_SettingsFile(m_sP
 
 void cApp::Prolog() {
   m_lStatus = 0;
+  // The stamp is the run's own from here on: its log file, made now, holds it.
   m_sStartUtc = DAT_GetUtcTimeStamp();
+  try {
+    const std::string sFolder = AppFolders_LogFolder(m_sProgramFolder);
+    m_sStartUtc = RunLog_ClaimStamp(sFolder, m_sStartUtc);
+    m_sLogFile = sFolder + "/" + m_sStartUtc + ".log";
+  } catch (...) {
+    // Without a log the run goes on under the clock's stamp, as Log does.
+  }
   FTP_Init();
   Log(std::string(ProductInfo::kProductName) + " Ver. " + std::to_string(ProductInfo::kVersionMajor) + "." +
           std::to_string(ProductInfo::kVersionMinor) + "." + std::to_string(ProductInfo::kVersionRevision) +
