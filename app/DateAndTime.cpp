@@ -111,6 +111,17 @@ std::string DAT_UtcToLocalText(const SystemTime& stUtc) { return DAT_FormatDispl
 
 std::string DAT_CompactUtcToLocalText(const std::string& s) { return DAT_UtcToLocalText(DAT_ParseCompact(s)); }
 
+std::string DAT_NextMillisecond(const std::string& s) {
+  const SystemTime st = DAT_ParseCompact(s);
+  std::tm tm = ToTm(st);
+  std::time_t t = timegm(&tm);
+  unsigned uMs = st.wMilliseconds + 1u;
+  t += static_cast<std::time_t>(uMs / 1000);
+  std::tm tmNext{};
+  gmtime_r(&t, &tmNext);
+  return DAT_FormatCompact(FromTm(tmNext, static_cast<uint16_t>(uMs % 1000)));
+}
+
 namespace {
 
 // The text fnCompute gives, computed anew only when the timer has moved on.

@@ -25,6 +25,9 @@ SystemTime DAT_ParseCompact(const std::string& s);
 SystemTime DAT_UtcToLocal(const SystemTime& stUtc);
 std::string DAT_UtcToLocalText(const SystemTime& stUtc);
 std::string DAT_CompactUtcToLocalText(const std::string& s);
+// The compact stamp one millisecond after s, by the calendar: 999 ms roll
+// over into the next second, a day's last millisecond into the next day.
+std::string DAT_NextMillisecond(const std::string& s);
 
 // The current UTC time, and the runtime's timer: seconds since local
 // midnight in single precision, the key of the time-text caches.

@@ -17,6 +17,7 @@
 #include "OrvError.h"
 #include "OrvFtpClient.h"
 #include "ProductInfo.h"
+#include "RunLog.h"
 #include "cStringList.h"
 
 namespace {
@@ -72,7 +73,15 @@ std::string cApp::SettingsFileName() const { return AppFolders_SettingsFile(m_sP
 
 void cApp::Prolog() {
   m_lStatus = 0;
+  // The stamp is the run's own from here on: its log file, made now, holds it.
   m_sStartUtc = DAT_GetUtcTimeStamp();
+  try {
+    const std::string sFolder = AppFolders_LogFolder(m_sProgramFolder);
+    m_sStartUtc = RunLog_ClaimStamp(sFolder, m_sStartUtc);
+    m_sLogFile = sFolder + "/" + m_sStartUtc + ".log";
+  } catch (...) {
+    // Without a log the run goes on under the clock's stamp, as Log does.
+  }
   FTP_Init();
   Log(std::string(ProductInfo::kProductName) + " Ver. " + std::to_string(ProductInfo::kVersionMajor) + "." +
           std::to_string(ProductInfo::kVersionMinor) + "." + std::to_string(ProductInfo::kVersionRevision) +
@@ -102,7 +111,9 @@ void cApp::Epilog() {
     m_oSettings->SetValue("ftpurl", window.FtpUrlText());
     m_oSettings->SetValue("ftpusr", window.FtpUsrText());
     m_oSettings->SetValue("ftppwd", window.FtpPwdText());
-    m_oSettings->Store("");
+    // Settings as they were loaded stay as they are on disk: an end on a
+    // full disk, or beside another run's end, has nothing to write.
+    if (m_oSettings->Changed()) m_oSettings->Store("");
   } catch (const OrvError& err) {
     // The old settings file is still intact; say why the new one is not.
     m_bSettingsFailed = true;

@@ -1,6 +1,7 @@
 #include "cStringList.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "LibOrv.h"
 
@@ -51,14 +52,23 @@ bool EndsWith(const std::string& s, const std::string& sEnd) {
 
 bool cStringList::SetKey(const std::string& s) { return m_oSEC.SetKey(s); }
 
+void cStringList::SetText(std::string sList) {
+  if (sList == m_sList) return;
+  m_sList = std::move(sList);
+  m_bChanged = true;
+}
+
 bool cStringList::Load(const std::string& sFileName, bool /*bWithErrorMsg*/) {
   if (!sFileName.empty()) m_sFileName = sFileName;
+  // Until the file has been read and deciphered, the list is not its copy.
+  m_bChanged = true;
   LibOrv_ReadFileInto(m_sList, m_sFileName);
   bool bResult = false;
   if (!m_sFileName.empty()) {
     bResult = true;
     if (m_oSEC.IsKeyValid() && !m_oSEC.Decode(m_sList)) bResult = false;
   }
+  m_bChanged = !bResult;
   return bResult;
 }
 
@@ -69,17 +79,20 @@ bool cStringList::Store(const std::string& sFileName) {
   if (m_oSEC.IsKeyValid()) m_oSEC.Encode(sData);
   // The settings file holds the password: owner only.
   LibOrv_WriteFile(sData, m_sFileName, true);
+  m_bChanged = false;
   return true;
 }
 
 void cStringList::Add(const std::string& sItem) {
+  // The text always grows: a change.
   if (!m_sList.empty() && !EndsWith(m_sList, m_sSeparator)) m_sList += m_sSeparator;
   m_sList += sItem;
   m_sList += m_sSeparator;
+  m_bChanged = true;
 }
 
 void cStringList::Insert(const std::string& sItem, long lIndex) {
-  m_sList = ListInsertItem(m_sList, m_sSeparator, lIndex, sItem);
+  SetText(ListInsertItem(m_sList, m_sSeparator, lIndex, sItem));
 }
 
 void cStringList::InsertAscending(const std::string& sItem) {
@@ -98,12 +111,12 @@ void cStringList::InsertAscending(const std::string& sItem) {
   Add(sItem);
 }
 
-void cStringList::RemoveItem(long lIndex) { m_sList = ListRemoveItem(m_sList, m_sSeparator, lIndex); }
+void cStringList::RemoveItem(long lIndex) { SetText(ListRemoveItem(m_sList, m_sSeparator, lIndex)); }
 
 std::string cStringList::GetItem(long lIndex) const { return ListGetItem(m_sList, m_sSeparator, lIndex); }
 
 void cStringList::SetItem(const std::string& sItem, long lIndex) {
-  m_sList = ListSetItem(m_sList, m_sSeparator, lIndex, sItem);
+  SetText(ListSetItem(m_sList, m_sSeparator, lIndex, sItem));
 }
 
 bool cStringList::ExistValue(const std::string& sParamName) const {
@@ -116,11 +129,11 @@ std::string cStringList::GetValue(const std::string& sParamName, const std::stri
 }
 
 void cStringList::SetValue(const std::string& sParamName, const std::string& sValue) {
-  m_sList = ListSetValue(m_sList, sParamName, sValue, m_sSeparator, m_sOperator);
+  SetText(ListSetValue(m_sList, sParamName, sValue, m_sSeparator, m_sOperator));
 }
 
 void cStringList::RemoveValue(const std::string& sParamName) {
-  m_sList = ListRemoveValue(m_sList, sParamName, m_sSeparator, m_sOperator);
+  SetText(ListRemoveValue(m_sList, sParamName, m_sSeparator, m_sOperator));
 }
 
 std::string cStringList::GetSubItem(long lIndexRow, long lIndexCol) const {
@@ -129,7 +142,7 @@ std::string cStringList::GetSubItem(long lIndexRow, long lIndexCol) const {
 
 void cStringList::SetSubItem(long lIndexRow, long lIndexCol, const std::string& sNew) {
   const std::string sLine = ListGetItem(m_sList, m_sSeparator, lIndexRow);
-  m_sList = ListSetItem(m_sList, m_sSeparator, lIndexRow, ListSetItem(sLine, m_sOperator, lIndexCol, sNew));
+  SetText(ListSetItem(m_sList, m_sSeparator, lIndexRow, ListSetItem(sLine, m_sOperator, lIndexCol, sNew)));
 }
 
 std::string cStringList::GetParamName(long lIndex) const { return GetSubItem(lIndex, 1); }
@@ -142,8 +155,10 @@ std::string cStringList::GetParamValue(long lIndex) const {
 
 void cStringList::ReplaceAll(const std::string& sFind, const std::string& sReplace) {
   if (sFind.empty()) return;
-  for (std::size_t p = m_sList.find(sFind); p != npos; p = m_sList.find(sFind, p + sReplace.size()))
+  for (std::size_t p = m_sList.find(sFind); p != npos; p = m_sList.find(sFind, p + sReplace.size())) {
     m_sList.replace(p, sFind.size(), sReplace);
+    if (sFind != sReplace) m_bChanged = true;
+  }
 }
 
 long cStringList::FindString(const std::string& sFind) const {

@@ -23,6 +23,11 @@ class cStringList {
   // file name, readable by its owner only. False, and nothing written, when
   // no file name was ever given; file errors travel as OrvError.
   bool Store(const std::string& sFileName = "");
+  // True when the list may differ from its file: a change of its text since
+  // the last Load that read and deciphered the file, or the last Store; and
+  // after a Load that found no file or one that did not decipher. A change
+  // that gives back the same text (a value set to what it was) is none.
+  bool Changed() const { return m_bChanged; }
   void Add(const std::string& sItem);
   void Insert(const std::string& sItem, long lIndex);
   // Inserts before the first line of greater numeric value, after equal ones.
@@ -67,9 +72,13 @@ class cStringList {
   static std::string ListRemoveValue(const std::string& sList, const std::string& sName,
                                      const std::string& sSeparator, const std::string& sOperator);
 
+  // Every change of the list's text goes through here.
+  void SetText(std::string sList);
+
   std::string m_sList;
   std::string m_sSeparator = "\r\n";
   std::string m_sOperator = "=";
   cSEC m_oSEC;
   std::string m_sFileName;
+  bool m_bChanged = false;
 };

@@ -20,6 +20,8 @@ packages=(
   vsftpd openssh-server
   # the command-line client with which a test checks the SFTP test server
   curl
+  # a frozen clock for the test of runs that start in one moment
+  faketime
   # the Debian package: its dependencies, and the check of its menu entry
   dpkg-dev desktop-file-utils
   # what the unpacked proftpd, its mod_tls and pure-ftpd load

@@ -152,8 +152,10 @@ void frmMain::CreateControls() {
 
   ApplyPlaces();
 
-  // Idle until the automatic run gives it an interval.
+  // Idle until the automatic run gives it an interval. The run's waits are
+  // meant as given: a coarse timer may fire up to 5 % early.
   timAuto = new QTimer(this);
+  timAuto->setTimerType(Qt::PreciseTimer);
   timAuto->setInterval(0);
 
   for (const auto& [pControl, szName] : std::initializer_list<std::pair<QObject*, const char*>>{

@@ -1,14 +1,24 @@
 // Unattended alarm runs of the real program, headless, against real FTP
 // servers on loopback.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "FtpTestServer.h"
+#include "LibOrv.h"
 #include "ProgramRun.h"
+#include "SmallFileSystem.h"
+#include "cStringList.h"
 
 namespace {
 
@@ -29,6 +39,26 @@ std::vector<std::string> States(const std::string& sLog) {
 }
 
 bool Contains(const std::string& s, const std::string& sPart) { return s.find(sPart) != std::string::npos; }
+
+// The local time of the first log entry whose text is sText, in ms since
+// 1970 as if it were UTC (differences are right under a fixed zone); -1
+// when there is none.
+long long EntryTime(const std::string& sLog, const std::string& sText) {
+  std::size_t p = 0;
+  for (std::size_t e; (e = sLog.find("\r\n", p)) != std::string::npos; p = e + 2) {
+    if (e - p < 25 || sLog.compare(p + 25, e - p - 25, sText) != 0) continue;
+    const std::string s = sLog.substr(p, 23);  // DD.MM.YYYY hh:mm:ss.fff
+    std::tm tm{};
+    tm.tm_mday = std::stoi(s.substr(0, 2));
+    tm.tm_mon = std::stoi(s.substr(3, 2)) - 1;
+    tm.tm_year = std::stoi(s.substr(6, 4)) - 1900;
+    tm.tm_hour = std::stoi(s.substr(11, 2));
+    tm.tm_min = std::stoi(s.substr(14, 2));
+    tm.tm_sec = std::stoi(s.substr(17, 2));
+    return static_cast<long long>(timegm(&tm)) * 1000 + std::stoi(s.substr(20, 3));
+  }
+  return -1;
+}
 
 // The stamp one hour ahead, in the display form.
 std::string LocalText(const std::string& sStamp) {
@@ -102,6 +132,13 @@ TEST_F(AlarmRun, DeliversMessageImageAndLocalFileEachOnceAndEnds) {
             std::find(entries.begin(), entries.end(), "FTP Disconnect") - entries.begin()) << sLog;
   EXPECT_EQ(ProgramCopy::LogEntries(sLog).back(), "terminated normally");
   EXPECT_FALSE(Contains(sLog, server.Password()));
+
+  // The waits before the disconnect (10 s) and before the end (2 s) are
+  // never cut short. A log entry's time is cut to the millisecond and may be
+  // up to a tick of the time text's cache (under 8 ms) old.
+  const long long llBye = EntryTime(sLog, "AutoStatus=bye"), llEnd = EntryTime(sLog, "AutoStatus=end");
+  EXPECT_GE(llEnd - llBye, 10000 - 10) << sLog;
+  EXPECT_GE(EntryTime(sLog, "terminated normally") - llEnd, 2000 - 10) << sLog;
 
   // The run's credentials are kept for the next start, enciphered.
   const std::string sCfg = [&] {
@@ -196,6 +233,135 @@ TEST_F(AlarmRun, FailingMessagePutNeverSendsTheImage) {
   ExpectFailedRun(result, sLog, "'FTP-PUT failed': Error 553");
   EXPECT_FALSE(Contains(sLog, "FTP Put " + sImage));
   EXPECT_FALSE(fs::exists(server.LocalPath("/cam1.jpg")));
+}
+
+// Runs started in one moment, as an alarm system with many inputs starts
+// them: under a clock frozen by libfaketime every run reads the same time.
+// Each still has a stamp of its own, so each message arrives under its own
+// name and each run writes a log of its own.
+TEST_F(AlarmRun, RunsStartedInOneMomentEachHaveAStampOfTheirOwn) {
+  const std::string sFaketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+  if (!fs::exists(sFaketime)) GTEST_SKIP() << sFaketime << " is missing (Debian package faketime)";
+  FtpTestServer server;
+  server.MakeFolder("/in");
+  auto env = kHeadlessCet;
+  env["LD_PRELOAD"] = sFaketime;
+  // Frozen (no "@"), in the run's zone: 16:28:00.000 UTC.
+  env["FAKETIME"] = "2026-12-06 17:28:00";
+  // Qt's timers and the FTP time-outs run on the real monotonic clock.
+  env["FAKETIME_DONT_FAKE_MONOTONIC"] = "1";
+
+  constexpr int kRuns = 3;
+  std::vector<ProgramCopy::Result> results(kRuns);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kRuns; ++i) {
+    threads.emplace_back([&, i] {
+      results[i] = program.Run({.args = {"ftpurl=127.0.0.1:" + server.PortText(), "ftpusr=" + server.User(),
+                                         "ftppwd=" + server.Password(), "ftppath=in", "msg=run-" + std::to_string(i)},
+                                .env = env,
+                                .timeout = std::chrono::seconds(60)});
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (const ProgramCopy::Result& r : results) {
+    EXPECT_FALSE(r.bTimedOut);
+    EXPECT_EQ(r.iExitStatus, 0) << r.sStderr;
+  }
+
+  // The frozen moment's stamp and the next milliseconds', one per run.
+  std::map<std::string, std::string> messages;  // stamp -> text
+  for (const auto& e : fs::directory_iterator(server.LocalPath("/in")))
+    messages[e.path().stem().string()] = LoopbackFtpServer::ReadWholeFile(e.path());
+  ASSERT_EQ(messages.size(), static_cast<std::size_t>(kRuns)) << server.ServerLog();
+  const std::map<std::string, std::string> logs = program.Logs();
+  ASSERT_EQ(logs.size(), static_cast<std::size_t>(kRuns));
+  std::set<std::string> texts;
+  int i = 0;
+  for (const auto& [sStamp, sText] : messages) {
+    SCOPED_TRACE(sStamp);
+    ASSERT_EQ(sStamp.size(), 17u);
+    EXPECT_EQ(sStamp, "20261206162800" + ("00" + std::to_string(i++)));
+    // The message names its run's own stamp, and its run's log is that stamp's.
+    const std::string sRun = sText.substr(0, sText.find("\r\n"));
+    texts.insert(sRun);
+    EXPECT_EQ(sText, sRun + "\r\nZeit " + LocalText(sStamp));
+    ASSERT_EQ(logs.count(sStamp + ".log"), 1u);
+    const std::vector<std::string> entries = ProgramCopy::LogEntries(logs.at(sStamp + ".log"));
+    EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                            [](const std::string& s) { return s.rfind("CommandLine=", 0) == 0; }),
+              1);
+    EXPECT_TRUE(Contains(entries.at(1), "msg=" + sRun)) << entries.at(1);
+    EXPECT_EQ(entries.back(), "terminated normally");
+  }
+  EXPECT_EQ(texts, (std::set<std::string>{"run-0", "run-1", "run-2"}));
+}
+
+const char kSettingsKey[] = "\xF6RRk/zy7T7y=+4MX-kyp^cd$&gWdd";
+
+// Fills the file system that holds sFolder to its last byte; false when it
+// did not fill up within its size.
+bool FillUp(const std::string& sFolder) {
+  struct statvfs vfs {};
+  if (::statvfs(sFolder.c_str(), &vfs) != 0) return false;
+  const unsigned long long ullSize = static_cast<unsigned long long>(vfs.f_blocks) * vfs.f_frsize;
+  const int fd = ::open((sFolder + "/filler").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  unsigned long long ullWritten = 0;
+  const std::string sChunk(1 << 16, 'f');
+  // Ever smaller pieces, the last ones a byte each, until none fits.
+  for (std::size_t lPiece : {sChunk.size(), std::size_t{4096}, std::size_t{1}}) {
+    while (ullWritten <= ullSize) {
+      const ssize_t n = ::write(fd, sChunk.data(), lPiece);
+      if (n <= 0) break;
+      ullWritten += static_cast<unsigned long long>(n);
+    }
+  }
+  ::close(fd);
+  // Not even one byte more goes anywhere.
+  const int fdProbe = ::open((sFolder + "/probe").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fdProbe < 0) return errno == ENOSPC;
+  const bool bFull = ::write(fdProbe, "x", 1) < 0 && errno == ENOSPC;
+  ::close(fdProbe);
+  ::unlink((sFolder + "/probe").c_str());
+  return bFull;
+}
+
+// The program on a disk that is full to the last byte: nothing of its own
+// can be written (not its log, not its settings), and it need not be. The
+// alarm goes out, and an end whose settings are those of the file does not
+// rewrite the file.
+TEST_F(AlarmRun, OnAFullDiskDeliversAndEndsWithZero) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  const auto ullProgram = fs::file_size(program.ProgramPath());
+  SmallFileSystem disk(program.Folder(), "size=" + std::to_string(ullProgram + (1 << 20)) + ",mode=0700");
+  if (!disk.Mounted()) GTEST_SKIP() << "file systems cannot be mounted here";
+  program.CopyProgram();
+  FtpTestServer server;
+  server.MakeFolder("/in");
+  cStringList settings;
+  settings.SetKey(kSettingsKey);
+  settings.SetValue("ftpurl", "127.0.0.1:" + server.PortText());
+  settings.SetValue("ftpusr", server.User());
+  settings.SetValue("ftppwd", server.Password());
+  settings.Store(program.CfgPath());
+  const std::string sCfg = LibOrv_ReadFile(program.CfgPath());
+  struct stat stBefore {};
+  ASSERT_EQ(::stat(program.CfgPath().c_str(), &stBefore), 0);
+  ASSERT_TRUE(FillUp(program.Folder()));
+
+  auto result = Run(server, {"ftppath=in", "msg=disk full"});
+  EXPECT_FALSE(result.bTimedOut);
+  EXPECT_EQ(result.iExitStatus, 0) << result.sStderr;
+  const std::vector<fs::path> vMessages(fs::directory_iterator(server.LocalPath("/in")), {});
+  ASSERT_EQ(vMessages.size(), 1u);
+  const std::string sStamp = vMessages[0].stem().string();
+  EXPECT_EQ(LoopbackFtpServer::ReadWholeFile(vMessages[0]), "disk full\r\nZeit " + LocalText(sStamp));
+  // The run still claimed its stamp; not a line of its log fitted.
+  EXPECT_EQ(program.Logs(), (std::map<std::string, std::string>{{sStamp + ".log", ""}}));
+  struct stat stAfter {};
+  ASSERT_EQ(::stat(program.CfgPath().c_str(), &stAfter), 0);
+  EXPECT_EQ(stAfter.st_ino, stBefore.st_ino);
+  EXPECT_EQ(LibOrv_ReadFile(program.CfgPath()), sCfg);
 }
 
 }  // namespace

@@ -251,6 +251,43 @@ TEST(cStringList, StoreAndLoadRoundTrip) {
   EXPECT_EQ(oAgain.GetValue("ftpusr"), "alarm");
 }
 
+// Changed() tells the caller whether the file needs writing.
+TEST(cStringList, ChangedOnlyWhenTheTextDiffersFromTheFile) {
+  TempDir dir;
+  const std::string sFile = dir.File("OrvFtpUploader.cfg");
+  cStringList o = ListOf("ftpurl=srv\r\nftpusr=usr\r\n");
+  o.SetKey(kSettingsKey);
+  EXPECT_TRUE(o.Store(sFile));
+  EXPECT_FALSE(o.Changed());
+
+  cStringList oRun;
+  oRun.SetKey(kSettingsKey);
+  ASSERT_TRUE(oRun.Load(sFile));
+  EXPECT_FALSE(oRun.Changed());
+  oRun.SetValue("ftpurl", "srv");
+  oRun.SetItem("ftpusr=usr", 2);
+  oRun.ReplaceAll("srv", "srv");
+  oRun.RemoveValue("missing");
+  EXPECT_FALSE(oRun.Changed());
+  oRun.SetValue("ftppwd", "");  // a new name, even with an empty value
+  EXPECT_TRUE(oRun.Changed());
+  EXPECT_TRUE(oRun.Store());
+  EXPECT_FALSE(oRun.Changed());
+  oRun.SetValue("ftpusr", "other");
+  EXPECT_TRUE(oRun.Changed());
+  oRun.SetValue("ftpusr", "usr");  // back as it was: still to be written, as far as the list knows
+  EXPECT_TRUE(oRun.Changed());
+
+  // A file that does not decipher, and one that is not there.
+  cStringList oOther;
+  oOther.SetKey("another key");
+  EXPECT_FALSE(oOther.Load(sFile));
+  EXPECT_TRUE(oOther.Changed());
+  cStringList oMissing;
+  EXPECT_THROW(oMissing.Load(dir.File("missing.cfg")), OrvError);
+  EXPECT_TRUE(oMissing.Changed());
+}
+
 TEST(cStringList, LoadThatDoesNotDecipherLeavesAnEmptyList) {
   TempDir dir;
   const std::string sFile = dir.File("x.cfg");

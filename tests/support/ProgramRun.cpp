@@ -14,11 +14,24 @@
 
 extern char** environ;
 
-ProgramCopy::ProgramCopy() {
+ProgramCopy::ProgramCopy() { CopyProgram(); }
+
+void ProgramCopy::CopyProgram() const {
   const char* szProgram = std::getenv("ORV_PROGRAM");
   if (!szProgram) throw std::runtime_error("ORV_PROGRAM is not set");
-  std::filesystem::copy_file(szProgram, ProgramPath());
+  std::filesystem::copy_file(szProgram, ProgramPath(), std::filesystem::copy_options::overwrite_existing);
 }
+
+namespace {
+
+std::string ReadWhole(const std::string& sName) {
+  std::ifstream in(sName, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+}  // namespace
 
 std::string ProgramCopy::LogFileName() const {
   std::error_code ec;
@@ -30,10 +43,15 @@ std::string ProgramCopy::LogFileName() const {
 std::string ProgramCopy::LogText() const {
   std::string sName = LogFileName();
   if (sName.empty()) return "";
-  std::ifstream in(sName, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return ReadWhole(sName);
+}
+
+std::map<std::string, std::string> ProgramCopy::Logs() const {
+  std::map<std::string, std::string> logs;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(Folder() + "/log", ec))
+    if (entry.path().extension() == ".log") logs[entry.path().filename().string()] = ReadWhole(entry.path().string());
+  return logs;
 }
 
 std::vector<std::string> ProgramCopy::LogEntries(const std::string& sLog) {

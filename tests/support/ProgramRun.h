@@ -19,9 +19,14 @@ class ProgramCopy {
   const std::string& Folder() const { return m_folder.Path(); }
   std::string ProgramPath() const { return Folder() + "/OrvFtpUploader"; }
   std::string CfgPath() const { return Folder() + "/OrvFtpUploader.cfg"; }
+  // Puts the built program into Folder() again, as the constructor does
+  // (after a file system has been mounted there, say).
+  void CopyProgram() const;
   // The run's log (the only file in log/), empty when there is none.
   std::string LogText() const;
   std::string LogFileName() const;
+  // Every log in log/ (one per run), by file name.
+  std::map<std::string, std::string> Logs() const;
   // The log's entries without their time stamps.
   static std::vector<std::string> LogEntries(const std::string& sLog);
 

@@ -12,32 +12,13 @@
 
 #include "LibOrv.h"
 #include "RecordingApp.h"
+#include "SmallFileSystem.h"
 #include "TempFolder.h"
 #include "frmMain.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A small file system of its own, mounted for one test.
-class SmallFileSystem {
- public:
-  SmallFileSystem(const std::string& sPath, const std::string& sOptions) : m_sPath(sPath) {
-    fs::create_directories(sPath);
-    m_bMounted = ::mount("tmpfs", sPath.c_str(), "tmpfs", 0, sOptions.c_str()) == 0;
-  }
-  ~SmallFileSystem() {
-    if (m_bMounted) ::umount(m_sPath.c_str());
-  }
-  bool Mounted() const { return m_bMounted; }
-  void Remount(unsigned long ulFlags, const std::string& sOptions) {
-    ::mount("tmpfs", m_sPath.c_str(), "tmpfs", MS_REMOUNT | ulFlags, sOptions.c_str());
-  }
-
- private:
-  std::string m_sPath;
-  bool m_bMounted = false;
-};
 
 class GetTarget : public ::testing::Test {
  protected:
