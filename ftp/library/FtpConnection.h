@@ -40,8 +40,9 @@ struct FtpServer {
 // m_mutex (queue, stop flag, the running exchange), then m_socketMutex
 // (the sockets libcurl opened). No lock is held while a callback, libcurl
 // or the log hook runs, except that m_socketMutex is held around the
-// socket calls of OnOpenSocket and OnCloseSocket, and the watchdog holds
-// both while it looks at the sockets' send queues.
+// socket calls of OnOpenSocket and OnCloseSocket, and both are held while
+// the watchdog looks at the sockets' send queues and while the sockets
+// kept to drain are closed.
 class FtpConnection : private FtpSession {
  public:
   using Clock = std::chrono::steady_clock;
