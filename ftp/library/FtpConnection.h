@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -39,7 +40,9 @@ struct FtpServer {
 // m_mutex (queue, stop flag, the running exchange), then m_socketMutex
 // (the sockets libcurl opened). No lock is held while a callback, libcurl
 // or the log hook runs, except that m_socketMutex is held around the
-// socket calls of OnOpenSocket and OnCloseSocket.
+// socket calls of OnOpenSocket and OnCloseSocket, and both are held while
+// the watchdog looks at the sockets' send queues and while the sockets
+// kept to drain are closed.
 class FtpConnection : private FtpSession {
  public:
   using Clock = std::chrono::steady_clock;
@@ -72,8 +75,10 @@ class FtpConnection : private FtpSession {
   // such a key, or -23 when the file cannot be written.
   int32_t TrustHostKey();
 
-  // Abandons the running exchange when it has been idle for its limit. The
-  // next time this needs to be asked again.
+  // Abandons the running exchange when it has been idle for its limit: no
+  // command, reply or data, and no byte of what libcurl has handed to the
+  // kernel acknowledged by the server. The next time this needs to be asked
+  // again.
   Clock::time_point EnforceInactivity(Clock::time_point now);
 
  private:
@@ -122,6 +127,10 @@ class FtpConnection : private FtpSession {
   Interrupt EndExchange();
   void InterruptLocked(Interrupt eWhy);
   void NoteActivity();
+  // Whether the bytes any socket still has to send changed since the last
+  // look; closes draining sockets that have sent all. Caller holds both locks.
+  bool SendQueuesMovedLocked();
+  void CloseDrainingLocked();
 
   static int OnHostKey(CURL*, const curl_khkey* pKnown, const curl_khkey* pFound, curl_khmatch eMatch,
                        void* pSelf);
@@ -143,6 +152,16 @@ class FtpConnection : private FtpSession {
   bool m_bRefuseSockets = false;
   // The control connection's socket once logged in.
   curl_socket_t m_controlSocket = CURL_SOCKET_BAD;
+  // Data sockets libcurl closed while the kernel still held bytes of
+  // theirs to send (over a slow link, most of a file): their sending side
+  // is shut, so that the end of the data follows the data, and they stay
+  // open, so that the watchdog sees those bytes go, until they are gone or
+  // the exchange ends. Only while an exchange runs that was not cut.
+  std::set<curl_socket_t> m_draining;
+  bool m_bMayDrain = false;
+  // The bytes each open or draining socket had still to send when the
+  // watchdog looked last.
+  std::map<curl_socket_t, int> m_unsent;
 
   // The TLS session of the control connection, which every data
   // connection resumes (servers such as vsftpd insist on it), whichever

@@ -4,6 +4,8 @@
 #include "FtpConnection.h"
 
 #include <fcntl.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -72,6 +75,13 @@ int PollWaitMs(CURLM* pMulti, int& iRoundsWithoutSocket) {
 FtpConnection::Clock::time_point FtpConnection::EnforceInactivity(Clock::time_point now) {
   std::lock_guard<std::mutex> lock(m_mutex);
   if (!m_bExchange || m_eInterrupt != Interrupt::kNone) return Clock::time_point::max();
+  {
+    // The kernel takes in up to megabytes of a transfer at once and sends
+    // them at the link's pace: meanwhile libcurl has nothing to write and
+    // tells of no data, yet the transfer moves.
+    std::lock_guard<std::mutex> socketLock(m_socketMutex);
+    if (SendQueuesMovedLocked()) NoteActivity();
+  }
   const Clock::time_point deadline = Clock::time_point(Clock::duration(m_lastActivity.load())) + m_limit;
   if (now < deadline) return deadline;
   InterruptLocked(Interrupt::kTimedOut);
@@ -85,7 +95,9 @@ void FtpConnection::InterruptLocked(Interrupt eWhy) {
     // of the multi handle would not reach.
     std::lock_guard<std::mutex> socketLock(m_socketMutex);
     m_bRefuseSockets = true;
+    m_bMayDrain = false;
     for (curl_socket_t s : m_sockets) ::shutdown(s, SHUT_RDWR);
+    CloseDrainingLocked();
   }
   // A failed wake-up costs at most the worker's poll interval.
   if (m_pMulti) (void)curl_multi_wakeup(m_pMulti.get());
@@ -107,6 +119,7 @@ void FtpConnection::BeginExchange(int32_t lLimitMs) {
       m_eInterrupt = Interrupt::kNone;
       std::lock_guard<std::mutex> socketLock(m_socketMutex);
       m_bRefuseSockets = false;
+      m_bMayDrain = true;
     }
   }
   if (m_hooks.fnDeadlineChanged) m_hooks.fnDeadlineChanged(deadline);
@@ -117,10 +130,50 @@ FtpConnection::Interrupt FtpConnection::EndExchange() {
   m_bExchange = false;
   Interrupt eWhy = m_eInterrupt;
   m_eInterrupt = Interrupt::kNone;
+  {
+    // The server has answered for the data, or the exchange failed.
+    std::lock_guard<std::mutex> socketLock(m_socketMutex);
+    m_bMayDrain = false;
+    CloseDrainingLocked();
+  }
   return eWhy;
 }
 
 void FtpConnection::NoteActivity() { m_lastActivity = Clock::now().time_since_epoch().count(); }
+
+bool FtpConnection::SendQueuesMovedLocked() {
+  bool bMoved = false;
+  auto fnLook = [&](curl_socket_t s) {
+    // Bytes not yet acknowledged by the other side; a socket that cannot
+    // tell (one that is still connecting or already reset) shows none.
+    int iUnsent = 0;
+    if (::ioctl(s, SIOCOUTQ, &iUnsent) != 0) iUnsent = 0;
+    int& iBefore = m_unsent[s];
+    if (iUnsent != iBefore) bMoved = true;
+    iBefore = iUnsent;
+    return iUnsent;
+  };
+  for (curl_socket_t s : m_sockets) fnLook(s);
+  for (auto it = m_draining.begin(); it != m_draining.end();) {
+    if (fnLook(*it) > 0) {
+      ++it;
+      continue;
+    }
+    m_unsent.erase(*it);
+    (void)::close(*it);  // all is sent; nothing is lost whatever close says
+    it = m_draining.erase(it);
+  }
+  return bMoved;
+}
+
+void FtpConnection::CloseDrainingLocked() {
+  for (curl_socket_t s : m_draining) {
+    m_unsent.erase(s);
+    // The kernel sends what is left on its own, as after any close.
+    (void)::close(s);
+  }
+  m_draining.clear();
+}
 
 CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int32_t lLimitMs) {
   m_pActive = pEasy;
@@ -136,7 +189,6 @@ CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int3
                                                                              : "ftp";
   const std::string sUrl =
       std::string(sScheme) + "://" + m_server.sUrlHost + ":" + std::to_string(m_server.iPort) + sUrlPath;
-  const long lLimitSeconds = std::max<long>(1, (lLimitMs + 999) / 1000);
   EasyOptions options(pEasy);
   options.Set(CURLOPT_URL, sUrl.c_str())
       .Set(CURLOPT_PROTOCOLS_STR, sScheme)
@@ -150,7 +202,12 @@ CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int3
       .Set(CURLOPT_CLOSESOCKETFUNCTION, &FtpConnection::OnCloseSocket)
       .Set(CURLOPT_CLOSESOCKETDATA, static_cast<void*>(this))
       .Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(lLimitMs))
-      .Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, lLimitSeconds)
+      // A silent server is the watchdog's to cut, which counts replies,
+      // data and bytes still leaving the sockets as activity. libcurl's own
+      // limit would also cut the wait for the reply to an upload whose last
+      // bytes are still on their way through a slow link, so it is set as
+      // far off as libcurl allows.
+      .Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(INT_MAX / 1000))
       .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD))
       .Set(CURLOPT_TCP_KEEPALIVE, 1L)
       .Set(CURLOPT_SHARE, m_pShare.get());
@@ -458,6 +515,7 @@ curl_socket_t FtpConnection::OnOpenSocket(void* pSelf, curlsocktype, struct curl
   const int s = ::socket(pAddress->family, pAddress->socktype | SOCK_CLOEXEC, pAddress->protocol);
   if (s < 0) return CURL_SOCKET_BAD;
   self->m_sockets.insert(s);
+  self->m_unsent[s] = 0;
   return s;
 }
 
@@ -470,6 +528,17 @@ int FtpConnection::OnCloseSocket(void* pSelf, curl_socket_t s) {
     self->m_sockets.erase(s);
     bControl = s == self->m_controlSocket;
     if (bControl) self->m_controlSocket = CURL_SOCKET_BAD;
+    // libcurl closes a data connection once it has written the last byte
+    // and then waits for the server's reply, which comes once those bytes
+    // arrived. Shutting the sending side puts the end of the data after
+    // them, as a close would; the socket stays to be watched.
+    int iUnsent = 0;
+    if (!bControl && self->m_bMayDrain && ::ioctl(s, SIOCOUTQ, &iUnsent) == 0 && iUnsent > 0 &&
+        ::shutdown(s, SHUT_WR) == 0) {
+      self->m_draining.insert(s);
+      return 0;
+    }
+    self->m_unsent.erase(s);
     iResult = ::close(s);
   }
   if (bControl) self->NoteControlClosed();

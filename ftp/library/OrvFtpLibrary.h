@@ -18,7 +18,11 @@
 //
 // The inactivity limit given with each request is in milliseconds: a
 // connect, a wait for a server reply or a transfer that moves no byte for
-// that long fails the request with -28.
+// that long fails the request with -28. A byte has moved once the server
+// has it: an upload over a slow link lives while the server acknowledges
+// some of what the kernel still holds to send, also while the server's
+// reply to it waits for the last of those bytes, however long the whole
+// transfer takes.
 
 // Callbacks return 0. lUserValue is the last argument of the request.
 using OrvFtpLogCallback = int32_t (*)(const char* sText);

@@ -11,12 +11,14 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <set>
 #include <thread>
 
 #include "FtpTestServer.h"
 #include "LibOrv.h"
 #include "ProgramRun.h"
+#include "ShapedLoopback.h"
 #include "SmallFileSystem.h"
 #include "cStringList.h"
 
@@ -183,6 +185,43 @@ TEST_F(AlarmRun, WithNothingToSendEndsAfterTheWait) {
   const std::string sLog = program.LogText();
   EXPECT_FALSE(Contains(sLog, "FTP Put"));
   EXPECT_EQ(ProgramCopy::LogEntries(sLog).back(), "terminated normally");
+}
+
+// A camera on a weak mobile uplink: the kernel takes in the whole picture
+// at once and then needs more than a minute to send it, far longer than the
+// inactivity limit, while the bytes keep reaching the server. (As the local
+// file: an alarm image would be put twice, in its own step and as the local
+// file.)
+TEST_F(AlarmRun, ImageOverA32KbitLinkArrivesInOneTry) {
+  std::string sWhy;
+  const std::unique_ptr<ShapedLoopback> pLink = ShapedLoopback::Make("32kbit", sWhy);
+  if (!pLink) GTEST_SKIP() << sWhy;
+  FtpTestServer server({.prefix = pLink->Prefix()});
+  server.MakeFolder("/in");
+  std::string sPicture(256 * 1024, '\0');
+  std::mt19937 rng(7);
+  for (char& c : sPicture) c = static_cast<char>(rng());
+  std::ofstream(sImage, std::ios::binary | std::ios::trunc) << sPicture;
+
+  const auto start = std::chrono::steady_clock::now();
+  const ProgramCopy::Result result =
+      program.Run({.args = {"ftpurl=127.0.0.1:" + server.PortText(), "ftpusr=" + server.User(),
+                            "ftppwd=" + server.Password(), "ftppath=in", "msg=x", "alarmimg=" + sImage},
+                   .prefix = pLink->Prefix(),
+                   .env = kHeadlessCet,
+                   .timeout = std::chrono::minutes(3)});
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  const std::string sLog = program.LogText();
+  ASSERT_FALSE(result.bTimedOut) << sLog;
+  EXPECT_EQ(result.iExitStatus, 0) << result.sStderr << sLog;
+  EXPECT_GT(elapsed, std::chrono::seconds(40)) << "the link is slower than the limit by far";
+  const std::vector<std::string> commands = server.Commands();
+  EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                          [](const std::string& s) { return s.rfind("STOR ", 0) == 0 && Contains(s, "cam1.jpg"); }),
+            1);
+  EXPECT_FALSE(Contains(sLog, "trying again")) << sLog;
+  ASSERT_TRUE(fs::exists(server.LocalPath("/in/cam1.jpg")));
+  EXPECT_TRUE(server.ReadFile("/in/cam1.jpg") == sPicture);
 }
 
 // A failed run still disconnects and ends, says so in its exit status and

@@ -203,6 +203,7 @@ void FtpTestServer::Start(const Options& options) {
     if (identity.sCertFile.empty()) identity = TestCertificates::Get().Loopback();
     args.insert(args.end(), {"--certfile", identity.sCertFile, "--keyfile", identity.sKeyFile});
   }
+  args.insert(args.begin(), options.prefix.begin(), options.prefix.end());
   m_process.Start(args, OutputLog(), ServerProcess::Output::kStdoutPipe);
   m_iPort = ReadPort(m_process.StdoutFd());
   if (m_iPort <= 0) throw std::runtime_error("FtpTestServer: server did not start:\n" + ServerLog());

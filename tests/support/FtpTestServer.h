@@ -82,6 +82,8 @@ class FtpTestServer : public LoopbackFtpServer {
     std::string sPassword = "Pa55-w0rd!";
     std::string sTlsKind{};
     TestCertificates::Identity certificate{};
+    // A command the server runs under, absolute (ShapedLoopback::Prefix).
+    std::vector<std::string> prefix{};
   };
 
   FtpTestServer();
