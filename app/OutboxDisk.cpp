@@ -141,8 +141,9 @@ bool OutboxDisk_RemoveAll(const std::string& sPath) {
 }
 
 OutboxDiskSync::OutboxDiskSync(std::vector<std::string> vsPaths)
-    : m_thread([vsPaths = std::move(vsPaths)] {
+    : m_thread([vsPaths = std::move(vsPaths), pAbandoned = m_pAbandoned] {
         for (const std::string& sPath : vsPaths) {
+          if (*pAbandoned) return;
           // What cannot be made last stays as safe as the page cache holds
           // it; the alarm is not lost for that.
           UniqueFd fd(::open(sPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -151,5 +152,11 @@ OutboxDiskSync::OutboxDiskSync(std::vector<std::string> vsPaths)
       }) {}
 
 OutboxDiskSync::~OutboxDiskSync() {
+  if (!m_thread.joinable()) return;
+  *m_pAbandoned = true;
+  m_thread.detach();
+}
+
+void OutboxDiskSync::Wait() {
   if (m_thread.joinable()) m_thread.join();
 }

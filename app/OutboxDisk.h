@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -54,8 +56,10 @@ std::uint64_t OutboxDisk_CopyFile(const std::string& sFrom, const std::string& s
 bool OutboxDisk_RemoveAll(const std::string& sPath);
 
 // Puts the files and folders sPaths on disk (fsync), in that order, on a
-// thread of its own, so that nobody waits for the disk; the object waits
-// for the thread when it goes. A path that is gone by then is skipped.
+// thread of its own, so that nobody waits for the disk. A path that is gone
+// by then is skipped. Wait waits until all are on disk; an object that goes
+// without it lets the thread finish alone and skip what it has not begun,
+// as for files that were deleted meanwhile.
 class OutboxDiskSync {
  public:
   explicit OutboxDiskSync(std::vector<std::string> vsPaths);
@@ -63,6 +67,9 @@ class OutboxDiskSync {
   OutboxDiskSync(const OutboxDiskSync&) = delete;
   OutboxDiskSync& operator=(const OutboxDiskSync&) = delete;
 
+  void Wait();
+
  private:
+  std::shared_ptr<std::atomic<bool>> m_pAbandoned = std::make_shared<std::atomic<bool>>(false);
   std::thread m_thread;
 };

@@ -139,6 +139,7 @@ bool OutboxDraft::Keep() {
     if (!oPiece.sStored.empty()) vsPaths.push_back(Folder() + "/" + oPiece.sStored);
   vsPaths.insert(vsPaths.end(), {Folder() + "/" + Outbox::kManifestName, Folder(), m_oOutbox.Folder()});
   m_vSyncs.push_back(std::make_unique<OutboxDiskSync>(std::move(vsPaths)));
+  for (const std::unique_ptr<OutboxDiskSync>& pSync : m_vSyncs) pSync->Wait();
   m_vSyncs.clear();
   m_oKept.reset();
   m_fnLog("Outbox: the alarm was not delivered; it is kept as " + sName);
