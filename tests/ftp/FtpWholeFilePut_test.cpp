@@ -129,6 +129,9 @@ TEST_F(FtpWholeFilePutTest, AnUploadBrokenOffIsSentAgainWhole) {
   // The server's 426, or the reset connection when that comes first.
   EXPECT_TRUE(LogsContain(": STOR .x.bin."));
   EXPECT_TRUE(LogsContain("; trying again in 1 s (1 of 3)"));
+  // Sent twice, under one temporary name, and renamed once.
+  EXPECT_EQ(Count(server.Commands(), "STOR .x.bin."), 2);
+  EXPECT_EQ(Count(server.Commands(), "RNTO x.bin"), 1);
 }
 
 TEST_F(FtpWholeFilePutTest, ATemporaryLeftByALostConnectionGoesWithTheNextPut) {
