@@ -8,9 +8,12 @@
 
 namespace {
 
-// The commands whose refusal is the request's; the rest (RNTO after a
-// refused RNFR) only follow.
-const char* const kOurCommands[] = {"MKD ", "RNFR ", "RMD ", "DELE ", "SIZE "};
+// The commands the request sends itself: a refusal of any of them is the
+// request's failure. The first refusal is the one reported (RNTO after a
+// refused RNFR only follows); a refused RNTO (the new name is taken by a
+// folder, or the server will not replace a file) fails the rename just as
+// a refused RNFR does, and so does a refused TYPE before SIZE.
+const char* const kOurCommands[] = {"MKD ", "RNFR ", "RNTO ", "RMD ", "DELE ", "TYPE ", "SIZE "};
 
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 

@@ -216,7 +216,15 @@ TEST_P(CommandsOnServer, MakeRenameSizeAndDeleteChangeTheServerAndTheView) {
   EXPECT_NE(w.FtpNode("/a/full"), nullptr);
   EXPECT_TRUE(m_oApp.messages.empty());
 
-  // The server's refusals change nothing there.
+  // The server's refusals change nothing there; a rename onto a folder's
+  // name is refused at RNTO, after the server took RNFR.
+  server.WriteFile("/a/x.txt", "twelve bytes");
+  w.tbFtpPath->setText("/a/x.txt");
+  w.tbFtpText->setText("full");
+  ExpectRefused(w.cbReName, "FTP-RENAME");
+  EXPECT_EQ(server.ReadFile("/a/x.txt"), "twelve bytes");
+  EXPECT_EQ(Text(w.tbFtpPath), "/a/x.txt");
+  fs::remove(server.LocalPath("/a/x.txt"));
   w.tbFtpPath->setText("/gone/x.txt");
   w.tbFtpText->setText("y.txt");
   ExpectRefused(w.cbReName, "FTP-RENAME");
