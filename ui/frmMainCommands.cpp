@@ -192,7 +192,9 @@ void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
   }
   if (lErrCode == kCancelled) {
     // The library removed what had arrived of the file; nothing is left.
-    Report(1, "FTP-PUT failed", "Cancelled");
+    // The user's own cancel needs no box; an automatic run reports it.
+    if (m_sCommandLine.empty()) Log24("FTP-PUT cancelled");
+    else Report(1, "FTP-PUT failed", "Cancelled");
     ShowStatus("FTP-PUT cancelled", true);
     SetButtonColour(cbPut, kRed);
     return;
@@ -250,7 +252,8 @@ void frmMain::m_oFtpClient_GetFileEvent(const std::string& sRequestID, long lErr
   TransferEnded();
   if (lErrCode == kCancelled) {
     // The old local file, if any, is as it was; nothing half is left.
-    Report(1, "FTP-GET failed", "Cancelled");
+    if (m_sCommandLine.empty()) Log24("FTP-GET cancelled");
+    else Report(1, "FTP-GET failed", "Cancelled");
     ShowStatus("FTP-GET cancelled", true);
     SetButtonColour(cbGet, kRed);
     return;
