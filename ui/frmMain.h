@@ -200,6 +200,9 @@ class frmMain : public QWidget, public AppWindow {
   // sWhy, or else the FTP library's reason for the request that failed;
   // a success clears it.
   void ShowStatus(const std::string& sText, bool bFailed = false, const std::string& sWhy = "");
+  // The FTP library's reason for the request whose event runs; empty
+  // without a connection.
+  std::string FailureReason() const;
   // Over SFTP, a server whose host key the user does not know yet: offers
   // the key to the user and, once trusted, connects again; false when
   // nothing was done.

@@ -201,7 +201,7 @@ void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
   }
   if (lErrCode != 0) {
     const std::string sError = "Error " + std::to_string(lErrCode);
-    Report(1, "FTP-PUT failed", sError);
+    ReportFailure(1, "FTP-PUT failed", sError, FailureReason());
     ShowStatus("FTP-PUT failed: " + sError, true);
     SetButtonColour(cbPut, kRed);
     return;
@@ -224,7 +224,7 @@ void frmMain::m_oFtpClient_GetEvent(const std::string& sData, const std::string&
   };
   if (lErrCode != 0) {
     const std::string sError = "Error " + std::to_string(lErrCode);
-    Report(1, "FTP-GET failed", sError);
+    ReportFailure(1, "FTP-GET failed", sError, FailureReason());
     fail(sError);
     return;
   }
@@ -260,7 +260,7 @@ void frmMain::m_oFtpClient_GetFileEvent(const std::string& sRequestID, long lErr
   }
   if (lErrCode != 0) {
     const std::string sError = "Error " + std::to_string(lErrCode);
-    Report(1, "FTP-GET failed", sError);
+    ReportFailure(1, "FTP-GET failed", sError, FailureReason());
     ShowStatus("FTP-GET failed: " + sError, true);
     SetButtonColour(cbGet, kRed);
     return;
@@ -277,3 +277,5 @@ void frmMain::ShowStatus(const std::string& sText, bool bFailed, const std::stri
   if (bFailed) sTip = !sWhy.empty() ? sWhy : m_oFtpClient ? m_oFtpClient->FtpLastFailure() : std::string();
   labStatus->setToolTip(ByteText_FromBytes(sTip));
 }
+
+std::string frmMain::FailureReason() const { return m_oFtpClient ? m_oFtpClient->FtpLastFailure() : std::string(); }

@@ -86,7 +86,7 @@ void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::stri
   if (lErrCode != 0) {
     if (OfferHostKey(lErrCode)) return;
     const std::string sError = "Error " + std::to_string(lErrCode);
-    Report(1, "FTP-DIR failed", sError);
+    ReportFailure(1, "FTP-DIR failed", sError, FailureReason());
     ShowStatus("FTP-DIR failed: " + sError, true);
     SetButtonColour(cbConnect, kRed);
     return;

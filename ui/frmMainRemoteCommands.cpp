@@ -168,7 +168,7 @@ void frmMain::m_oFtpClient_DeleteEvent(const std::string& sRequestID, long lErrC
 
 void frmMain::ShowCommandFailure(const std::string& sCommand, QPushButton* pButton, long lErrCode) {
   const std::string sError = "Error " + std::to_string(lErrCode);
-  Report(1, sCommand + " failed", sError);
+  ReportFailure(1, sCommand + " failed", sError, FailureReason());
   ShowStatus(sCommand + " failed: " + sError, true);
   SetButtonColour(pButton, kRed);
 }

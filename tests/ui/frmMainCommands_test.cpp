@@ -141,6 +141,9 @@ class CommandWindow : public ::testing::Test {
     EXPECT_EQ(m_oApp.messages[0].m, 1);
     EXPECT_EQ(m_oApp.messages[0].sModule, sCommand + " failed");
     EXPECT_EQ(m_oApp.messages[0].sMsg, "Error " + std::to_string(lCode));
+    // The server's reply tells why, under the text.
+    EXPECT_NE(m_oApp.messages[0].sAddInfo.find(std::to_string(lCode) + " "), std::string::npos)
+        << m_oApp.messages[0].sAddInfo;
     EXPECT_EQ(Colour(pButton), kRed);
   }
 

@@ -216,6 +216,10 @@ TEST_F(RemoteWindow, AnUnreachableServerTurnsConnectRedAndKeepsItDisabledUntilDi
   EXPECT_EQ(m_oApp.messages[0].m, 1);
   EXPECT_EQ(m_oApp.messages[0].sModule, "FTP-DIR failed");
   EXPECT_EQ(m_oApp.messages[0].sMsg, "Error -7");
+  // The box tells why under its text: the connection's reason, naming
+  // where it tried.
+  EXPECT_NE(m_oApp.messages[0].sAddInfo.find(sUrl), std::string::npos) << m_oApp.messages[0].sAddInfo;
+  EXPECT_EQ(m_oApp.messages[0].sAddInfo.find("never-logged"), std::string::npos);
   EXPECT_EQ(Colour(W().cbConnect), kRed);
   EXPECT_FALSE(W().cbConnect->isEnabled());
   EXPECT_FALSE(W().cbGet->isEnabled());
@@ -663,6 +667,9 @@ TEST_F(RemoteWindow, PutsTheServerRefusesTurnPutRed) {
     EXPECT_EQ(m_oApp.messages[0].m, 1);
     EXPECT_EQ(m_oApp.messages[0].sModule, "FTP-PUT failed");
     EXPECT_EQ(m_oApp.messages[0].sMsg, sError);
+    // The server's reply, under the text.
+    EXPECT_NE(m_oApp.messages[0].sAddInfo.find(std::to_string(lCode) + " "), std::string::npos)
+        << m_oApp.messages[0].sAddInfo;
     // No new listing follows a failed put.
     PumpFor(200ms);
     EXPECT_EQ(Text(w.labStatus), "FTP-PUT failed: " + sError);
@@ -680,6 +687,9 @@ TEST_F(RemoteWindow, ARefusedLoginFailsTheRootListing) {
   EXPECT_EQ(m_oApp.messages[0].m, 1);
   EXPECT_EQ(m_oApp.messages[0].sModule, "FTP-DIR failed");
   EXPECT_EQ(m_oApp.messages[0].sMsg, "Error 530");
+  // The server's reply is the reason under the text; the password is not.
+  EXPECT_NE(m_oApp.messages[0].sAddInfo.find("530 "), std::string::npos) << m_oApp.messages[0].sAddInfo;
+  EXPECT_EQ(m_oApp.messages[0].sAddInfo.find("wrong password"), std::string::npos) << m_oApp.messages[0].sAddInfo;
   EXPECT_EQ(Colour(w.cbConnect), kRed);
   EXPECT_FALSE(w.cbConnect->isEnabled());
   EXPECT_FALSE(w.cbPut->isEnabled());
