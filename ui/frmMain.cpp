@@ -105,18 +105,20 @@ void frmMain::CreateControls() {
   tbFtpPwd->setGeometry(104, 40, 200, 17);
   tbFtpText = new QLineEdit(this);
   tbFtpText->setGeometry(334, 40, 413, 19);
+  tbFtpText->setPlaceholderText(QStringLiteral("name for Create Directory or Rename File"));
 
   cbConnect = NewButton(this, "Connect", "Connect with FTP server");
   cbConnect->setGeometry(104, 59, 100, 22);
   cbDisconnect = NewButton(this, "Disconnect", "Disconnect from FTP server");
   cbDisconnect->setGeometry(204, 59, 100, 22);
-  cbMkDir = NewButton(this, "Create Directory", "");
+  cbMkDir = NewButton(this, "Create Directory", "Create the folder named in the text field in the path's folder");
   cbMkDir->setGeometry(334, 59, 100, 22);
-  cbReName = NewButton(this, "Rename File", "");
+  cbReName = NewButton(this, "Rename File",
+                       "Give the file the path names (a folder: path ending with /) the name in the text field");
   cbReName->setGeometry(434, 59, 100, 22);
-  cbSize = NewButton(this, "Get Size", "");
+  cbSize = NewButton(this, "Get Size", "Show the size of the file the path names in the status line");
   cbSize->setGeometry(534, 59, 100, 22);
-  cbDelete = NewButton(this, "Delete", "");
+  cbDelete = NewButton(this, "Delete", "Delete the file the path names, or the empty folder when it ends with /");
   cbDelete->setGeometry(633, 59, 114, 22);
 
   labLocalCaption = NewHeading(this, "Windows File System");

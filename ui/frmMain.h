@@ -276,6 +276,9 @@ class frmMain : public QWidget, public AppWindow {
     std::deque<std::pair<Clock::time_point, std::uint64_t>> vSamples;
   };
   std::deque<Transfer> m_oTransfers;
+  // The new paths of the renames requested and not yet answered, earliest
+  // first.
+  std::deque<std::string> m_vsRenamedTo;
   QShortcut* m_pEscape = nullptr;
   // The file list whose key press is being handled, else nullptr.
   QObject* m_pKeyList = nullptr;

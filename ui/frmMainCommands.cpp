@@ -72,6 +72,7 @@ void frmMain::cbConnect_Click() {
 
   // The transfers of a connection before, if any, end with it unanswered.
   while (TransferRunning()) TransferEnded();
+  m_vsRenamedTo.clear();
   m_oFtpClient = cOrvFtpClient::Create();
   m_oFtpClient->DirEvent = [this](const std::string& sDirList, const std::string& sRequestID, long lErrCode) {
     m_oFtpClient_DirEvent(sDirList, sRequestID, lErrCode);
@@ -113,6 +114,7 @@ void frmMain::cbDisconnect_Click() {
   cbConnect->setEnabled(true);
   m_oFtpClient.reset();
   while (TransferRunning()) TransferEnded();
+  m_vsRenamedTo.clear();
   lbFtpFiles->clear();
   ResetFtpTree();
   ShowStatus("Disconnected");

@@ -46,8 +46,8 @@ bool FtpCommandRequest::Prepare(const std::string& sPath, FtpOutcome& failure) {
   m_sEntry = sEntryPath.substr(m_sFolder.size());
   if (m_sEntry.empty() || m_sEntry == "." || m_sEntry == "..") return Refuse(failure, "the path names no entry");
   if (HasLineBreak(sPath)) return Refuse(failure, "the path holds a line break");
-  if ((m_eCommand == Command::kSize || m_eCommand == Command::kRename) && bFolder)
-    return Refuse(failure, "the path names no file");
+  // A folder is renamed as a file is; only a file has a size.
+  if (m_eCommand == Command::kSize && bFolder) return Refuse(failure, "the path names no file");
   if (m_eCommand == Command::kRename &&
       (m_sNewName.empty() || m_sNewName.find('/') != std::string::npos || HasLineBreak(m_sNewName)))
     return Refuse(failure, "the new name is no plain name");

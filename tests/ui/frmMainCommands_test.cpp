@@ -193,6 +193,20 @@ TEST_P(CommandsOnServer, MakeRenameSizeAndDeleteChangeTheServerAndTheView) {
   EXPECT_EQ(server.ReadFile("/a/y z.txt"), "twelve bytes");
   EXPECT_FALSE(fs::exists(server.LocalPath("/a/x.txt")));
   EXPECT_EQ(Colour(w.cbReName), kGreen);
+  EXPECT_EQ(Text(w.tbFtpPath), "/a/y z.txt") << "the path names the file by its new name";
+
+  // A path ending with "/" renames the folder; its node goes under the new
+  // name, with the path.
+  w.tbFtpPath->setText("/a/new/");
+  w.tbFtpText->setText("newer");
+  ASSERT_TRUE(RunListed(w.cbReName, "FTP-RENAME OK"));
+  EXPECT_TRUE(fs::is_directory(server.LocalPath("/a/newer")));
+  EXPECT_FALSE(fs::exists(server.LocalPath("/a/new")));
+  EXPECT_EQ(w.FtpNode("/a/new"), nullptr);
+  ASSERT_NE(w.FtpNode("/a/newer"), nullptr);
+  EXPECT_EQ(w.FtpNode("/a/newer")->parent(), w.FtpNode("/a"));
+  EXPECT_EQ(Text(w.tbFtpPath), "/a/newer/");
+  w.tbFtpPath->setText("/a/y z.txt");
 
   w.tbFtpPath->setText("/a/y z.txt");
   w.cbSize->click();
@@ -211,11 +225,11 @@ TEST_P(CommandsOnServer, MakeRenameSizeAndDeleteChangeTheServerAndTheView) {
   EXPECT_EQ(Text(w.tbFtpPath), "/a/") << "the path names what is left";
 
   // An empty folder, named with its closing "/", leaves the tree too.
-  w.tbFtpPath->setText("/a/new/");
+  w.tbFtpPath->setText("/a/newer/");
   ASSERT_TRUE(RunListed(w.cbDelete, "FTP-DELETE OK"));
-  EXPECT_TRUE(Logged("FTP Delete /a/new/"));
-  EXPECT_FALSE(fs::exists(server.LocalPath("/a/new")));
-  EXPECT_EQ(w.FtpNode("/a/new"), nullptr);
+  EXPECT_TRUE(Logged("FTP Delete /a/newer/"));
+  EXPECT_FALSE(fs::exists(server.LocalPath("/a/newer")));
+  EXPECT_EQ(w.FtpNode("/a/newer"), nullptr);
   EXPECT_NE(w.FtpNode("/a/full"), nullptr);
   EXPECT_TRUE(m_oApp.messages.empty());
 
@@ -276,7 +290,8 @@ TEST_F(CommandWindow, RefusedInputAndADeleteAnsweredNoSendNothing) {
       {w.cbReName, "/a/x.txt", "y\r.txt", kRename, "A name must not hold a line break"},
       {w.cbReName, "/a/x.txt", ".", kRename, "Not a name of an entry of its own: ."},
       {w.cbReName, "/a/x.txt", "", kRename, "No new name given for the file"},
-      {w.cbReName, "/a/", "y.txt", kRename, "No file selected to rename"},
+      {w.cbReName, "/", "y.txt", kRename, "The root folder cannot be renamed"},
+      {w.cbReName, "", "y.txt", kRename, "No file selected to rename"},
       {w.cbSize, "/a/", "", "Get file size on FTP server", "No file selected to get the size of"},
       {w.cbDelete, "", "", "Delete on FTP server", "No file selected to delete"},
       {w.cbDelete, "/", "", "Delete on FTP server", "The root folder cannot be deleted"},
