@@ -57,6 +57,14 @@ void CheckGetTarget(const std::string& sTarget) {
     throw OrvError::FromNumber(OrvError::kPermissionDenied, kSource);
 }
 
+// "<name> already exists in <folder>. Replace it?", asked of the person at
+// the window (No is the default); an automatic run never asks.
+bool MayReplace(const std::string& sName, std::string sFolder, const std::string& sTitle) {
+  if (sFolder.size() > 1 && sFolder.back() == '/') sFolder.pop_back();
+  AppChannel* pApp = OrvApp();
+  return pApp && pApp->Ask(sName + " already exists in " + sFolder + ". Replace it?", sTitle);
+}
+
 }  // namespace
 
 void frmMain::cbConnect_Click() {
@@ -139,6 +147,12 @@ void frmMain::cbGet_Click() {
     SetButtonColour(cbGet, kRed);
     return;
   }
+  std::error_code ec;
+  if (m_sCommandLine.empty() && std::filesystem::exists(sTarget, ec) &&
+      !MayReplace(sFile, LibOrv_GetPath(sTarget), "Get file from FTP server")) {
+    Log24("FTP Get not replacing " + sTarget);
+    return;
+  }
   // Written while it arrives, beside the target, which it replaces only
   // once it is whole.
   m_oFtpClient->FtpGetFile(sFtpPath, sTarget, sTarget);
@@ -173,6 +187,11 @@ void frmMain::cbPut_Click() {
   const std::string sTarget = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())) + sFile;
   if (!m_oFtpClient) {
     Report(1, "FTP-PUT failed", "Not connected");
+    return;
+  }
+  if (m_sCommandLine.empty() && !lbFtpFiles->findItems(ByteText_FromBytes(sFile), Qt::MatchExactly).isEmpty() &&
+      !MayReplace(sFile, LibOrv_GetPath(sTarget), "Put file to FTP server")) {
+    Log24("FTP Put not replacing " + sTarget);
     return;
   }
   // The automatic run's pieces go under the temporary names its outbox

@@ -330,6 +330,49 @@ TEST_F(CommandWindow, RefusedInputAndADeleteAnsweredNoSendNothing) {
   }
 }
 
+// A get onto an existing local file, and a put onto a file the remote list
+// shows, ask first; No writes and sends nothing, Yes replaces.
+TEST_F(CommandWindow, ReplacingAFileAsksFirstAndNoSendsNothing) {
+  FtpTestServer server;
+  server.WriteFile("/x.txt", "remote");
+  LibOrv_WriteFile("local", Local("x.txt"));
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  auto Count = [&](const std::string& sPrefix) {
+    const std::vector<std::string> vs = server.Commands();
+    return std::count_if(vs.begin(), vs.end(), [&](const std::string& s) { return s.rfind(sPrefix, 0) == 0; });
+  };
+  for (const bool bYes : {false, true}) {
+    SCOPED_TRACE(bYes ? "Yes" : "No");
+    m_oApp.bAnswer = bYes;
+    m_oApp.questions.clear();
+    const auto lRetr = Count("RETR"), lStor = Count("STOR");
+    w.tbLocalPath->setText(ByteText_FromBytes(m_oLocal.Path() + "/"));
+    w.tbFtpPath->setText("/x.txt");
+    w.labStatus->clear();
+    w.cbGet->click();
+    ASSERT_EQ(m_oApp.questions.size(), 1u);
+    EXPECT_EQ(m_oApp.questions[0].sText, "x.txt already exists in " + m_oLocal.Path() + ". Replace it?");
+    if (bYes) ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus).rfind("FTP-GET OK", 0) == 0; }));
+    else PumpFor(300ms);
+    EXPECT_EQ(LibOrv_ReadFile(Local("x.txt")), bYes ? "remote" : "local");
+    EXPECT_EQ(Count("RETR"), lRetr + (bYes ? 1 : 0));
+
+    LibOrv_WriteFile(bYes ? "local 2" : "local", Local("x.txt"));
+    w.tbLocalPath->setText(ByteText_FromBytes(Local("x.txt")));
+    w.tbFtpPath->setText("/");
+    w.labStatus->clear();
+    w.cbPut->click();
+    ASSERT_EQ(m_oApp.questions.size(), 2u);
+    EXPECT_EQ(m_oApp.questions[1].sText, "x.txt already exists in /. Replace it?");
+    if (bYes) ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus) == "FTP-DIR OK"; }));
+    else PumpFor(300ms);
+    EXPECT_EQ(server.ReadFile("/x.txt"), bYes ? "local 2" : "remote");
+    EXPECT_EQ(Count("STOR"), lStor + (bYes ? 1 : 0));
+  }
+  EXPECT_TRUE(m_oApp.messages.empty());
+}
+
 // A get larger than memory would want arrives byte for byte; one broken off
 // half-way leaves the old local file as it was and nothing beside it.
 TEST_F(CommandWindow, GetsOfAnySizeReplaceTheLocalFileOnlyWhenWhole) {
@@ -358,6 +401,7 @@ TEST_F(CommandWindow, GetsOfAnySizeReplaceTheLocalFileOnlyWhenWhole) {
   FtpTestServer dropping(o);
   dropping.WriteFile("/big.bin", RandomBytes(300 * 1024, 8));
   ASSERT_TRUE(Connect(dropping));
+  m_oApp.bAnswer = true;  // replace the local file
   w.tbLocalPath->setText(ByteText_FromBytes(m_oLocal.Path() + "/"));
   w.tbFtpPath->setText("/big.bin");
   w.labStatus->clear();

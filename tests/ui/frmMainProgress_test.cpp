@@ -159,7 +159,9 @@ TEST_F(Progress, CancelEndsASlowGetAndKeepsTheOldLocalFile) {
   frmMain& w = W();
   w.tbFtpPath->setText("/slow.bin");
   w.tbLocalPath->setText(ByteText_FromBytes(m_oLocal.Path() + "/"));
+  m_oApp.bAnswer = true;  // replace the local file
   w.cbGet->click();
+  EXPECT_EQ(m_oApp.questions.size(), 1u);
   ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus).rfind("FTP-GET ", 0) == 0 &&
                                      Text(w.labStatus).find(" of 512.0 KiB") != std::string::npos; }))
       << Text(w.labStatus);

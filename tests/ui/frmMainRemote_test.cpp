@@ -436,7 +436,9 @@ TEST_F(RemoteWindow, GetWritesTheFileIntoTheLocalFolderAndRefreshesTheLocalList)
   // gives an empty local one.
   server.WriteFile("/pub/data.bin", "");
   w.labStatus->clear();
+  m_oApp.bAnswer = true;  // replace it
   w.cbGet->click();
+  EXPECT_EQ(m_oApp.questions.size(), 1u);
   ASSERT_TRUE(WaitForStatus("FTP-GET"));
   EXPECT_EQ(Text(w.labStatus), "FTP-GET OK: " + Local("data.bin"));
   EXPECT_EQ(ReadLocal(Local("data.bin")), "");
@@ -472,7 +474,9 @@ TEST_F(RemoteWindow, GetNeedsAFileAndFetchesOneLargerThanAChunk) {
   // A file beyond one chunk arrives whole and replaces the old one.
   w.tbFtpPath->setText("/pub/big.bin");
   w.labStatus->clear();
+  m_oApp.bAnswer = true;  // replace it
   w.cbGet->click();
+  EXPECT_EQ(m_oApp.questions.size(), 1u);
   ASSERT_TRUE(WaitForStatus("FTP-GET"));
   EXPECT_EQ(Text(w.labStatus), "FTP-GET OK: " + Local("big.bin"));
   EXPECT_TRUE(m_oApp.messages.empty());
