@@ -226,6 +226,7 @@ void frmMain::CreateControls() {
     if (m_pKeyList == lbFtpFiles) lbFtpFiles_Click();
   });
   connect(timAuto, &QTimer::timeout, this, [this] { timAuto_Timer(); });
+  ConnectKeyboard();
 }
 
 void frmMain::SetTabOrder() {

@@ -91,6 +91,8 @@ class frmMain : public QWidget, public AppWindow {
   void tvFtpDirs_Expand(QTreeWidgetItem* pNode);
   void tvFtpDirs_NodeClick(QTreeWidgetItem* pNode);
   void lbFtpFiles_Click();
+  // Enter in the remote path (frmMainKeyboard.cpp).
+  void tbFtpPath_Enter();
 
   void timAuto_Timer();
 
@@ -209,6 +211,11 @@ class frmMain : public QWidget, public AppWindow {
   bool OfferHostKey(long lErrCode);
   void ShowDrive(const std::string& sDrive);
 
+  // Keyboard (frmMainKeyboard.cpp).
+  void ConnectKeyboard();
+  void ConnectByKey();
+  void PickListedFile();
+
   // Progress (frmMainProgress.cpp).
   void CreateProgressControls();
   void PlaceCancel();
@@ -280,6 +287,12 @@ class frmMain : public QWidget, public AppWindow {
   // first.
   std::deque<std::string> m_vsRenamedTo;
   QShortcut* m_pEscape = nullptr;
-  // The file list whose key press is being handled, else nullptr.
+  // The file list or remote tree whose key press is being handled, else
+  // nullptr.
   QObject* m_pKeyList = nullptr;
+  // Lists the remote tree's current folder once the arrow keys rest.
+  QTimer* m_pTreeKeyTimer = nullptr;
+  // The file Enter in the remote path named, picked when its folder's
+  // listing arrives.
+  std::string m_sPickAfterListing;
 };

@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
+#include <QTreeWidget>
 
 #include "AppChannel.h"
 #include "ByteText.h"
@@ -92,7 +93,8 @@ void frmMain::lbLocalFiles_Click() {
 // the highlighted entry chooses it: the end of a click, or of a drag, whose
 // highlight follows the mouse.
 bool frmMain::eventFilter(QObject* pWatched, QEvent* pEvent) {
-  if (pEvent->type() == QEvent::KeyPress && !m_pKeyList && (pWatched == lbLocalFiles || pWatched == lbFtpFiles)) {
+  if (pEvent->type() == QEvent::KeyPress && !m_pKeyList &&
+      (pWatched == lbLocalFiles || pWatched == lbFtpFiles || pWatched == static_cast<QObject*>(tvFtpDirs))) {
     const QScopedValueRollback<QObject*> oKeyList(m_pKeyList, pWatched);
     pWatched->event(pEvent);
     return true;

@@ -84,6 +84,7 @@ std::string frmMain::FtpNodeImage(const QTreeWidgetItem* pNode) {
 
 void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::string&, long lErrCode) {
   if (lErrCode != 0) {
+    m_sPickAfterListing.clear();
     if (OfferHostKey(lErrCode)) return;
     const std::string sError = "Error " + std::to_string(lErrCode);
     ReportFailure(1, "FTP-DIR failed", sError, FailureReason());
@@ -98,6 +99,7 @@ void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::stri
     return;
   }
   labFtpFileCnt->setText(QString::number(lbFtpFiles->count()) + QStringLiteral(" files"));
+  PickListedFile();
   Log24("FTP-DIR OK");
   ShowStatus("FTP-DIR OK");
   SetButtonColour(cbConnect, kGreen);

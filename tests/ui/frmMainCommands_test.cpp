@@ -33,6 +33,7 @@
 #include "TempFolder.h"
 #include "WidgetProbes.h"
 #include "WindowPump.h"
+#include "ctlSecurePwdEdit.h"
 #include "frmMain.h"
 
 using namespace std::chrono_literals;
@@ -414,6 +415,56 @@ TEST_F(CommandWindow, GetsOfAnySizeReplaceTheLocalFileOnlyWhenWhole) {
   EXPECT_EQ(m_oApp.messages.back().sModule, "FTP-GET failed");
   EXPECT_TRUE(LibOrv_ReadFile(Local("big.bin")) == sBig);
   EXPECT_EQ(LocalNames(), std::vector<std::string>{"big.bin"}) << "no temporary file is left";
+}
+
+// Enter in the password field connects; Enter in the path lists that folder
+// or picks that file in it; the arrow keys in the remote tree list the
+// folder they stop on.
+TEST_F(CommandWindow, EnterConnectsAndListsAndTheTreesArrowKeysListTheFolder) {
+  FtpTestServer server;
+  server.MakeFolder("/a");
+  server.MakeFolder("/b");
+  server.WriteFile("/a/in a.txt", "a");
+  server.WriteFile("/b/in b.txt", "b");
+  server.WriteFile("/top.txt", "t");
+  frmMain& w = W();
+  w.SetFtpUrlText("127.0.0.1:" + server.PortText());
+  w.SetFtpUsrText(server.User());
+  w.SetFtpPwdText(server.Password());
+  auto* pPwd = w.tbFtpPwd->findChild<QLineEdit*>("tb");
+  ASSERT_NE(pPwd, nullptr);
+  QTest::keyClick(pPwd, Qt::Key_Return);
+  ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus) == "FTP-DIR OK"; }));
+  EXPECT_EQ(Entries(w.lbFtpFiles), std::vector<std::string>{"top.txt"});
+  // Enter again while connected does not connect once more.
+  QTest::keyClick(w.tbFtpUrl, Qt::Key_Return);
+  PumpFor(200ms);
+  const std::vector<std::string> vsCommands = server.Commands();
+  EXPECT_EQ(std::count_if(vsCommands.begin(), vsCommands.end(), [](const std::string& s) { return s.rfind("USER", 0) == 0; }), 1);
+  ASSERT_NE(w.FtpNode("/b"), nullptr);
+
+  w.tbFtpPath->setText("/b/in b.txt");
+  QTest::keyClick(w.tbFtpPath, Qt::Key_Return);
+  ASSERT_TRUE(PumpUntil([&] { return Entries(w.lbFtpFiles) == std::vector<std::string>{"in b.txt"}; }));
+  ASSERT_NE(w.lbFtpFiles->currentItem(), nullptr);
+  EXPECT_EQ(Text(w.tbFtpPath), "/b/in b.txt");
+  EXPECT_EQ(w.tvFtpDirs->currentItem(), w.FtpNode("/b"));
+
+  // From the root down to the first folder, whichever the server listed
+  // first, and on to the other.
+  w.tvFtpDirs->setFocus();
+  w.tvFtpDirs->setCurrentItem(w.FtpNode("ROOT"));
+  PumpFor(500ms);
+  EXPECT_EQ(Entries(w.lbFtpFiles), std::vector<std::string>{"in b.txt"}) << "a selection by the program lists nothing";
+  QTest::keyClick(w.tvFtpDirs, Qt::Key_Down);
+  const std::string sFirst = frmMain::FtpNodeKey(w.tvFtpDirs->currentItem());
+  ASSERT_TRUE(sFirst == "/a" || sFirst == "/b") << sFirst;
+  const std::string sOther = sFirst == "/a" ? "/b" : "/a";
+  QTest::keyClick(w.tvFtpDirs, Qt::Key_Down);
+  ASSERT_EQ(frmMain::FtpNodeKey(w.tvFtpDirs->currentItem()), sOther);
+  ASSERT_TRUE(PumpUntil([&] { return Entries(w.lbFtpFiles) == std::vector<std::string>{"in " + sOther.substr(1) + ".txt"}; }));
+  EXPECT_EQ(Text(w.tbFtpPath), sOther + "/");
+  EXPECT_TRUE(m_oApp.messages.empty());
 }
 
 }  // namespace
