@@ -270,7 +270,12 @@ void frmMain::ShowWindow() {
                      });
   show();
 }
-void frmMain::CloseWindow() { close(); }
+void frmMain::CloseWindow() {
+  // The program's own close (a quit signal) asks nothing.
+  m_bProgramCloses = true;
+  close();
+  m_bProgramCloses = false;
+}
 
 // --- Load and layout ------------------------------------------------------
 
@@ -334,6 +339,18 @@ void frmMain::ApplyPlaces() {
 // --- Unload ---------------------------------------------------------------
 
 void frmMain::closeEvent(QCloseEvent* pEvent) {
+  // A person closing the window mid-transfer is asked first, No the
+  // default; Yes ends the transfer as Cancel does. A close the program
+  // makes (CloseWindow: a quit signal) and an automatic run's are not.
+  AppChannel* pApp = OrvApp();
+  if (!m_bProgramCloses && m_sCommandLine.empty() && TransferRunning() && pApp && pApp->Status() != 2) {
+    if (!pApp->Ask("A transfer is still running. Close anyway?", "Close")) {
+      Log24("Close answered No: the transfer goes on");
+      pEvent->ignore();
+      return;
+    }
+    CancelTransfersForClose();
+  }
   if (Form_Unload()) pEvent->ignore();
   else pEvent->accept();
 }

@@ -21,6 +21,7 @@ class Outbox;
 class OutboxDelivery;
 class OutboxDraft;
 class QComboBox;
+class QEventLoop;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -221,6 +222,9 @@ class frmMain : public QWidget, public AppWindow {
   void PlaceCancel();
   void WatchProgress();
   void ShowProgress();
+  // A close answered Yes while a put or get runs: cancels it and waits
+  // briefly for its answer.
+  void CancelTransfersForClose();
 
   // The automatic run's alarm and outbox (frmMainAutoRun.cpp).
   void PlanAlarm();
@@ -263,6 +267,10 @@ class frmMain : public QWidget, public AppWindow {
   std::unique_ptr<OutboxDraft> m_oAlarm;
   std::unique_ptr<OutboxDelivery> m_oDelivery;
   bool m_bOutboxUsed = false;
+  // The wait of a close for the cancelled transfer's answer, else nullptr.
+  QEventLoop* m_pCloseWait = nullptr;
+  // The close under way is the program's own (CloseWindow).
+  bool m_bProgramCloses = false;
 
   // The puts and gets requested and not yet answered, earliest first; the
   // first is the one the library runs or will run next.

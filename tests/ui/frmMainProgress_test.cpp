@@ -129,6 +129,29 @@ TEST_F(Progress, ASlowPutShowsItsProgressAndCancelOrEscapeEndsItLeavingNothingOn
   EXPECT_EQ(Text(w.labStatus), "FTP-PUT cancelled");
 }
 
+// Closing the window while a put runs asks first; No carries on with the
+// put. (Yes ends the process: the real-clicks test answers it.)
+TEST_F(Progress, ClosingDuringAPutAsksAndNoCarriesOn) {
+  FtpTestServer server(FtpTestServer::Options{.sKind = "slow_upload"});
+  WriteLocal("big.bin", 64u << 20);
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  StartPut("big.bin");
+  ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus).rfind("FTP-PUT ", 0) == 0; })) << Text(w.labStatus);
+  EXPECT_FALSE(w.close());
+  ASSERT_EQ(m_oApp.questions.size(), 1u);
+  EXPECT_EQ(m_oApp.questions[0].sText, "A transfer is still running. Close anyway?");
+  EXPECT_TRUE(w.isVisible());
+  const std::string sBefore = Text(w.labStatus);
+  ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus) != sBefore; })) << "the put goes on";
+  EXPECT_TRUE(w.TransferRunning());
+  EXPECT_TRUE(m_oApp.messages.empty());
+
+  QTest::mouseClick(w.cbCancel, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return !w.TransferRunning(); }));
+  EXPECT_EQ(ServerNames(server), std::vector<std::string>{});
+}
+
 // The library cancels whatever request runs: Cancel pressed while a slow
 // listing still runs ahead of the put waits for the put to run.
 TEST_F(Progress, CancelWhileAListingRunsAheadEndsThePutNotTheListing) {
