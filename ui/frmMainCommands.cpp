@@ -105,6 +105,13 @@ void frmMain::cbConnect_Click() {
   m_oFtpClient->SizeEvent = [this](const std::string& sRequestID, long lErrCode, std::int64_t lSize) {
     m_oFtpClient_SizeEvent(sRequestID, lErrCode, lSize);
   };
+  // The status line tells of a connection that is being tried again; an
+  // automatic run's shows its state.
+  if (m_sCommandLine.empty()) {
+    m_oFtpClient->RetryEvent = [this](const std::string& sWhere, int iTry, int iTries) {
+      ShowStatus("Connecting to " + sWhere + ", try " + std::to_string(iTry) + " of " + std::to_string(iTries));
+    };
+  }
 
   const FtpServerAddress address = FtpServerAddress_Parse(sServer);
   // The client object reports a failed connection itself; the listing below

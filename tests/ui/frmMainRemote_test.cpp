@@ -210,7 +210,20 @@ TEST_F(RemoteWindow, AnUnreachableServerTurnsConnectRedAndKeepsItDisabledUntilDi
   EXPECT_EQ(m_oApp.logs[0].s, "FTP Connect to " + sUrl + " user=alarm");
   EXPECT_EQ(m_oApp.logs[0].eTyp, 24);
 
-  ASSERT_TRUE(WaitForStatus("FTP-DIR failed"));
+  // While it is tried again, the status line says so, once for each try.
+  std::vector<std::string> vsStatus;
+  ASSERT_TRUE(PumpUntil([&] {
+    const std::string s = Text(W().labStatus);
+    if (vsStatus.empty() || vsStatus.back() != s) vsStatus.push_back(s);
+    return s.rfind("FTP-DIR failed", 0) == 0;
+  }));
+  const std::vector<std::string> vsTries = {"Connecting to " + sUrl + ", try 2 of 4",
+                                            "Connecting to " + sUrl + ", try 3 of 4",
+                                            "Connecting to " + sUrl + ", try 4 of 4"};
+  std::vector<std::string> vsConnecting;
+  for (const std::string& s : vsStatus)
+    if (s.rfind("Connecting to ", 0) == 0) vsConnecting.push_back(s);
+  EXPECT_EQ(vsConnecting, vsTries);
   EXPECT_EQ(Text(W().labStatus), "FTP-DIR failed: Error -7");
   ASSERT_EQ(m_oApp.messages.size(), 1u);
   EXPECT_EQ(m_oApp.messages[0].m, 1);
