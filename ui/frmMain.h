@@ -187,6 +187,7 @@ class frmMain : public QWidget, public AppWindow {
   void RefreshLocalFiles();
   void SetConnected(bool bConnected);
   void RefreshFtpDir();
+  void ShowListingPending();
   void SetFtpPathFromTree();
   void ResetFtpTree();
   void AddListing(const std::string& sDirList);

@@ -44,6 +44,7 @@ void frmMain::ConnectKeyboard() {
     if (tvFtpDirs->currentItem() && tvFtpDirs->isEnabled()) tvFtpDirs_NodeClick(tvFtpDirs->currentItem());
   });
   tvFtpDirs->installEventFilter(this);
+  tvFtpDirs->viewport()->installEventFilter(this);
   connect(tvFtpDirs, &QTreeWidget::currentItemChanged, this, [this] {
     if (m_pKeyList == tvFtpDirs) m_pTreeKeyTimer->start();
   });

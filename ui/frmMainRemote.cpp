@@ -183,7 +183,16 @@ void frmMain::ResetFtpTree() {
 }
 
 void frmMain::RefreshFtpDir() {
-  if (m_oFtpClient) m_oFtpClient->FtpDir(LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())), "");
+  if (!m_oFtpClient) return;
+  ShowListingPending();
+  m_oFtpClient->FtpDir(LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())), "");
+}
+
+// Until a listing arrives the file list is empty: no file of the folder
+// listed before can be picked and joined with the new folder's path.
+void frmMain::ShowListingPending() {
+  lbFtpFiles->clear();
+  labFtpFileCnt->setText(QStringLiteral("\u2026 files"));
 }
 
 void frmMain::lbFtpFiles_Click() {

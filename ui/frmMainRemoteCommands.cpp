@@ -200,6 +200,7 @@ void frmMain::ListFtpFolder(const std::string& sFolder) {
   if (!m_oFtpClient) return;
   const std::string sKey = sFolder.empty() || sFolder == "/" ? kRootKey : sFolder.substr(0, sFolder.size() - 1);
   if (QTreeWidgetItem* pNode = FtpNode(sKey)) tvFtpDirs->setCurrentItem(pNode);
+  ShowListingPending();
   m_oFtpClient->FtpDir(sFolder, "");
 }
 

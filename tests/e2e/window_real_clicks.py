@@ -36,6 +36,8 @@ SPOTS = {
     "tbFtpUrl": (200, 11), "tbFtpUsr": (200, 30), "tbFtpPwd": (200, 48), "tbFtpText": (540, 49),
     "cbConnect": (154, 70), "cbDisconnect": (254, 70), "cbMkDir": (384, 70), "cbReName": (484, 70), "cbSize": (584, 70),
     "cbDelete": (690, 70), "tbFtpPath": (560, 402), "tbLocalPath": (175, 402), "cbPut": (365, 263),
+    # the first row of the local file list
+    "lbLocalFiles.0": (262, 114),
 }
 
 
@@ -104,9 +106,9 @@ class Session:
         self.log_folder = log_folder
         self.shots = shots
 
-    def click(self, control):
+    def click(self, control, button="1"):
         x, y = SPOTS[control]
-        xdo("mousemove", "--window", self.window, str(x), str(y), "click", "1", display=self.display)
+        xdo("mousemove", "--window", self.window, str(x), str(y), "click", button, display=self.display)
         time.sleep(0.1)
 
     def type_into(self, control, text):
@@ -209,6 +211,8 @@ def run(program, shots):
         open(os.path.join(folder, "OrvFtpUploader.cfg"), "w").close()
         local = os.path.join(work, "local")
         os.makedirs(local)
+        with open(os.path.join(local, "pick.txt"), "w") as f:
+            f.write("picked")
         env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb")
         app = subprocess.Popen([os.path.join(folder, "OrvFtpUploader")], cwd=local, env=env,
                                stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "program.err"), "w"))
@@ -273,6 +277,16 @@ def run(program, shots):
         wait_for("the deleted file", lambda: not os.path.exists(os.path.join(root, "pub", "renamed.txt")))
         if not sent("DELE"):
             raise Failure("the server never saw DELE")
+
+        # A right-click on a local file picks it, as a left click does: the
+        # put sends it.
+        s.type_into("tbFtpPath", "/pub/")
+        s.click("lbLocalFiles.0", "3")
+        s.click("cbPut")
+        s.wait_for_log("FTP-PUT OK")
+        if "FTP Put " + os.path.join(local, "pick.txt") not in s.log() or \
+                open(os.path.join(root, "pub", "pick.txt")).read() != "picked":
+            raise Failure("the right-click did not pick the file")
 
         # A close while an upload runs asks; No carries on, Yes cancels the
         # upload, removes what arrived of it and ends the program.

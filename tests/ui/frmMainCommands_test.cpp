@@ -467,4 +467,52 @@ TEST_F(CommandWindow, EnterConnectsAndListsAndTheTreesArrowKeysListTheFolder) {
   EXPECT_TRUE(m_oApp.messages.empty());
 }
 
+// A click of any button that highlights a row or folder picks it, as the
+// left one does; while a folder's listing is on its way, the file list is
+// empty, so nothing of the folder before can be picked with the new path.
+TEST_F(CommandWindow, ARightClickPicksWhatItHighlightsAndAPendingListingOffersNoOldFiles) {
+  FtpTestServer server(FtpTestServer::Options{.sKind = "trickle"});
+  server.MakeFolder("/a");
+  server.WriteFile("/a/in a.txt", "a");
+  server.WriteFile("/top.txt", "t");
+  fs::create_directory(Local("sub"));
+  LibOrv_WriteFile("s", Local("sub/s.txt"));
+  LibOrv_WriteFile("l", Local("l.txt"));
+  frmMain& w = W();
+  w.dlb->SetPath(m_oLocal.Path());
+  w.dlb_Click();
+  ASSERT_TRUE(Connect(server));
+  auto RightClick = [](QAbstractItemView* pView, const QRect& oRect) {
+    QTest::mouseClick(pView->viewport(), Qt::RightButton, Qt::NoModifier, oRect.center());
+  };
+  auto Row = [](QListWidget* pList, const std::string& sText) {
+    const QList<QListWidgetItem*> v = pList->findItems(ByteText_FromBytes(sText), Qt::MatchExactly);
+    return v.isEmpty() ? nullptr : v.front();
+  };
+
+  ASSERT_NE(Row(w.lbFtpFiles, "top.txt"), nullptr);
+  w.tbFtpPath->setText("/");
+  RightClick(w.lbFtpFiles, w.lbFtpFiles->visualItemRect(Row(w.lbFtpFiles, "top.txt")));
+  EXPECT_EQ(Text(w.tbFtpPath), "/top.txt");
+  ASSERT_NE(Row(w.lbLocalFiles, "l.txt"), nullptr);
+  RightClick(w.lbLocalFiles, w.lbLocalFiles->visualItemRect(Row(w.lbLocalFiles, "l.txt")));
+  EXPECT_EQ(Text(w.tbLocalPath), Local("l.txt"));
+
+  ASSERT_NE(w.FtpNode("/a"), nullptr);
+  RightClick(w.tvFtpDirs, w.tvFtpDirs->visualItemRect(w.FtpNode("/a")));
+  EXPECT_EQ(Text(w.tbFtpPath), "/a/");
+  EXPECT_EQ(w.lbFtpFiles->count(), 0) << "the root's files are gone while /a is listed";
+  EXPECT_EQ(Text(w.labFtpFileCnt), "\xE2\x80\xA6 files");
+  ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus) == "FTP-DIR OK" && w.lbFtpFiles->count() == 1; }));
+  EXPECT_EQ(Entries(w.lbFtpFiles), std::vector<std::string>{"in a.txt"});
+  EXPECT_EQ(Text(w.labFtpFileCnt), "1 files");
+
+  const int iSub = w.dlb->IndexOf(Local("sub"));
+  ASSERT_GE(iSub, 0);
+  RightClick(w.dlb, w.dlb->visualItemRect(w.dlb->item(iSub)));
+  EXPECT_EQ(Entries(w.lbLocalFiles), std::vector<std::string>{"s.txt"});
+  EXPECT_EQ(Text(w.tbLocalPath), Local("sub") + "/");
+  EXPECT_TRUE(m_oApp.messages.empty());
+}
+
 }  // namespace
