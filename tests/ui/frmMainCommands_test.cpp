@@ -31,6 +31,7 @@
 #include "RealFtpServer.h"
 #include "RecordingApp.h"
 #include "TempFolder.h"
+#include "TwistedFtpServer.h"
 #include "WidgetProbes.h"
 #include "WindowPump.h"
 #include "ctlSecurePwdEdit.h"
@@ -41,7 +42,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class Server { kVsftpd, kProftpd, kPureFtpd, kPyftpdlib };
+enum class Server { kVsftpd, kProftpd, kPureFtpd, kPyftpdlib, kTwisted };
 
 std::string ServerName(Server eServer) {
   switch (eServer) {
@@ -49,6 +50,7 @@ std::string ServerName(Server eServer) {
     case Server::kProftpd: return "proftpd";
     case Server::kPureFtpd: return "pureftpd";
     case Server::kPyftpdlib: return "pyftpdlib";
+    case Server::kTwisted: return "twisted";
   }
   return "?";
 }
@@ -65,6 +67,7 @@ std::unique_ptr<LoopbackFtpServer> StartServer(Server eServer) {
     case Server::kPureFtpd:
       return std::make_unique<RealFtpServer>(RealFtpServer::Product::kPureFtpd, RealFtpServer::Tls::kNone);
     case Server::kPyftpdlib: return std::make_unique<FtpTestServer>();
+    case Server::kTwisted: return std::make_unique<TwistedFtpServer>();
   }
   return nullptr;
 }
@@ -264,7 +267,8 @@ TEST_P(CommandsOnServer, MakeRenameSizeAndDeleteChangeTheServerAndTheView) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllServers, CommandsOnServer,
-                         ::testing::Values(Server::kVsftpd, Server::kProftpd, Server::kPureFtpd, Server::kPyftpdlib),
+                         ::testing::Values(Server::kVsftpd, Server::kProftpd, Server::kPureFtpd, Server::kPyftpdlib,
+                                           Server::kTwisted),
                          [](const ::testing::TestParamInfo<Server>& info) { return ServerName(info.param); });
 
 // Fields the commands cannot take are refused with a message, and a delete
