@@ -1,6 +1,7 @@
 #include "OrvFtpClient.h"
 
 #include <algorithm>
+#include <regex>
 
 #include "AppChannel.h"
 #include "LibOrv.h"
@@ -147,10 +148,35 @@ const std::vector<tSubscriber>& FTP_Subscribers() { return Subscribers; }
 
 long FTP_SubscriberCnt() { return static_cast<long>(Subscribers.size()); }
 
+namespace {
+
+// The library's line for a connection that failed before any command went
+// out and is tried again: "FTP connection 3: request failed with -7:
+// connect to 127.0.0.1:2199 -> <why>; trying again in 1 s (1 of 3)". The
+// connection's owner hears of the coming try (the 2nd of 4 here).
+void TellConnectRetry(const std::string& sLine) {
+  static const std::regex kRetry(
+      R"(^FTP connection (\d+): .* failed with -?\d+: connect to (\S+) -> .*; trying again in \d+ s \((\d+) of (\d+)\)$)");
+  std::smatch m;
+  if (!std::regex_match(sLine, m, kRetry)) return;
+  try {
+    const auto lHandle = static_cast<int32_t>(std::stol(m[1].str()));
+    const int iTry = std::stoi(m[3].str()) + 1;
+    const int iTries = std::stoi(m[4].str()) + 1;
+    Deliver(lHandle, [&](cOrvFtpClient& o) { o.FtpRetryCallback(m[2].str(), iTry, iTries); });
+  } catch (const std::exception&) {
+    // A number out of range is no line of that kind.
+  }
+}
+
+}  // namespace
+
 int32_t FTP_LogCallback(const char* sText) {
   if (!AppIsRunning()) return 0;
   TextCopier copier;
-  LogLine(copier.Copy(sText), kLogFtp);
+  const std::string sLine = copier.Copy(sText);
+  LogLine(sLine, kLogFtp);
+  TellConnectRetry(sLine);
   return 0;
 }
 

@@ -154,3 +154,8 @@ void cOrvFtpClient::FtpProgressCallback(const std::string& sRequestID, std::uint
   auto event = ProgressEvent;
   if (event) event(sRequestID, lDone, lTotal);
 }
+
+void cOrvFtpClient::FtpRetryCallback(const std::string& sWhere, int iTry, int iTries) {
+  auto event = RetryEvent;
+  if (event) event(sWhere, iTry, iTries);
+}

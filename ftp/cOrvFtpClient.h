@@ -68,6 +68,7 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   enum class Command { kMkDir = 1, kRename, kDelete, kSize, kGetFile };
   void FtpCommandCallback(Command eCommand, const std::string& sRequestID, long lErrCode, std::int64_t lValue);
   void FtpProgressCallback(const std::string& sRequestID, std::uint64_t lDone, std::uint64_t lTotal);
+  void FtpRetryCallback(const std::string& sWhere, int iTry, int iTries);
 
   long Handle() const { return m_lHandle; }
 
@@ -81,6 +82,9 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   std::function<void(const std::string& sRequestID, long lErrCode)> DeleteEvent;
   std::function<void(const std::string& sRequestID, long lErrCode, std::int64_t lSize)> SizeEvent;
   std::function<void(const std::string& sRequestID, std::uint64_t lDone, std::uint64_t lTotal)> ProgressEvent;
+  // The connection to sWhere ("host:port") could not be made and is tried
+  // again: try iTry of iTries comes next.
+  std::function<void(const std::string& sWhere, int iTry, int iTries)> RetryEvent;
 
  private:
   cOrvFtpClient() = default;

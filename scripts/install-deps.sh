@@ -13,6 +13,8 @@ packages=(
   libgtest-dev libgmock-dev
   ca-certificates openssl
   python3 python3-pyftpdlib python3-openssl
+  # an FTP server of another lineage for the window's command tests
+  python3-twisted
   xvfb xauth locales
   # real clicks and keys on the virtual screen, for the window test that
   # drives the program as a user does

@@ -140,6 +140,12 @@ void DirListBox::mouseReleaseEvent(QMouseEvent* pEvent) {
   const int iPressed = pEvent->button() == Qt::LeftButton ? std::exchange(m_iPressIndex, -1) : -1;
   QListWidget::mouseReleaseEvent(pEvent);
   if (iPressed >= 0 && ListIndex() >= 0 && ListIndex() != iPressed) emit Click();
+  // The other buttons highlight the entry they press as well (itemClicked
+  // tells of the left button's only): their release on it is a click too.
+  if (pEvent->button() != Qt::LeftButton) {
+    const QListWidgetItem* pItem = itemAt(pEvent->position().toPoint());
+    if (pItem && pItem == currentItem()) emit Click();
+  }
 }
 
 // The second press of a double click opens the entry (a new list), which

@@ -10,7 +10,8 @@
 // current folder, then the current folder's subfolders. One entry is
 // highlighted, at first the current folder's own. A click highlights an
 // entry and reports Click, and so does a drag that ends with another entry
-// highlighted than the press did; a double click (or Enter) makes the entry the
+// highlighted than the press did (the right and middle buttons' clicks as
+// well); a double click (or Enter) makes the entry the
 // current folder. Folder paths are byte strings with "/" separators.
 class DirListBox : public QListWidget {
   Q_OBJECT

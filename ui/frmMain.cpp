@@ -105,18 +105,20 @@ void frmMain::CreateControls() {
   tbFtpPwd->setGeometry(104, 40, 200, 17);
   tbFtpText = new QLineEdit(this);
   tbFtpText->setGeometry(334, 40, 413, 19);
+  tbFtpText->setPlaceholderText(QStringLiteral("name for Create Directory or Rename File"));
 
   cbConnect = NewButton(this, "Connect", "Connect with FTP server");
   cbConnect->setGeometry(104, 59, 100, 22);
   cbDisconnect = NewButton(this, "Disconnect", "Disconnect from FTP server");
   cbDisconnect->setGeometry(204, 59, 100, 22);
-  cbMkDir = NewButton(this, "Create Directory", "");
+  cbMkDir = NewButton(this, "Create Directory", "Create the folder named in the text field in the path's folder");
   cbMkDir->setGeometry(334, 59, 100, 22);
-  cbReName = NewButton(this, "Rename File", "");
+  cbReName = NewButton(this, "Rename File",
+                       "Give the file the path names (a folder: path ending with /) the name in the text field");
   cbReName->setGeometry(434, 59, 100, 22);
-  cbSize = NewButton(this, "Get Size", "");
+  cbSize = NewButton(this, "Get Size", "Show the size of the file the path names in the status line");
   cbSize->setGeometry(534, 59, 100, 22);
-  cbDelete = NewButton(this, "Delete", "");
+  cbDelete = NewButton(this, "Delete", "Delete the file the path names, or the empty folder when it ends with /");
   cbDelete->setGeometry(633, 59, 114, 22);
 
   labLocalCaption = NewHeading(this, "Windows File System");
@@ -224,6 +226,7 @@ void frmMain::CreateControls() {
     if (m_pKeyList == lbFtpFiles) lbFtpFiles_Click();
   });
   connect(timAuto, &QTimer::timeout, this, [this] { timAuto_Timer(); });
+  ConnectKeyboard();
 }
 
 void frmMain::SetTabOrder() {
@@ -267,7 +270,12 @@ void frmMain::ShowWindow() {
                      });
   show();
 }
-void frmMain::CloseWindow() { close(); }
+void frmMain::CloseWindow() {
+  // The program's own close (a quit signal) asks nothing.
+  m_bProgramCloses = true;
+  close();
+  m_bProgramCloses = false;
+}
 
 // --- Load and layout ------------------------------------------------------
 
@@ -331,6 +339,18 @@ void frmMain::ApplyPlaces() {
 // --- Unload ---------------------------------------------------------------
 
 void frmMain::closeEvent(QCloseEvent* pEvent) {
+  // A person closing the window mid-transfer is asked first, No the
+  // default; Yes ends the transfer as Cancel does. A close the program
+  // makes (CloseWindow: a quit signal) and an automatic run's are not.
+  AppChannel* pApp = OrvApp();
+  if (!m_bProgramCloses && m_sCommandLine.empty() && TransferRunning() && pApp && pApp->Status() != 2) {
+    if (!pApp->Ask("A transfer is still running. Close anyway?", "Close")) {
+      Log24("Close answered No: the transfer goes on");
+      pEvent->ignore();
+      return;
+    }
+    CancelTransfersForClose();
+  }
   if (Form_Unload()) pEvent->ignore();
   else pEvent->accept();
 }

@@ -21,6 +21,7 @@ class Outbox;
 class OutboxDelivery;
 class OutboxDraft;
 class QComboBox;
+class QEventLoop;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -91,6 +92,8 @@ class frmMain : public QWidget, public AppWindow {
   void tvFtpDirs_Expand(QTreeWidgetItem* pNode);
   void tvFtpDirs_NodeClick(QTreeWidgetItem* pNode);
   void lbFtpFiles_Click();
+  // Enter in the remote path (frmMainKeyboard.cpp).
+  void tbFtpPath_Enter();
 
   void timAuto_Timer();
 
@@ -184,6 +187,7 @@ class frmMain : public QWidget, public AppWindow {
   void RefreshLocalFiles();
   void SetConnected(bool bConnected);
   void RefreshFtpDir();
+  void ShowListingPending();
   void SetFtpPathFromTree();
   void ResetFtpTree();
   void AddListing(const std::string& sDirList);
@@ -200,17 +204,28 @@ class frmMain : public QWidget, public AppWindow {
   // sWhy, or else the FTP library's reason for the request that failed;
   // a success clears it.
   void ShowStatus(const std::string& sText, bool bFailed = false, const std::string& sWhy = "");
+  // The FTP library's reason for the request whose event runs; empty
+  // without a connection.
+  std::string FailureReason() const;
   // Over SFTP, a server whose host key the user does not know yet: offers
   // the key to the user and, once trusted, connects again; false when
   // nothing was done.
   bool OfferHostKey(long lErrCode);
   void ShowDrive(const std::string& sDrive);
 
+  // Keyboard (frmMainKeyboard.cpp).
+  void ConnectKeyboard();
+  void ConnectByKey();
+  void PickListedFile();
+
   // Progress (frmMainProgress.cpp).
   void CreateProgressControls();
   void PlaceCancel();
   void WatchProgress();
   void ShowProgress();
+  // A close answered Yes while a put or get runs: cancels it and waits
+  // briefly for its answer.
+  void CancelTransfersForClose();
 
   // The automatic run's alarm and outbox (frmMainAutoRun.cpp).
   void PlanAlarm();
@@ -253,6 +268,10 @@ class frmMain : public QWidget, public AppWindow {
   std::unique_ptr<OutboxDraft> m_oAlarm;
   std::unique_ptr<OutboxDelivery> m_oDelivery;
   bool m_bOutboxUsed = false;
+  // The wait of a close for the cancelled transfer's answer, else nullptr.
+  QEventLoop* m_pCloseWait = nullptr;
+  // The close under way is the program's own (CloseWindow).
+  bool m_bProgramCloses = false;
 
   // The puts and gets requested and not yet answered, earliest first; the
   // first is the one the library runs or will run next.
@@ -273,7 +292,16 @@ class frmMain : public QWidget, public AppWindow {
     std::deque<std::pair<Clock::time_point, std::uint64_t>> vSamples;
   };
   std::deque<Transfer> m_oTransfers;
+  // The new paths of the renames requested and not yet answered, earliest
+  // first.
+  std::deque<std::string> m_vsRenamedTo;
   QShortcut* m_pEscape = nullptr;
-  // The file list whose key press is being handled, else nullptr.
+  // The file list or remote tree whose key press is being handled, else
+  // nullptr.
   QObject* m_pKeyList = nullptr;
+  // Lists the remote tree's current folder once the arrow keys rest.
+  QTimer* m_pTreeKeyTimer = nullptr;
+  // The file Enter in the remote path named, picked when its folder's
+  // listing arrives.
+  std::string m_sPickAfterListing;
 };

@@ -57,6 +57,14 @@ void CheckGetTarget(const std::string& sTarget) {
     throw OrvError::FromNumber(OrvError::kPermissionDenied, kSource);
 }
 
+// "<name> already exists in <folder>. Replace it?", asked of the person at
+// the window (No is the default); an automatic run never asks.
+bool MayReplace(const std::string& sName, std::string sFolder, const std::string& sTitle) {
+  if (sFolder.size() > 1 && sFolder.back() == '/') sFolder.pop_back();
+  AppChannel* pApp = OrvApp();
+  return pApp && pApp->Ask(sName + " already exists in " + sFolder + ". Replace it?", sTitle);
+}
+
 }  // namespace
 
 void frmMain::cbConnect_Click() {
@@ -72,6 +80,7 @@ void frmMain::cbConnect_Click() {
 
   // The transfers of a connection before, if any, end with it unanswered.
   while (TransferRunning()) TransferEnded();
+  m_vsRenamedTo.clear();
   m_oFtpClient = cOrvFtpClient::Create();
   m_oFtpClient->DirEvent = [this](const std::string& sDirList, const std::string& sRequestID, long lErrCode) {
     m_oFtpClient_DirEvent(sDirList, sRequestID, lErrCode);
@@ -96,6 +105,13 @@ void frmMain::cbConnect_Click() {
   m_oFtpClient->SizeEvent = [this](const std::string& sRequestID, long lErrCode, std::int64_t lSize) {
     m_oFtpClient_SizeEvent(sRequestID, lErrCode, lSize);
   };
+  // The status line tells of a connection that is being tried again; an
+  // automatic run's shows its state.
+  if (m_sCommandLine.empty()) {
+    m_oFtpClient->RetryEvent = [this](const std::string& sWhere, int iTry, int iTries) {
+      ShowStatus("Connecting to " + sWhere + ", try " + std::to_string(iTry) + " of " + std::to_string(iTries));
+    };
+  }
 
   const FtpServerAddress address = FtpServerAddress_Parse(sServer);
   // The client object reports a failed connection itself; the listing below
@@ -113,6 +129,7 @@ void frmMain::cbDisconnect_Click() {
   cbConnect->setEnabled(true);
   m_oFtpClient.reset();
   while (TransferRunning()) TransferEnded();
+  m_vsRenamedTo.clear();
   lbFtpFiles->clear();
   ResetFtpTree();
   ShowStatus("Disconnected");
@@ -135,6 +152,12 @@ void frmMain::cbGet_Click() {
     if (AppChannel* pApp = OrvApp()) pApp->Msg(2, "FTP-GET failed", ErrorText(e) + ": " + sTarget, "", &e);
     ShowStatus("FTP-GET failed: " + ErrorText(e), true, ErrorText(e) + ": " + sTarget);
     SetButtonColour(cbGet, kRed);
+    return;
+  }
+  std::error_code ec;
+  if (m_sCommandLine.empty() && std::filesystem::exists(sTarget, ec) &&
+      !MayReplace(sFile, LibOrv_GetPath(sTarget), "Get file from FTP server")) {
+    Log24("FTP Get not replacing " + sTarget);
     return;
   }
   // Written while it arrives, beside the target, which it replaces only
@@ -173,6 +196,11 @@ void frmMain::cbPut_Click() {
     Report(1, "FTP-PUT failed", "Not connected");
     return;
   }
+  if (m_sCommandLine.empty() && !lbFtpFiles->findItems(ByteText_FromBytes(sFile), Qt::MatchExactly).isEmpty() &&
+      !MayReplace(sFile, LibOrv_GetPath(sTarget), "Put file to FTP server")) {
+    Log24("FTP Put not replacing " + sTarget);
+    return;
+  }
   // The automatic run's pieces go under the temporary names its outbox
   // keeps, so that a later run replaces what a broken put left.
   std::string sTemporary;
@@ -192,14 +220,16 @@ void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
   }
   if (lErrCode == kCancelled) {
     // The library removed what had arrived of the file; nothing is left.
-    Report(1, "FTP-PUT failed", "Cancelled");
+    // The user's own cancel needs no box; an automatic run reports it.
+    if (m_sCommandLine.empty()) Log24("FTP-PUT cancelled");
+    else Report(1, "FTP-PUT failed", "Cancelled");
     ShowStatus("FTP-PUT cancelled", true);
     SetButtonColour(cbPut, kRed);
     return;
   }
   if (lErrCode != 0) {
     const std::string sError = "Error " + std::to_string(lErrCode);
-    Report(1, "FTP-PUT failed", sError);
+    ReportFailure(1, "FTP-PUT failed", sError, FailureReason());
     ShowStatus("FTP-PUT failed: " + sError, true);
     SetButtonColour(cbPut, kRed);
     return;
@@ -222,7 +252,7 @@ void frmMain::m_oFtpClient_GetEvent(const std::string& sData, const std::string&
   };
   if (lErrCode != 0) {
     const std::string sError = "Error " + std::to_string(lErrCode);
-    Report(1, "FTP-GET failed", sError);
+    ReportFailure(1, "FTP-GET failed", sError, FailureReason());
     fail(sError);
     return;
   }
@@ -250,14 +280,15 @@ void frmMain::m_oFtpClient_GetFileEvent(const std::string& sRequestID, long lErr
   TransferEnded();
   if (lErrCode == kCancelled) {
     // The old local file, if any, is as it was; nothing half is left.
-    Report(1, "FTP-GET failed", "Cancelled");
+    if (m_sCommandLine.empty()) Log24("FTP-GET cancelled");
+    else Report(1, "FTP-GET failed", "Cancelled");
     ShowStatus("FTP-GET cancelled", true);
     SetButtonColour(cbGet, kRed);
     return;
   }
   if (lErrCode != 0) {
     const std::string sError = "Error " + std::to_string(lErrCode);
-    Report(1, "FTP-GET failed", sError);
+    ReportFailure(1, "FTP-GET failed", sError, FailureReason());
     ShowStatus("FTP-GET failed: " + sError, true);
     SetButtonColour(cbGet, kRed);
     return;
@@ -274,3 +305,5 @@ void frmMain::ShowStatus(const std::string& sText, bool bFailed, const std::stri
   if (bFailed) sTip = !sWhy.empty() ? sWhy : m_oFtpClient ? m_oFtpClient->FtpLastFailure() : std::string();
   labStatus->setToolTip(ByteText_FromBytes(sTip));
 }
+
+std::string frmMain::FailureReason() const { return m_oFtpClient ? m_oFtpClient->FtpLastFailure() : std::string(); }

@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
+#include <QTreeWidget>
 
 #include "AppChannel.h"
 #include "ByteText.h"
@@ -88,19 +89,28 @@ void frmMain::lbLocalFiles_Click() {
 // A key press in a file list is handled by the list right here, so that the
 // list's current row changing under it is known as the user's choice; the
 // list's answer (accepted or not) decides whether the key goes on to the
-// window, as it would without this filter. The left button's release over
-// the highlighted entry chooses it: the end of a click, or of a drag, whose
-// highlight follows the mouse.
+// window, as it would without this filter. A button's release over the
+// highlighted entry chooses it: the end of a click (any button: each
+// highlights the entry it presses), or of a drag, whose highlight follows
+// the mouse. In the remote tree, the release of another button than the
+// left one (whose click the tree reports itself) over the highlighted
+// folder is a click on it.
 bool frmMain::eventFilter(QObject* pWatched, QEvent* pEvent) {
-  if (pEvent->type() == QEvent::KeyPress && !m_pKeyList && (pWatched == lbLocalFiles || pWatched == lbFtpFiles)) {
+  if (pEvent->type() == QEvent::KeyPress && !m_pKeyList &&
+      (pWatched == lbLocalFiles || pWatched == lbFtpFiles || pWatched == static_cast<QObject*>(tvFtpDirs))) {
     const QScopedValueRollback<QObject*> oKeyList(m_pKeyList, pWatched);
     pWatched->event(pEvent);
     return true;
   }
   if (pEvent->type() == QEvent::MouseButtonRelease) {
     const auto* pMouse = static_cast<const QMouseEvent*>(pEvent);
+    if (pWatched == tvFtpDirs->viewport() && pMouse->button() != Qt::LeftButton) {
+      QTreeWidgetItem* pNode = tvFtpDirs->itemAt(pMouse->position().toPoint());
+      // After the tree's own handling, which highlights the node pressed.
+      if (pNode && pNode == tvFtpDirs->currentItem()) tvFtpDirs_NodeClick(pNode);
+    }
     for (QListWidget* pList : {lbLocalFiles, lbFtpFiles}) {
-      if (pWatched != pList->viewport() || pMouse->button() != Qt::LeftButton) continue;
+      if (pWatched != pList->viewport()) continue;
       const QListWidgetItem* pItem = pList->itemAt(pMouse->position().toPoint());
       if (!pItem || pItem != pList->currentItem()) break;
       if (pList == lbLocalFiles) lbLocalFiles_Click();

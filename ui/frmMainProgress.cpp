@@ -1,10 +1,12 @@
 // The main window's puts and gets while they run: their progress in the
 // status line, and Cancel (the button over the status line's right end, or
 // Escape) to end them. A window with an automatic run has neither.
+#include <QEventLoop>
 #include <QKeySequence>
 #include <QLabel>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -84,6 +86,7 @@ void frmMain::TransferStarted(const std::string& sCommand, const std::string& sR
 void frmMain::TransferEnded() {
   if (m_oTransfers.empty()) return;
   m_oTransfers.pop_front();
+  if (m_pCloseWait) m_pCloseWait->quit();
   if (!m_oTransfers.empty()) {
     cbCancel->setEnabled(true);
     return;
@@ -149,4 +152,20 @@ void frmMain::ShowProgress() {
     sText += ", " + ByteCount(static_cast<double>(o.lDone - lOldest) / dSeconds) + "/s";
   }
   ShowStatus(sText);
+}
+
+// The running transfer is cancelled and its answer awaited, so that the
+// library removes its temporary file on the server (a get's local one too);
+// the wait is bounded, since the program ends either way.
+void frmMain::CancelTransfersForClose() {
+  constexpr int kCancelBudgetMs = 1000;
+  if (!m_oFtpClient || !TransferRunning()) return;
+  Log24("Closing while a transfer runs: it is cancelled");
+  cbCancel_Click();
+  QEventLoop oLoop;
+  m_pCloseWait = &oLoop;
+  QTimer::singleShot(kCancelBudgetMs, &oLoop, &QEventLoop::quit);
+  // Waits only while the first transfer is still outstanding.
+  if (TransferRunning()) oLoop.exec(QEventLoop::ExcludeUserInputEvents);
+  m_pCloseWait = nullptr;
 }

@@ -84,9 +84,10 @@ std::string frmMain::FtpNodeImage(const QTreeWidgetItem* pNode) {
 
 void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::string&, long lErrCode) {
   if (lErrCode != 0) {
+    m_sPickAfterListing.clear();
     if (OfferHostKey(lErrCode)) return;
     const std::string sError = "Error " + std::to_string(lErrCode);
-    Report(1, "FTP-DIR failed", sError);
+    ReportFailure(1, "FTP-DIR failed", sError, FailureReason());
     ShowStatus("FTP-DIR failed: " + sError, true);
     SetButtonColour(cbConnect, kRed);
     return;
@@ -98,6 +99,7 @@ void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::stri
     return;
   }
   labFtpFileCnt->setText(QString::number(lbFtpFiles->count()) + QStringLiteral(" files"));
+  PickListedFile();
   Log24("FTP-DIR OK");
   ShowStatus("FTP-DIR OK");
   SetButtonColour(cbConnect, kGreen);
@@ -181,7 +183,16 @@ void frmMain::ResetFtpTree() {
 }
 
 void frmMain::RefreshFtpDir() {
-  if (m_oFtpClient) m_oFtpClient->FtpDir(LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())), "");
+  if (!m_oFtpClient) return;
+  ShowListingPending();
+  m_oFtpClient->FtpDir(LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())), "");
+}
+
+// Until a listing arrives the file list is empty: no file of the folder
+// listed before can be picked and joined with the new folder's path.
+void frmMain::ShowListingPending() {
+  lbFtpFiles->clear();
+  labFtpFileCnt->setText(QStringLiteral("\u2026 files"));
 }
 
 void frmMain::lbFtpFiles_Click() {

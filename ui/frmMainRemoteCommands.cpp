@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include <utility>
 #include <vector>
 
 #include "AppChannel.h"
@@ -70,19 +71,25 @@ void frmMain::cbMkDir_Click() {
   m_oFtpClient->FtpMkDir(sNewFolder, sNewFolder);
 }
 
+// A path ending with "/" names a folder to rename, any other a file.
 void frmMain::cbReName_Click() {
   const std::string sFtpPath = ByteText_ToBytes(tbFtpPath->text());
   const std::string sNewName = ByteText_ToBytes(tbFtpText->text());
+  const bool bFolder = !sFtpPath.empty() && sFtpPath.back() == '/';
+  const std::string sEntry = bFolder ? sFtpPath.substr(0, sFtpPath.size() - 1) : sFtpPath;
   if (Refused(kRenameModule, HasLineBreak(sFtpPath) ? "The path must not hold a line break" : "")) return;
-  if (Refused(kRenameModule, RemoteName(sFtpPath).empty() ? "No file selected to rename" : "")) return;
+  if (Refused(kRenameModule, sFtpPath == "/" ? "The root folder cannot be renamed" : "")) return;
+  if (Refused(kRenameModule, RemoteName(sEntry).empty() ? "No file selected to rename" : "")) return;
   if (Refused(kRenameModule, sNewName.empty() ? "No new name given for the file" : NameFault(sNewName))) return;
   if (!m_oFtpClient) {
     Report(1, "FTP-RENAME failed", "Not connected");
     return;
   }
   Log24("FTP Rename " + sFtpPath + " -> " + sNewName);
-  // The answer lists the folder that holds the file.
-  m_oFtpClient->FtpRename(sFtpPath, sNewName, RemoteFolder(sFtpPath));
+  // The answers come in the order of the requests; each takes its new path
+  // from the front.
+  m_vsRenamedTo.push_back(RemoteFolder(sEntry) + sNewName + (bFolder ? "/" : ""));
+  m_oFtpClient->FtpRename(sFtpPath, sNewName, sFtpPath);
 }
 
 void frmMain::cbSize_Click() {
@@ -128,14 +135,28 @@ void frmMain::m_oFtpClient_MkDirEvent(const std::string& sRequestID, long lErrCo
 }
 
 void frmMain::m_oFtpClient_RenameEvent(const std::string& sRequestID, long lErrCode) {
+  std::string sNewPath;
+  if (!m_vsRenamedTo.empty()) {
+    sNewPath = std::move(m_vsRenamedTo.front());
+    m_vsRenamedTo.pop_front();
+  }
   if (lErrCode != 0) {
     ShowCommandFailure("FTP-RENAME", cbReName, lErrCode);
     return;
   }
+  const std::string& sOldPath = sRequestID;
+  const bool bFolder = !sOldPath.empty() && sOldPath.back() == '/';
+  const std::string sOldEntry = bFolder ? sOldPath.substr(0, sOldPath.size() - 1) : sOldPath;
   Log24("FTP-RENAME OK");
   ShowStatus("FTP-RENAME OK");
   SetButtonColour(cbReName, kGreen);
-  ListFtpFolder(sRequestID);
+  // The old name no longer exists: the path names the entry by its new one.
+  if (!sNewPath.empty() && ByteText_ToBytes(tbFtpPath->text()) == sOldPath)
+    tbFtpPath->setText(ByteText_FromBytes(sNewPath));
+  // A renamed folder's node goes; the listing of its parent brings it back
+  // under the new name.
+  if (bFolder) RemoveFtpNode(sOldEntry);
+  ListFtpFolder(RemoteFolder(sOldEntry));
 }
 
 void frmMain::m_oFtpClient_SizeEvent(const std::string& sRequestID, long lErrCode, std::int64_t lSize) {
@@ -168,7 +189,7 @@ void frmMain::m_oFtpClient_DeleteEvent(const std::string& sRequestID, long lErrC
 
 void frmMain::ShowCommandFailure(const std::string& sCommand, QPushButton* pButton, long lErrCode) {
   const std::string sError = "Error " + std::to_string(lErrCode);
-  Report(1, sCommand + " failed", sError);
+  ReportFailure(1, sCommand + " failed", sError, FailureReason());
   ShowStatus(sCommand + " failed: " + sError, true);
   SetButtonColour(pButton, kRed);
 }
@@ -179,6 +200,7 @@ void frmMain::ListFtpFolder(const std::string& sFolder) {
   if (!m_oFtpClient) return;
   const std::string sKey = sFolder.empty() || sFolder == "/" ? kRootKey : sFolder.substr(0, sFolder.size() - 1);
   if (QTreeWidgetItem* pNode = FtpNode(sKey)) tvFtpDirs->setCurrentItem(pNode);
+  ShowListingPending();
   m_oFtpClient->FtpDir(sFolder, "");
 }
 

@@ -58,6 +58,13 @@ inline void Report(long m, const std::string& sModule, const std::string& sMsg) 
   if (AppChannel* pApp = OrvApp()) pApp->Msg(m, sModule, sMsg);
 }
 
+// A request the FTP library answered with a failure: sMsg, and under it
+// sWhy, the server's reply or the connection's fault (never a password:
+// the library masks it).
+inline void ReportFailure(long m, const std::string& sModule, const std::string& sMsg, const std::string& sWhy) {
+  if (AppChannel* pApp = OrvApp()) pApp->Msg(m, sModule, sMsg, "", nullptr, sWhy);
+}
+
 inline void Log24(const std::string& s) {
   if (AppChannel* pApp = OrvApp()) pApp->Log(s, 24);
 }

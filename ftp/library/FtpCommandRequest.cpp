@@ -8,9 +8,12 @@
 
 namespace {
 
-// The commands whose refusal is the request's; the rest (RNTO after a
-// refused RNFR) only follow.
-const char* const kOurCommands[] = {"MKD ", "RNFR ", "RMD ", "DELE ", "SIZE "};
+// The commands the request sends itself: a refusal of any of them is the
+// request's failure. The first refusal is the one reported (RNTO after a
+// refused RNFR only follows); a refused RNTO (the new name is taken by a
+// folder, or the server will not replace a file) fails the rename just as
+// a refused RNFR does, and so does a refused TYPE before SIZE.
+const char* const kOurCommands[] = {"MKD ", "RNFR ", "RNTO ", "RMD ", "DELE ", "TYPE ", "SIZE "};
 
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
@@ -43,8 +46,8 @@ bool FtpCommandRequest::Prepare(const std::string& sPath, FtpOutcome& failure) {
   m_sEntry = sEntryPath.substr(m_sFolder.size());
   if (m_sEntry.empty() || m_sEntry == "." || m_sEntry == "..") return Refuse(failure, "the path names no entry");
   if (HasLineBreak(sPath)) return Refuse(failure, "the path holds a line break");
-  if ((m_eCommand == Command::kSize || m_eCommand == Command::kRename) && bFolder)
-    return Refuse(failure, "the path names no file");
+  // A folder is renamed as a file is; only a file has a size.
+  if (m_eCommand == Command::kSize && bFolder) return Refuse(failure, "the path names no file");
   if (m_eCommand == Command::kRename &&
       (m_sNewName.empty() || m_sNewName.find('/') != std::string::npos || HasLineBreak(m_sNewName)))
     return Refuse(failure, "the new name is no plain name");

@@ -140,7 +140,8 @@ using OrvFtpCmdCallback = int32_t (*)(int32_t lHandle, int32_t lErrCode, const c
 // Makes the folder sPath ("/a/new" or "/a/new/"); its parent must exist.
 void OrvFtpClientMkDirReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
                           OrvFtpCmdCallback pfnCallback, intptr_t lUserValue);
-// Renames the file sPath to sNewName, a plain name, in the same folder.
+// Renames the file sPath, or the folder when it ends with "/", to sNewName,
+// a plain name, in the same folder.
 void OrvFtpClientRenameReq(int32_t lHandle, const char* sPath, const char* sNewName, const char* sRequestId,
                            int32_t lInactivityMs, OrvFtpCmdCallback pfnCallback, intptr_t lUserValue);
 // Deletes the file sPath, or the empty folder when sPath ends with "/".

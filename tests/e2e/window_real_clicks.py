@@ -5,13 +5,19 @@ pyftpdlib server on loopback.
 
     window_real_clicks.py --program PATH [--shots DIR]
 
-Connects, makes a folder, renames and sizes a file, and deletes one: first
+Tries a wrong password first (the box tells the server's reply), then
+connects, makes a folder, renames and sizes a file, and deletes one: first
 answering the question with Return (No, the default: nothing is sent), then
-with Alt+Y. Checks the server's files and the commands it received. With
---shots and xwd at hand, screenshots of the window and of the question go
-into DIR. Exits 0 when every step did what it should.
+with Alt+Y. Last it closes the window while a slow upload runs, as a window
+manager's close button does (WM_DELETE_WINDOW): No carries on, Yes ends the
+program and leaves nothing of the upload on the server. Checks the server's
+files and the commands it received. With --shots and xwd at hand,
+screenshots of the window, the questions and the failed login go into DIR.
+Exits 0 when every step did what it should.
 """
 import argparse
+import ctypes
+import ctypes.util
 import glob
 import os
 import shutil
@@ -28,8 +34,10 @@ USER, PASSWORD = "clicker", "click-pass"
 # the window places them.
 SPOTS = {
     "tbFtpUrl": (200, 11), "tbFtpUsr": (200, 30), "tbFtpPwd": (200, 48), "tbFtpText": (540, 49),
-    "cbConnect": (154, 70), "cbMkDir": (384, 70), "cbReName": (484, 70), "cbSize": (584, 70),
-    "cbDelete": (690, 70), "tbFtpPath": (560, 402),
+    "cbConnect": (154, 70), "cbDisconnect": (254, 70), "cbMkDir": (384, 70), "cbReName": (484, 70), "cbSize": (584, 70),
+    "cbDelete": (690, 70), "tbFtpPath": (560, 402), "tbLocalPath": (175, 402), "cbPut": (365, 263),
+    # the first row of the local file list
+    "lbLocalFiles.0": (262, 114),
 }
 
 
@@ -43,6 +51,43 @@ def xdo(*args, display):
     if r.returncode != 0:
         raise Failure(f"xdotool {' '.join(args)}: {r.stderr.strip()}")
     return r.stdout.strip()
+
+
+def ask_to_close(display, window):
+    """Sends the window WM_DELETE_WINDOW, as a window manager's close button
+    does (the virtual screen has no window manager)."""
+    x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                    ("format", ctypes.c_int), ("l", ctypes.c_long * 5)]
+
+    class Event(ctypes.Union):
+        _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
+
+    d = x11.XOpenDisplay(display.encode())
+    if not d:
+        raise Failure(f"cannot open display {display}")
+    try:
+        e = Event()
+        e.xclient.type = 33  # ClientMessage
+        e.xclient.window = int(window)
+        e.xclient.message_type = x11.XInternAtom(d, b"WM_PROTOCOLS", 0)
+        e.xclient.format = 32
+        e.xclient.l[0] = x11.XInternAtom(d, b"WM_DELETE_WINDOW", 0)
+        if not x11.XSendEvent(d, int(window), 0, 0, ctypes.byref(e)):
+            raise Failure("XSendEvent failed")
+        x11.XFlush(d)
+    finally:
+        x11.XCloseDisplay(d)
 
 
 def wait_for(what, check, timeout=20.0):
@@ -61,9 +106,9 @@ class Session:
         self.log_folder = log_folder
         self.shots = shots
 
-    def click(self, control):
+    def click(self, control, button="1"):
         x, y = SPOTS[control]
-        xdo("mousemove", "--window", self.window, str(x), str(y), "click", "1", display=self.display)
+        xdo("mousemove", "--window", self.window, str(x), str(y), "click", button, display=self.display)
         time.sleep(0.1)
 
     def type_into(self, control, text):
@@ -95,12 +140,13 @@ class Session:
                            shell=True, env=env, stdout=out, check=True)
         print(f"screenshot {path}")
 
-    def question(self):
-        """The question box's window, once it is shown."""
+    def question(self, name="Delete"):
+        """The question or message box's window (its title holds name), once
+        it is shown."""
         found = []
 
         def shown():
-            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Delete"],
+            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
                                env=dict(os.environ, DISPLAY=self.display), stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL, text=True)
             found[:] = [w for w in r.stdout.split() if w != self.window]
@@ -109,14 +155,14 @@ class Session:
         wait_for("the question", shown)
         return found[0]
 
-    def answer(self, keys):
-        box = self.question()
+    def answer(self, keys, name="Delete"):
+        box = self.question(name)
         # The pointer over the box gives it the keys.
         xdo("mousemove", "--window", box, "20", "20", display=self.display)
         time.sleep(0.2)
         self.key(*keys)
         wait_for("the question to close", lambda: not subprocess.run(
-            ["xdotool", "search", "--onlyvisible", "--name", "Delete"], env=dict(os.environ, DISPLAY=self.display),
+            ["xdotool", "search", "--onlyvisible", "--name", name], env=dict(os.environ, DISPLAY=self.display),
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout.split())
 
 
@@ -148,7 +194,7 @@ def run(program, shots):
             f.write(b"x" * 12345)
         commands = os.path.join(work, "commands")
         ftpd = subprocess.Popen(["/usr/bin/python3", FTPD, "--root", root, "--user", USER, "--password", PASSWORD,
-                                 "--commands", commands], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                 "--commands", commands, "--kind", "slow_upload"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                 text=True)
         processes.append(ftpd)
         line = ftpd.stdout.readline()
@@ -165,6 +211,8 @@ def run(program, shots):
         open(os.path.join(folder, "OrvFtpUploader.cfg"), "w").close()
         local = os.path.join(work, "local")
         os.makedirs(local)
+        with open(os.path.join(local, "pick.txt"), "w") as f:
+            f.write("picked")
         env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb")
         app = subprocess.Popen([os.path.join(folder, "OrvFtpUploader")], cwd=local, env=env,
                                stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "program.err"), "w"))
@@ -178,6 +226,23 @@ def run(program, shots):
 
         s.type_into("tbFtpUrl", f"127.0.0.1:{port}")
         s.type_into("tbFtpUsr", USER)
+        s.type_into("tbFtpPwd", "not-the-password")
+        s.click("cbConnect")
+        # The box of the refused login tells the server's reply under its text.
+        s.shot("window-login-failed.png", s.question("FTP-DIR failed"))
+        s.wait_for_log("FTP-DIR failed")
+        # The message is one log entry; its parts are parted by CR.
+        log = s.log()
+        at = log.find("Modul 'FTP-DIR failed'")
+        message = log[at:log.find("\n", at)] if at >= 0 else ""
+        if "530" not in message.split("\r", 1)[-1] or "not-the-password" in log:
+            raise Failure(f"the failed login's message: {message!r}")
+        s.answer(["Return"], "FTP-DIR failed")
+        s.click("cbDisconnect")
+
+        # The password field takes no Ctrl+A: it is emptied key by key.
+        s.click("tbFtpPwd")
+        s.key("End", *["BackSpace"] * len("not-the-password"))
         s.type_into("tbFtpPwd", PASSWORD)
         s.click("cbConnect")
         s.wait_for_log("FTP-DIR OK")
@@ -213,8 +278,43 @@ def run(program, shots):
         if not sent("DELE"):
             raise Failure("the server never saw DELE")
 
-        app.terminate()
-        app.wait(timeout=20)
+        # A right-click on a local file picks it, as a left click does: the
+        # put sends it.
+        s.type_into("tbFtpPath", "/pub/")
+        s.click("lbLocalFiles.0", "3")
+        s.click("cbPut")
+        s.wait_for_log("FTP-PUT OK")
+        if "FTP Put " + os.path.join(local, "pick.txt") not in s.log() or \
+                open(os.path.join(root, "pub", "pick.txt")).read() != "picked":
+            raise Failure("the right-click did not pick the file")
+
+        # A close while an upload runs asks; No carries on, Yes cancels the
+        # upload, removes what arrived of it and ends the program.
+        with open(os.path.join(local, "big.bin"), "wb") as f:
+            f.write(b"b" * (64 << 20))
+        s.type_into("tbLocalPath", os.path.join(local, "big.bin"))
+        s.type_into("tbFtpPath", "/pub/")
+        s.click("cbPut")
+        s.wait_for_log("FTP Put ")
+        wait_for("the upload to start", lambda: any(n.endswith(".part") for n in os.listdir(os.path.join(root, "pub"))))
+        ask_to_close(display, window)
+        s.shot("window-close-question.png", s.question("Close"))
+        s.answer(["Return"], "Close")
+        time.sleep(1.0)
+        if app.poll() is not None or "Close answered No" not in s.log():
+            raise Failure("No did not carry on")
+        ask_to_close(display, window)
+        s.answer(["alt+y"], "Close")
+        started = time.monotonic()
+        if app.wait(timeout=20) != 0:
+            raise Failure(f"the program ended with {app.returncode}")
+        if time.monotonic() - started > 5:
+            raise Failure("Yes took longer than 5 s to end the program")
+        left = os.listdir(os.path.join(root, "pub"))
+        if any(n == "big.bin" or n.endswith(".part") for n in left):
+            raise Failure(f"the upload left {left} on the server")
+        if "Closing while a transfer runs" not in s.log():
+            raise Failure("the close did not cancel the transfer")
         print("window_real_clicks: every step did what it should")
         return 0
     except Failure as e:

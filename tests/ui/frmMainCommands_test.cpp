@@ -31,8 +31,10 @@
 #include "RealFtpServer.h"
 #include "RecordingApp.h"
 #include "TempFolder.h"
+#include "TwistedFtpServer.h"
 #include "WidgetProbes.h"
 #include "WindowPump.h"
+#include "ctlSecurePwdEdit.h"
 #include "frmMain.h"
 
 using namespace std::chrono_literals;
@@ -40,7 +42,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class Server { kVsftpd, kProftpd, kPureFtpd, kPyftpdlib };
+enum class Server { kVsftpd, kProftpd, kPureFtpd, kPyftpdlib, kTwisted };
 
 std::string ServerName(Server eServer) {
   switch (eServer) {
@@ -48,6 +50,7 @@ std::string ServerName(Server eServer) {
     case Server::kProftpd: return "proftpd";
     case Server::kPureFtpd: return "pureftpd";
     case Server::kPyftpdlib: return "pyftpdlib";
+    case Server::kTwisted: return "twisted";
   }
   return "?";
 }
@@ -64,6 +67,7 @@ std::unique_ptr<LoopbackFtpServer> StartServer(Server eServer) {
     case Server::kPureFtpd:
       return std::make_unique<RealFtpServer>(RealFtpServer::Product::kPureFtpd, RealFtpServer::Tls::kNone);
     case Server::kPyftpdlib: return std::make_unique<FtpTestServer>();
+    case Server::kTwisted: return std::make_unique<TwistedFtpServer>();
   }
   return nullptr;
 }
@@ -141,6 +145,9 @@ class CommandWindow : public ::testing::Test {
     EXPECT_EQ(m_oApp.messages[0].m, 1);
     EXPECT_EQ(m_oApp.messages[0].sModule, sCommand + " failed");
     EXPECT_EQ(m_oApp.messages[0].sMsg, "Error " + std::to_string(lCode));
+    // The server's reply tells why, under the text.
+    EXPECT_NE(m_oApp.messages[0].sAddInfo.find(std::to_string(lCode) + " "), std::string::npos)
+        << m_oApp.messages[0].sAddInfo;
     EXPECT_EQ(Colour(pButton), kRed);
   }
 
@@ -190,6 +197,20 @@ TEST_P(CommandsOnServer, MakeRenameSizeAndDeleteChangeTheServerAndTheView) {
   EXPECT_EQ(server.ReadFile("/a/y z.txt"), "twelve bytes");
   EXPECT_FALSE(fs::exists(server.LocalPath("/a/x.txt")));
   EXPECT_EQ(Colour(w.cbReName), kGreen);
+  EXPECT_EQ(Text(w.tbFtpPath), "/a/y z.txt") << "the path names the file by its new name";
+
+  // A path ending with "/" renames the folder; its node goes under the new
+  // name, with the path.
+  w.tbFtpPath->setText("/a/new/");
+  w.tbFtpText->setText("newer");
+  ASSERT_TRUE(RunListed(w.cbReName, "FTP-RENAME OK"));
+  EXPECT_TRUE(fs::is_directory(server.LocalPath("/a/newer")));
+  EXPECT_FALSE(fs::exists(server.LocalPath("/a/new")));
+  EXPECT_EQ(w.FtpNode("/a/new"), nullptr);
+  ASSERT_NE(w.FtpNode("/a/newer"), nullptr);
+  EXPECT_EQ(w.FtpNode("/a/newer")->parent(), w.FtpNode("/a"));
+  EXPECT_EQ(Text(w.tbFtpPath), "/a/newer/");
+  w.tbFtpPath->setText("/a/y z.txt");
 
   w.tbFtpPath->setText("/a/y z.txt");
   w.cbSize->click();
@@ -208,15 +229,23 @@ TEST_P(CommandsOnServer, MakeRenameSizeAndDeleteChangeTheServerAndTheView) {
   EXPECT_EQ(Text(w.tbFtpPath), "/a/") << "the path names what is left";
 
   // An empty folder, named with its closing "/", leaves the tree too.
-  w.tbFtpPath->setText("/a/new/");
+  w.tbFtpPath->setText("/a/newer/");
   ASSERT_TRUE(RunListed(w.cbDelete, "FTP-DELETE OK"));
-  EXPECT_TRUE(Logged("FTP Delete /a/new/"));
-  EXPECT_FALSE(fs::exists(server.LocalPath("/a/new")));
-  EXPECT_EQ(w.FtpNode("/a/new"), nullptr);
+  EXPECT_TRUE(Logged("FTP Delete /a/newer/"));
+  EXPECT_FALSE(fs::exists(server.LocalPath("/a/newer")));
+  EXPECT_EQ(w.FtpNode("/a/newer"), nullptr);
   EXPECT_NE(w.FtpNode("/a/full"), nullptr);
   EXPECT_TRUE(m_oApp.messages.empty());
 
-  // The server's refusals change nothing there.
+  // The server's refusals change nothing there; a rename onto a folder's
+  // name is refused at RNTO, after the server took RNFR.
+  server.WriteFile("/a/x.txt", "twelve bytes");
+  w.tbFtpPath->setText("/a/x.txt");
+  w.tbFtpText->setText("full");
+  ExpectRefused(w.cbReName, "FTP-RENAME");
+  EXPECT_EQ(server.ReadFile("/a/x.txt"), "twelve bytes");
+  EXPECT_EQ(Text(w.tbFtpPath), "/a/x.txt");
+  fs::remove(server.LocalPath("/a/x.txt"));
   w.tbFtpPath->setText("/gone/x.txt");
   w.tbFtpText->setText("y.txt");
   ExpectRefused(w.cbReName, "FTP-RENAME");
@@ -238,7 +267,8 @@ TEST_P(CommandsOnServer, MakeRenameSizeAndDeleteChangeTheServerAndTheView) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllServers, CommandsOnServer,
-                         ::testing::Values(Server::kVsftpd, Server::kProftpd, Server::kPureFtpd, Server::kPyftpdlib),
+                         ::testing::Values(Server::kVsftpd, Server::kProftpd, Server::kPureFtpd, Server::kPyftpdlib,
+                                           Server::kTwisted),
                          [](const ::testing::TestParamInfo<Server>& info) { return ServerName(info.param); });
 
 // Fields the commands cannot take are refused with a message, and a delete
@@ -265,7 +295,8 @@ TEST_F(CommandWindow, RefusedInputAndADeleteAnsweredNoSendNothing) {
       {w.cbReName, "/a/x.txt", "y\r.txt", kRename, "A name must not hold a line break"},
       {w.cbReName, "/a/x.txt", ".", kRename, "Not a name of an entry of its own: ."},
       {w.cbReName, "/a/x.txt", "", kRename, "No new name given for the file"},
-      {w.cbReName, "/a/", "y.txt", kRename, "No file selected to rename"},
+      {w.cbReName, "/", "y.txt", kRename, "The root folder cannot be renamed"},
+      {w.cbReName, "", "y.txt", kRename, "No file selected to rename"},
       {w.cbSize, "/a/", "", "Get file size on FTP server", "No file selected to get the size of"},
       {w.cbDelete, "", "", "Delete on FTP server", "No file selected to delete"},
       {w.cbDelete, "/", "", "Delete on FTP server", "The root folder cannot be deleted"},
@@ -304,6 +335,49 @@ TEST_F(CommandWindow, RefusedInputAndADeleteAnsweredNoSendNothing) {
   }
 }
 
+// A get onto an existing local file, and a put onto a file the remote list
+// shows, ask first; No writes and sends nothing, Yes replaces.
+TEST_F(CommandWindow, ReplacingAFileAsksFirstAndNoSendsNothing) {
+  FtpTestServer server;
+  server.WriteFile("/x.txt", "remote");
+  LibOrv_WriteFile("local", Local("x.txt"));
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  auto Count = [&](const std::string& sPrefix) {
+    const std::vector<std::string> vs = server.Commands();
+    return std::count_if(vs.begin(), vs.end(), [&](const std::string& s) { return s.rfind(sPrefix, 0) == 0; });
+  };
+  for (const bool bYes : {false, true}) {
+    SCOPED_TRACE(bYes ? "Yes" : "No");
+    m_oApp.bAnswer = bYes;
+    m_oApp.questions.clear();
+    const auto lRetr = Count("RETR"), lStor = Count("STOR");
+    w.tbLocalPath->setText(ByteText_FromBytes(m_oLocal.Path() + "/"));
+    w.tbFtpPath->setText("/x.txt");
+    w.labStatus->clear();
+    w.cbGet->click();
+    ASSERT_EQ(m_oApp.questions.size(), 1u);
+    EXPECT_EQ(m_oApp.questions[0].sText, "x.txt already exists in " + m_oLocal.Path() + ". Replace it?");
+    if (bYes) ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus).rfind("FTP-GET OK", 0) == 0; }));
+    else PumpFor(300ms);
+    EXPECT_EQ(LibOrv_ReadFile(Local("x.txt")), bYes ? "remote" : "local");
+    EXPECT_EQ(Count("RETR"), lRetr + (bYes ? 1 : 0));
+
+    LibOrv_WriteFile(bYes ? "local 2" : "local", Local("x.txt"));
+    w.tbLocalPath->setText(ByteText_FromBytes(Local("x.txt")));
+    w.tbFtpPath->setText("/");
+    w.labStatus->clear();
+    w.cbPut->click();
+    ASSERT_EQ(m_oApp.questions.size(), 2u);
+    EXPECT_EQ(m_oApp.questions[1].sText, "x.txt already exists in /. Replace it?");
+    if (bYes) ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus) == "FTP-DIR OK"; }));
+    else PumpFor(300ms);
+    EXPECT_EQ(server.ReadFile("/x.txt"), bYes ? "local 2" : "remote");
+    EXPECT_EQ(Count("STOR"), lStor + (bYes ? 1 : 0));
+  }
+  EXPECT_TRUE(m_oApp.messages.empty());
+}
+
 // A get larger than memory would want arrives byte for byte; one broken off
 // half-way leaves the old local file as it was and nothing beside it.
 TEST_F(CommandWindow, GetsOfAnySizeReplaceTheLocalFileOnlyWhenWhole) {
@@ -332,6 +406,7 @@ TEST_F(CommandWindow, GetsOfAnySizeReplaceTheLocalFileOnlyWhenWhole) {
   FtpTestServer dropping(o);
   dropping.WriteFile("/big.bin", RandomBytes(300 * 1024, 8));
   ASSERT_TRUE(Connect(dropping));
+  m_oApp.bAnswer = true;  // replace the local file
   w.tbLocalPath->setText(ByteText_FromBytes(m_oLocal.Path() + "/"));
   w.tbFtpPath->setText("/big.bin");
   w.labStatus->clear();
@@ -344,6 +419,104 @@ TEST_F(CommandWindow, GetsOfAnySizeReplaceTheLocalFileOnlyWhenWhole) {
   EXPECT_EQ(m_oApp.messages.back().sModule, "FTP-GET failed");
   EXPECT_TRUE(LibOrv_ReadFile(Local("big.bin")) == sBig);
   EXPECT_EQ(LocalNames(), std::vector<std::string>{"big.bin"}) << "no temporary file is left";
+}
+
+// Enter in the password field connects; Enter in the path lists that folder
+// or picks that file in it; the arrow keys in the remote tree list the
+// folder they stop on.
+TEST_F(CommandWindow, EnterConnectsAndListsAndTheTreesArrowKeysListTheFolder) {
+  FtpTestServer server;
+  server.MakeFolder("/a");
+  server.MakeFolder("/b");
+  server.WriteFile("/a/in a.txt", "a");
+  server.WriteFile("/b/in b.txt", "b");
+  server.WriteFile("/top.txt", "t");
+  frmMain& w = W();
+  w.SetFtpUrlText("127.0.0.1:" + server.PortText());
+  w.SetFtpUsrText(server.User());
+  w.SetFtpPwdText(server.Password());
+  auto* pPwd = w.tbFtpPwd->findChild<QLineEdit*>("tb");
+  ASSERT_NE(pPwd, nullptr);
+  QTest::keyClick(pPwd, Qt::Key_Return);
+  ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus) == "FTP-DIR OK"; }));
+  EXPECT_EQ(Entries(w.lbFtpFiles), std::vector<std::string>{"top.txt"});
+  // Enter again while connected does not connect once more.
+  QTest::keyClick(w.tbFtpUrl, Qt::Key_Return);
+  PumpFor(200ms);
+  const std::vector<std::string> vsCommands = server.Commands();
+  EXPECT_EQ(std::count_if(vsCommands.begin(), vsCommands.end(), [](const std::string& s) { return s.rfind("USER", 0) == 0; }), 1);
+  ASSERT_NE(w.FtpNode("/b"), nullptr);
+
+  w.tbFtpPath->setText("/b/in b.txt");
+  QTest::keyClick(w.tbFtpPath, Qt::Key_Return);
+  ASSERT_TRUE(PumpUntil([&] { return Entries(w.lbFtpFiles) == std::vector<std::string>{"in b.txt"}; }));
+  ASSERT_NE(w.lbFtpFiles->currentItem(), nullptr);
+  EXPECT_EQ(Text(w.tbFtpPath), "/b/in b.txt");
+  EXPECT_EQ(w.tvFtpDirs->currentItem(), w.FtpNode("/b"));
+
+  // From the root down to the first folder, whichever the server listed
+  // first, and on to the other.
+  w.tvFtpDirs->setFocus();
+  w.tvFtpDirs->setCurrentItem(w.FtpNode("ROOT"));
+  PumpFor(500ms);
+  EXPECT_EQ(Entries(w.lbFtpFiles), std::vector<std::string>{"in b.txt"}) << "a selection by the program lists nothing";
+  QTest::keyClick(w.tvFtpDirs, Qt::Key_Down);
+  const std::string sFirst = frmMain::FtpNodeKey(w.tvFtpDirs->currentItem());
+  ASSERT_TRUE(sFirst == "/a" || sFirst == "/b") << sFirst;
+  const std::string sOther = sFirst == "/a" ? "/b" : "/a";
+  QTest::keyClick(w.tvFtpDirs, Qt::Key_Down);
+  ASSERT_EQ(frmMain::FtpNodeKey(w.tvFtpDirs->currentItem()), sOther);
+  ASSERT_TRUE(PumpUntil([&] { return Entries(w.lbFtpFiles) == std::vector<std::string>{"in " + sOther.substr(1) + ".txt"}; }));
+  EXPECT_EQ(Text(w.tbFtpPath), sOther + "/");
+  EXPECT_TRUE(m_oApp.messages.empty());
+}
+
+// A click of any button that highlights a row or folder picks it, as the
+// left one does; while a folder's listing is on its way, the file list is
+// empty, so nothing of the folder before can be picked with the new path.
+TEST_F(CommandWindow, ARightClickPicksWhatItHighlightsAndAPendingListingOffersNoOldFiles) {
+  FtpTestServer server(FtpTestServer::Options{.sKind = "trickle"});
+  server.MakeFolder("/a");
+  server.WriteFile("/a/in a.txt", "a");
+  server.WriteFile("/top.txt", "t");
+  fs::create_directory(Local("sub"));
+  LibOrv_WriteFile("s", Local("sub/s.txt"));
+  LibOrv_WriteFile("l", Local("l.txt"));
+  frmMain& w = W();
+  w.dlb->SetPath(m_oLocal.Path());
+  w.dlb_Click();
+  ASSERT_TRUE(Connect(server));
+  auto RightClick = [](QAbstractItemView* pView, const QRect& oRect) {
+    QTest::mouseClick(pView->viewport(), Qt::RightButton, Qt::NoModifier, oRect.center());
+  };
+  auto Row = [](QListWidget* pList, const std::string& sText) {
+    const QList<QListWidgetItem*> v = pList->findItems(ByteText_FromBytes(sText), Qt::MatchExactly);
+    return v.isEmpty() ? nullptr : v.front();
+  };
+
+  ASSERT_NE(Row(w.lbFtpFiles, "top.txt"), nullptr);
+  w.tbFtpPath->setText("/");
+  RightClick(w.lbFtpFiles, w.lbFtpFiles->visualItemRect(Row(w.lbFtpFiles, "top.txt")));
+  EXPECT_EQ(Text(w.tbFtpPath), "/top.txt");
+  ASSERT_NE(Row(w.lbLocalFiles, "l.txt"), nullptr);
+  RightClick(w.lbLocalFiles, w.lbLocalFiles->visualItemRect(Row(w.lbLocalFiles, "l.txt")));
+  EXPECT_EQ(Text(w.tbLocalPath), Local("l.txt"));
+
+  ASSERT_NE(w.FtpNode("/a"), nullptr);
+  RightClick(w.tvFtpDirs, w.tvFtpDirs->visualItemRect(w.FtpNode("/a")));
+  EXPECT_EQ(Text(w.tbFtpPath), "/a/");
+  EXPECT_EQ(w.lbFtpFiles->count(), 0) << "the root's files are gone while /a is listed";
+  EXPECT_EQ(Text(w.labFtpFileCnt), "\xE2\x80\xA6 files");
+  ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus) == "FTP-DIR OK" && w.lbFtpFiles->count() == 1; }));
+  EXPECT_EQ(Entries(w.lbFtpFiles), std::vector<std::string>{"in a.txt"});
+  EXPECT_EQ(Text(w.labFtpFileCnt), "1 files");
+
+  const int iSub = w.dlb->IndexOf(Local("sub"));
+  ASSERT_GE(iSub, 0);
+  RightClick(w.dlb, w.dlb->visualItemRect(w.dlb->item(iSub)));
+  EXPECT_EQ(Entries(w.lbLocalFiles), std::vector<std::string>{"s.txt"});
+  EXPECT_EQ(Text(w.tbLocalPath), Local("sub") + "/");
+  EXPECT_TRUE(m_oApp.messages.empty());
 }
 
 }  // namespace

@@ -210,12 +210,29 @@ TEST_F(RemoteWindow, AnUnreachableServerTurnsConnectRedAndKeepsItDisabledUntilDi
   EXPECT_EQ(m_oApp.logs[0].s, "FTP Connect to " + sUrl + " user=alarm");
   EXPECT_EQ(m_oApp.logs[0].eTyp, 24);
 
-  ASSERT_TRUE(WaitForStatus("FTP-DIR failed"));
+  // While it is tried again, the status line says so, once for each try.
+  std::vector<std::string> vsStatus;
+  ASSERT_TRUE(PumpUntil([&] {
+    const std::string s = Text(W().labStatus);
+    if (vsStatus.empty() || vsStatus.back() != s) vsStatus.push_back(s);
+    return s.rfind("FTP-DIR failed", 0) == 0;
+  }));
+  const std::vector<std::string> vsTries = {"Connecting to " + sUrl + ", try 2 of 4",
+                                            "Connecting to " + sUrl + ", try 3 of 4",
+                                            "Connecting to " + sUrl + ", try 4 of 4"};
+  std::vector<std::string> vsConnecting;
+  for (const std::string& s : vsStatus)
+    if (s.rfind("Connecting to ", 0) == 0) vsConnecting.push_back(s);
+  EXPECT_EQ(vsConnecting, vsTries);
   EXPECT_EQ(Text(W().labStatus), "FTP-DIR failed: Error -7");
   ASSERT_EQ(m_oApp.messages.size(), 1u);
   EXPECT_EQ(m_oApp.messages[0].m, 1);
   EXPECT_EQ(m_oApp.messages[0].sModule, "FTP-DIR failed");
   EXPECT_EQ(m_oApp.messages[0].sMsg, "Error -7");
+  // The box tells why under its text: the connection's reason, naming
+  // where it tried.
+  EXPECT_NE(m_oApp.messages[0].sAddInfo.find(sUrl), std::string::npos) << m_oApp.messages[0].sAddInfo;
+  EXPECT_EQ(m_oApp.messages[0].sAddInfo.find("never-logged"), std::string::npos);
   EXPECT_EQ(Colour(W().cbConnect), kRed);
   EXPECT_FALSE(W().cbConnect->isEnabled());
   EXPECT_FALSE(W().cbGet->isEnabled());
@@ -429,7 +446,9 @@ TEST_F(RemoteWindow, GetWritesTheFileIntoTheLocalFolderAndRefreshesTheLocalList)
   // gives an empty local one.
   server.WriteFile("/pub/data.bin", "");
   w.labStatus->clear();
+  m_oApp.bAnswer = true;  // replace it
   w.cbGet->click();
+  EXPECT_EQ(m_oApp.questions.size(), 1u);
   ASSERT_TRUE(WaitForStatus("FTP-GET"));
   EXPECT_EQ(Text(w.labStatus), "FTP-GET OK: " + Local("data.bin"));
   EXPECT_EQ(ReadLocal(Local("data.bin")), "");
@@ -465,7 +484,9 @@ TEST_F(RemoteWindow, GetNeedsAFileAndFetchesOneLargerThanAChunk) {
   // A file beyond one chunk arrives whole and replaces the old one.
   w.tbFtpPath->setText("/pub/big.bin");
   w.labStatus->clear();
+  m_oApp.bAnswer = true;  // replace it
   w.cbGet->click();
+  EXPECT_EQ(m_oApp.questions.size(), 1u);
   ASSERT_TRUE(WaitForStatus("FTP-GET"));
   EXPECT_EQ(Text(w.labStatus), "FTP-GET OK: " + Local("big.bin"));
   EXPECT_TRUE(m_oApp.messages.empty());
@@ -660,6 +681,9 @@ TEST_F(RemoteWindow, PutsTheServerRefusesTurnPutRed) {
     EXPECT_EQ(m_oApp.messages[0].m, 1);
     EXPECT_EQ(m_oApp.messages[0].sModule, "FTP-PUT failed");
     EXPECT_EQ(m_oApp.messages[0].sMsg, sError);
+    // The server's reply, under the text.
+    EXPECT_NE(m_oApp.messages[0].sAddInfo.find(std::to_string(lCode) + " "), std::string::npos)
+        << m_oApp.messages[0].sAddInfo;
     // No new listing follows a failed put.
     PumpFor(200ms);
     EXPECT_EQ(Text(w.labStatus), "FTP-PUT failed: " + sError);
@@ -677,6 +701,9 @@ TEST_F(RemoteWindow, ARefusedLoginFailsTheRootListing) {
   EXPECT_EQ(m_oApp.messages[0].m, 1);
   EXPECT_EQ(m_oApp.messages[0].sModule, "FTP-DIR failed");
   EXPECT_EQ(m_oApp.messages[0].sMsg, "Error 530");
+  // The server's reply is the reason under the text; the password is not.
+  EXPECT_NE(m_oApp.messages[0].sAddInfo.find("530 "), std::string::npos) << m_oApp.messages[0].sAddInfo;
+  EXPECT_EQ(m_oApp.messages[0].sAddInfo.find("wrong password"), std::string::npos) << m_oApp.messages[0].sAddInfo;
   EXPECT_EQ(Colour(w.cbConnect), kRed);
   EXPECT_FALSE(w.cbConnect->isEnabled());
   EXPECT_FALSE(w.cbPut->isEnabled());
