@@ -28,6 +28,11 @@ constexpr long kStepMs = 500;
 // The wait between the last put and the disconnect, and before the end.
 constexpr long kByeWaitMs = 10000;
 constexpr long kEndWaitMs = 2000;
+// The longest a run may take before it disconnects and ends, whatever the
+// server does (a listing that never ends, a server that sends a line now
+// and then): what did not arrive by then stays kept in the outbox. Its end
+// follows within the disconnect's and the end's waits, inside 5 minutes.
+constexpr int kRunLimitMs = 4 * 60 * 1000;
 
 void LogLine(const std::string& s) {
   if (AppChannel* pApp = OrvApp()) pApp->Log(s, 0);
@@ -78,6 +83,13 @@ void frmMain::ReadCommandLine() {
   if (m_sCommandLine.empty()) return;
   PlanAlarm();
   SetAutoTimer(AutoRunState::kConnect, kStepMs);
+  QTimer::singleShot(kRunLimitMs, this, [this] {
+    if (m_sAutoStatus == AutoRunState::kBye || m_sAutoStatus == AutoRunState::kEnd || m_sAutoStatus.empty()) return;
+    LogLine("The run has taken " + std::to_string(kRunLimitMs / 1000) + " s, its limit; it ends now");
+    // At once, so that no answer still on its way moves the run on.
+    SetAutoTimer(AutoRunState::kBye, kStepMs);
+    timAuto_Timer();
+  });
 }
 
 // The pieces the run is to send, under the remote names its steps give them:
