@@ -2,9 +2,10 @@
 
 namespace {
 
+// A listing beyond its bounds ends the transfer (libcurl's write error),
+// which Continue reads as the listing's failure.
 std::size_t OnListingData(char* p, std::size_t lSize, std::size_t lCount, void* pParser) {
-  static_cast<FtpLineParser*>(pParser)->Feed(p, lSize * lCount);
-  return lSize * lCount;
+  return static_cast<FtpLineParser*>(pParser)->Feed(p, lSize * lCount) ? lSize * lCount : 0;
 }
 
 void* AsData(FtpLineParser& parser) { return static_cast<void*>(&parser); }
@@ -12,6 +13,16 @@ void* AsData(FtpLineParser& parser) { return static_cast<void*>(&parser); }
 std::size_t OnDiscard(char*, std::size_t lSize, std::size_t lCount, void*) { return lSize * lCount; }
 
 bool Failed(const FtpOutcome& outcome) { return outcome.rc != CURLE_OK; }
+
+// A listing that went beyond a bound fails as too large, a refusal that
+// does not pass: the same server sends the same listing again.
+bool Overflowed(const FtpLineParser& parser, FtpOutcome& outcome) {
+  if (parser.Overflow().empty()) return false;
+  outcome.rc = CURLE_FILESIZE_EXCEEDED;
+  outcome.lResponse = 0;
+  outcome.sWhy = parser.Overflow();
+  return true;
+}
 
 }  // namespace
 
@@ -70,6 +81,7 @@ std::optional<FtpTransfer> FtpListRequest::NextLink() {
 std::optional<FtpTransfer> FtpListRequest::Continue(FtpOutcome& outcome, FtpSession& session) {
   switch (m_eStage) {
     case Stage::kMlsd:
+      if (Overflowed(m_parser, outcome)) return std::nullopt;
       if (Failed(outcome) && !outcome.bTimedOut && (outcome.lResponse == 500 || outcome.lResponse == 502)) {
         session.facts.bNoMlsd = true;
         return List();
@@ -80,7 +92,7 @@ std::optional<FtpTransfer> FtpListRequest::Continue(FtpOutcome& outcome, FtpSess
     case Stage::kList:
       // An FTP server that answers the listing of an empty folder with 450
       // gets no error from libcurl.
-      if (Failed(outcome)) return std::nullopt;
+      if (Overflowed(m_listParser, outcome) || Failed(outcome)) return std::nullopt;
       m_listParser.Finish();
       return NextLink();
     case Stage::kLinks: {

@@ -73,3 +73,42 @@ TEST(FtpUrlTest, HostsMustBePlainHosts) {
   for (const char* sBad : {"", "a b", "user@host", "host:2121", "host/path", "host?x", "host#x", "[::1"})
     EXPECT_EQ(FtpUrlHost(sBad), std::nullopt) << sBad;
 }
+
+TEST(FtpLineParserTest, ListingsBeyondTheirBoundsStopWithTheReason) {
+  const auto fnFeed = [](FtpLineParser& parser, const std::string& s, std::size_t lTimes) {
+    for (std::size_t i = 0; i < lTimes; ++i)
+      if (!parser.Feed(s.data(), s.size())) return i;
+    return lTimes;
+  };
+  {
+    // A line of the bound is read; one byte more, in pieces, is not.
+    FtpListing listing;
+    MlsdParser parser(listing);
+    const std::string sLine = "type=file; " + std::string(kFtpMaxListingLine - 11, 'n');
+    EXPECT_EQ(fnFeed(parser, sLine + "\n", 1), 1u);
+    EXPECT_EQ(fnFeed(parser, sLine, 1), 1u);
+    EXPECT_EQ(fnFeed(parser, "n", 1), 0u);
+    EXPECT_EQ(parser.Overflow(), "a line of the listing is longer than 65536 bytes");
+    EXPECT_EQ(listing.aEntries.size(), 1u);
+    parser.Reset();
+    EXPECT_TRUE(parser.Overflow().empty());
+  }
+  {
+    // 200,000 entries of a real folder list; more lines than the bound do
+    // not, however short.
+    FtpListing listing;
+    MlsdParser parser(listing);
+    const std::string sEntries = "type=file;size=123456;modify=20261208100000;perm=adfrw; camera-0001-x.jpg\r\n";
+    EXPECT_EQ(fnFeed(parser, sEntries, 200000), 200000u);
+    EXPECT_EQ(listing.aEntries.size(), 200000u);
+    EXPECT_EQ(fnFeed(parser, "\n", kFtpMaxListingLines), kFtpMaxListingLines - 200000);
+    EXPECT_EQ(parser.Overflow(), "the listing has more than 1000000 lines");
+  }
+  {
+    FtpListing listing;
+    FtpListParser parser(listing);
+    const std::string sLongLines = std::string(1023, 'x') + "\n";
+    EXPECT_EQ(fnFeed(parser, sLongLines, 100000), kFtpMaxListingBytes / sLongLines.size());
+    EXPECT_EQ(parser.Overflow(), "the listing is longer than 67108864 bytes");
+  }
+}
