@@ -97,7 +97,7 @@ void frmMain::ReadCommandLine() {
 void frmMain::PlanAlarm() {
   if (!m_oOutbox) return;
   m_oAlarm = std::make_unique<OutboxDraft>(*m_oOutbox, RunStamp());
-  const std::string sFolder = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text()));
+  const std::string sFolder = LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text()));
   if (!m_sMsg.empty()) m_oAlarm->AddText(OutboxDraft::Piece::kMessage, sFolder + RunStamp() + ".msg", m_sMsg);
   const auto addFile = [&](OutboxDraft::Piece ePiece, const std::string& sFile) {
     const std::string sName = LibOrv_Extract(sFile, "/", -1);
@@ -120,7 +120,7 @@ void frmMain::timAuto_Timer() {
     } else if (!m_oFtpClient) {
       Report(1, "FTP-PUT failed", "Not connected");
     } else {
-      const std::string sTarget = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())) + RunStamp() + ".msg";
+      const std::string sTarget = LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text())) + RunStamp() + ".msg";
       const std::string sTemporary = m_oAlarm ? m_oAlarm->Sending(OutboxDraft::Piece::kMessage, sTarget) : "";
       m_oFtpClient->FtpPut(std::string(m_sMsg), sTarget, "", sTemporary);
     }
@@ -130,7 +130,7 @@ void frmMain::timAuto_Timer() {
     } else {
       tbLocalPath->setText(ByteText_FromBytes(m_sAlarmImg));
       tbFtpPath->setText(
-          ByteText_FromBytes(LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())) + RunStamp() + ".jpg"));
+          ByteText_FromBytes(LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text())) + RunStamp() + ".jpg"));
       cbPut_Click();
     }
   } else if (m_sAutoStatus == AutoRunState::kAutoUpload) {

@@ -168,7 +168,7 @@ void frmMain::cbPut_Click() {
     Report(1, "Put file to FTP server", "File contains no data: " + sLocalPath);
     return;
   }
-  const std::string sTarget = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())) + sFile;
+  const std::string sTarget = LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text())) + sFile;
   if (!m_oFtpClient) {
     Report(1, "FTP-PUT failed", "Not connected");
     return;

@@ -181,13 +181,13 @@ void frmMain::ResetFtpTree() {
 }
 
 void frmMain::RefreshFtpDir() {
-  if (m_oFtpClient) m_oFtpClient->FtpDir(LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())), "");
+  if (m_oFtpClient) m_oFtpClient->FtpDir(LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text())), "");
 }
 
 void frmMain::lbFtpFiles_Click() {
   const QListWidgetItem* pItem = lbFtpFiles->currentItem();
   if (!pItem) return;
-  const std::string sFolder = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text()));
+  const std::string sFolder = LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text()));
   tbFtpPath->setText(ByteText_FromBytes(sFolder + ByteText_ToBytes(pItem->text())));
 }
 

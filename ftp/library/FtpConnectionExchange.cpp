@@ -531,6 +531,10 @@ int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, v
         self->NoteLogin();
       break;
     case CURLINFO_DATA_IN:
+      if (self->m_pTransfer != nullptr && self->m_pTransfer->fnRawData && !self->IsSftp())
+        self->m_pTransfer->fnRawData(p, n);
+      self->NoteActivity();
+      break;
     case CURLINFO_DATA_OUT:
       self->NoteActivity();
       break;

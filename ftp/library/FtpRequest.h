@@ -69,6 +69,10 @@ struct FtpTransfer {
   // Called with the command and the server's final reply line, for every
   // reply of the transfer; may be empty.
   std::function<void(const std::string& sCommand, const std::string& sReply)> fnReply{};
+  // Called with the data as it arrives over FTP, before libcurl turns the
+  // line ends of a text transfer (a listing) into "\n", bare CRs included;
+  // may be empty.
+  std::function<void(const char* p, std::size_t n)> fnRawData{};
 };
 
 // What one kind of request does, run by the connection's single request

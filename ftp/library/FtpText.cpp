@@ -168,6 +168,16 @@ std::string FtpUrlPath(const std::string& sPath) {
   return sUrl;
 }
 
+void FtpListing::Add(std::string_view sName, Kind eKind) {
+  const bool bUnsafe = sName.find_first_of(std::string_view("/\r\n\0", 4)) != std::string_view::npos;
+  const bool bDots = eKind != Kind::kFolder && (sName == "." || sName == "..");
+  if (bUnsafe || bDots) {
+    ++lLeftOut;
+    return;
+  }
+  aEntries.push_back({std::string(sName), eKind});
+}
+
 void FtpLineParser::Reset() {
   m_sPartial.clear();
   m_lBytes = 0;

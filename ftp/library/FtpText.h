@@ -53,8 +53,13 @@ struct FtpListing {
     Kind eKind;
   };
   std::vector<Entry> aEntries;
+  // Entries left out because their names cannot stand for the entry: a
+  // name holding "/", a line break or NUL (a path, or a name that a caller
+  // would read as another), or a file or link named "." or "..".
+  std::size_t lLeftOut = 0;
 
-  void Add(std::string_view sName, Kind eKind) { aEntries.push_back({std::string(sName), eKind}); }
+  // Adds the entry, or counts it as left out.
+  void Add(std::string_view sName, Kind eKind);
 };
 
 // A listing read line by line as it arrives in pieces; the last line may

@@ -74,6 +74,39 @@ TEST(FtpUrlTest, HostsMustBePlainHosts) {
     EXPECT_EQ(FtpUrlHost(sBad), std::nullopt) << sBad;
 }
 
+TEST(FtpMlsdParserTest, NamesThatAreNoPlainNamesAreLeftOutAndCounted) {
+  FtpListing listing;
+  MlsdParser parser(listing);
+  const char kReply[] =
+      "type=file;size=1; ../../evil.txt\r\n"
+      "type=file;size=1; /etc/evil\r\n"
+      "type=dir; a/b\r\n"
+      "type=file;size=1; back\\..\\..\\evilbs\r\n"
+      "type=file;size=1; cr\rname.txt\r\n"
+      "type=file;size=1; nul\0name.txt\r\n"
+      "type=file;size=1; ..\r\n"
+      "type=OS.unix=slink; .\r\n"
+      "type=file;size=1; good.txt\r\n";
+  const std::string sReply(kReply, sizeof kReply - 1);
+  parser.Feed(sReply.data(), sReply.size());
+  parser.Finish();
+  // "\" is part of a name; nothing is cut or changed into another name.
+  EXPECT_THAT(Names(listing, FtpListing::Kind::kFile), ElementsAre("back\\..\\..\\evilbs", "good.txt"));
+  EXPECT_THAT(Names(listing, FtpListing::Kind::kFolder), ElementsAre());
+  EXPECT_THAT(Names(listing, FtpListing::Kind::kLink), ElementsAre());
+  EXPECT_EQ(listing.lLeftOut, 7u);
+
+  FtpListing unix;
+  FtpListParser listParser(unix);
+  const std::string sList =
+      "-rw-r--r--    1 ftp      ftp             1 Dec 08 16:12 x/y\r\n"
+      "-rw-r--r--    1 ftp      ftp             1 Dec 08 16:12 plain\r\n";
+  listParser.Feed(sList.data(), sList.size());
+  listParser.Finish();
+  EXPECT_THAT(Names(unix, FtpListing::Kind::kFile), ElementsAre("plain"));
+  EXPECT_EQ(unix.lLeftOut, 1u);
+}
+
 TEST(FtpLineParserTest, ListingsBeyondTheirBoundsStopWithTheReason) {
   const auto fnFeed = [](FtpLineParser& parser, const std::string& s, std::size_t lTimes) {
     for (std::size_t i = 0; i < lTimes; ++i)
