@@ -184,6 +184,16 @@ std::string LibOrv_GetFileName(const std::string& s) {
   return p == std::string::npos ? s : s.substr(p + 1);
 }
 
+std::string LibOrv_GetRemoteFolder(const std::string& s) {
+  std::size_t p = s.rfind('/');
+  return p == std::string::npos ? std::string() : s.substr(0, p + 1);
+}
+
+std::string LibOrv_GetRemoteName(const std::string& s) {
+  std::size_t p = s.rfind('/');
+  return p == std::string::npos ? s : s.substr(p + 1);
+}
+
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }

@@ -28,6 +28,10 @@ void LibOrv_WriteFile(const std::string& sData, const std::string& sFileName, bo
 
 std::string LibOrv_GetPath(const std::string& s);
 std::string LibOrv_GetFileName(const std::string& s);
+// The same for a remote path, whose folders are separated by "/" alone:
+// "\" is part of a name there.
+std::string LibOrv_GetRemoteFolder(const std::string& s);
+std::string LibOrv_GetRemoteName(const std::string& s);
 
 // The numeric value of s as the runtime reads numbers from text (see
 // LibOrv_Val), rounded half to even into 32 bits; raises error 6 beyond.

@@ -265,7 +265,7 @@ void frmMain::ShowWindow() {
   // before anything goes out.
   if (m_oAlarm)
     m_oAlarm->Commit(CommandLine_MaskedServer(FtpUrlText()), FtpUsrText(),
-                     LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())), [](const std::string& s) {
+                     LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text())), [](const std::string& s) {
                        if (AppChannel* pApp = OrvApp()) pApp->Log(s, 0);
                      });
   show();

@@ -28,6 +28,11 @@ constexpr long kStepMs = 500;
 // The wait between the last put and the disconnect, and before the end.
 constexpr long kByeWaitMs = 10000;
 constexpr long kEndWaitMs = 2000;
+// The longest a run may take before it disconnects and ends, whatever the
+// server does (a listing that never ends, a server that sends a line now
+// and then): what did not arrive by then stays kept in the outbox. Its end
+// follows within the disconnect's and the end's waits, inside 5 minutes.
+constexpr int kRunLimitMs = 4 * 60 * 1000;
 
 void LogLine(const std::string& s) {
   if (AppChannel* pApp = OrvApp()) pApp->Log(s, 0);
@@ -78,6 +83,13 @@ void frmMain::ReadCommandLine() {
   if (m_sCommandLine.empty()) return;
   PlanAlarm();
   SetAutoTimer(AutoRunState::kConnect, kStepMs);
+  QTimer::singleShot(kRunLimitMs, this, [this] {
+    if (m_sAutoStatus == AutoRunState::kBye || m_sAutoStatus == AutoRunState::kEnd || m_sAutoStatus.empty()) return;
+    LogLine("The run has taken " + std::to_string(kRunLimitMs / 1000) + " s, its limit; it ends now");
+    // At once, so that no answer still on its way moves the run on.
+    SetAutoTimer(AutoRunState::kBye, kStepMs);
+    timAuto_Timer();
+  });
 }
 
 // The pieces the run is to send, under the remote names its steps give them:
@@ -85,7 +97,7 @@ void frmMain::ReadCommandLine() {
 void frmMain::PlanAlarm() {
   if (!m_oOutbox) return;
   m_oAlarm = std::make_unique<OutboxDraft>(*m_oOutbox, RunStamp());
-  const std::string sFolder = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text()));
+  const std::string sFolder = LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text()));
   if (!m_sMsg.empty()) m_oAlarm->AddText(OutboxDraft::Piece::kMessage, sFolder + RunStamp() + ".msg", m_sMsg);
   const auto addFile = [&](OutboxDraft::Piece ePiece, const std::string& sFile) {
     const std::string sName = LibOrv_Extract(sFile, "/", -1);
@@ -108,7 +120,7 @@ void frmMain::timAuto_Timer() {
     } else if (!m_oFtpClient) {
       Report(1, "FTP-PUT failed", "Not connected");
     } else {
-      const std::string sTarget = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())) + RunStamp() + ".msg";
+      const std::string sTarget = LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text())) + RunStamp() + ".msg";
       const std::string sTemporary = m_oAlarm ? m_oAlarm->Sending(OutboxDraft::Piece::kMessage, sTarget) : "";
       m_oFtpClient->FtpPut(std::string(m_sMsg), sTarget, "", sTemporary);
     }
@@ -118,7 +130,7 @@ void frmMain::timAuto_Timer() {
     } else {
       tbLocalPath->setText(ByteText_FromBytes(m_sAlarmImg));
       tbFtpPath->setText(
-          ByteText_FromBytes(LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())) + RunStamp() + ".jpg"));
+          ByteText_FromBytes(LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text())) + RunStamp() + ".jpg"));
       cbPut_Click();
     }
   } else if (m_sAutoStatus == AutoRunState::kAutoUpload) {

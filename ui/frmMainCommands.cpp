@@ -191,13 +191,13 @@ void frmMain::cbPut_Click() {
     Report(1, "Put file to FTP server", "File contains no data: " + sLocalPath);
     return;
   }
-  const std::string sTarget = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())) + sFile;
+  const std::string sTarget = LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text())) + sFile;
   if (!m_oFtpClient) {
     Report(1, "FTP-PUT failed", "Not connected");
     return;
   }
   if (m_sCommandLine.empty() && !lbFtpFiles->findItems(ByteText_FromBytes(sFile), Qt::MatchExactly).isEmpty() &&
-      !MayReplace(sFile, LibOrv_GetPath(sTarget), "Put file to FTP server")) {
+      !MayReplace(sFile, LibOrv_GetRemoteFolder(sTarget), "Put file to FTP server")) {
     Log24("FTP Put not replacing " + sTarget);
     return;
   }

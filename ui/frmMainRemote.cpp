@@ -185,7 +185,7 @@ void frmMain::ResetFtpTree() {
 void frmMain::RefreshFtpDir() {
   if (!m_oFtpClient) return;
   ShowListingPending();
-  m_oFtpClient->FtpDir(LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text())), "");
+  m_oFtpClient->FtpDir(LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text())), "");
 }
 
 // Until a listing arrives the file list is empty: no file of the folder
@@ -198,7 +198,7 @@ void frmMain::ShowListingPending() {
 void frmMain::lbFtpFiles_Click() {
   const QListWidgetItem* pItem = lbFtpFiles->currentItem();
   if (!pItem) return;
-  const std::string sFolder = LibOrv_GetPath(ByteText_ToBytes(tbFtpPath->text()));
+  const std::string sFolder = LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text()));
   tbFtpPath->setText(ByteText_FromBytes(sFolder + ByteText_ToBytes(pItem->text())));
 }
 

@@ -246,6 +246,7 @@ void FtpConnection::CloseControlConnection(int32_t lLimitMs) {
     m_eInterrupt = Interrupt::kNone;
     m_limit = std::chrono::milliseconds(lLimitMs);
     NoteActivity();
+    StartFloorLocked(Clock::now());
   }
   if (m_hooks.fnDeadlineChanged) m_hooks.fnDeadlineChanged(deadline);
   m_pEasy.reset();
@@ -270,7 +271,10 @@ std::string FtpConnection::LogFailure(const FtpRequest& request, const FtpOutcom
   const std::string sCommand = outcome.sCommand.empty() ? "connect to " + Where() : outcome.sCommand;
   std::string sWhy;
   const bool bServerSaidWhy = lCode == outcome.lResponse || outcome.rc == CURLE_USE_SSL_FAILED;
-  if (outcome.bTimedOut) sWhy = "no reply and no data for " + std::to_string(request.lInactivityMs) + " ms";
+  if (outcome.bTooSlow)
+    sWhy = "less than " + std::to_string(kFloorBytesPerSecond) + " bytes a second for " +
+           std::to_string(kFloorWindow.count()) + " s";
+  else if (outcome.bTimedOut) sWhy = "no reply and no data for " + std::to_string(request.lInactivityMs) + " ms";
   else if (outcome.bUserCancelled) sWhy = "cancelled";
   else if (!outcome.sWhy.empty()) sWhy = outcome.sWhy;
   else if (bServerSaidWhy && !outcome.sReply.empty()) sWhy = outcome.sReply;

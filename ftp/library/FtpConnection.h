@@ -77,12 +77,20 @@ class FtpConnection : private FtpSession {
 
   // Abandons the running exchange when it has been idle for its limit: no
   // command, reply or data, and no byte of what libcurl has handed to the
-  // kernel acknowledged by the server. The next time this needs to be asked
+  // kernel acknowledged by the server. Also when it has moved less than
+  // kFloorBytesPerSecond on average over a whole kFloorWindow: a server
+  // that sends a byte now and then, or answers a line at a time without
+  // end, holds no request for ever. The next time this needs to be asked
   // again.
   Clock::time_point EnforceInactivity(Clock::time_point now);
 
+  // The floor: 64 bytes a second over 60 s, far below any link that
+  // carries an alarm (a 32 kbit/s uplink moves 4 KiB a second).
+  static constexpr long long kFloorBytesPerSecond = 64;
+  static constexpr std::chrono::seconds kFloorWindow{60};
+
  private:
-  enum class Interrupt { kNone, kTimedOut, kCancelled, kCancelledByUser };
+  enum class Interrupt { kNone, kTimedOut, kTooSlow, kCancelled, kCancelledByUser };
 
   void Run();
   // The one path every request takes.
@@ -127,9 +135,11 @@ class FtpConnection : private FtpSession {
   Interrupt EndExchange();
   void InterruptLocked(Interrupt eWhy);
   void NoteActivity();
+  // Starts the floor's first window; caller holds m_mutex.
+  void StartFloorLocked(Clock::time_point now);
   // Whether the bytes any socket still has to send changed since the last
   // look; closes draining sockets that have sent all. Caller holds both locks.
-  bool SendQueuesMovedLocked();
+  bool SendQueuesMovedLocked(long long& lUnsent);
   void CloseDrainingLocked();
 
   static int OnHostKey(CURL*, const curl_khkey* pKnown, const curl_khkey* pFound, curl_khmatch eMatch,
@@ -200,6 +210,13 @@ class FtpConnection : private FtpSession {
 
   std::atomic<OrvFtpProgressCallback> m_pfnProgress{nullptr};
   Clock::time_point m_lastProgress;
+  bool m_bTellProgress = false;  // the running transfer's progress is told
+  // The bytes libcurl has moved in the running exchange, up and down, as
+  // its progress tells them; and the floor's window: its start and the
+  // bytes that had reached their side by then (guarded by m_mutex).
+  std::atomic<long long> m_lCurlMoved{0};
+  Clock::time_point m_floorSince;
+  long long m_lFloorBase = 0;
 
   std::thread m_thread;
   std::atomic<bool> m_bFinished{false};

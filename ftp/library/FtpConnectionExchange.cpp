@@ -75,17 +75,37 @@ int PollWaitMs(CURLM* pMulti, int& iRoundsWithoutSocket) {
 FtpConnection::Clock::time_point FtpConnection::EnforceInactivity(Clock::time_point now) {
   std::lock_guard<std::mutex> lock(m_mutex);
   if (!m_bExchange || m_eInterrupt != Interrupt::kNone) return Clock::time_point::max();
+  long long lUnsent = 0;
   {
     // The kernel takes in up to megabytes of a transfer at once and sends
     // them at the link's pace: meanwhile libcurl has nothing to write and
     // tells of no data, yet the transfer moves.
     std::lock_guard<std::mutex> socketLock(m_socketMutex);
-    if (SendQueuesMovedLocked()) NoteActivity();
+    if (SendQueuesMovedLocked(lUnsent)) NoteActivity();
   }
   const Clock::time_point deadline = Clock::time_point(Clock::duration(m_lastActivity.load())) + m_limit;
-  if (now < deadline) return deadline;
-  InterruptLocked(Interrupt::kTimedOut);
-  return Clock::time_point::max();
+  if (now >= deadline) {
+    InterruptLocked(Interrupt::kTimedOut);
+    return Clock::time_point::max();
+  }
+  // What has reached its side: what libcurl received, and what it sent
+  // less what the kernel still holds.
+  const long long lMoved = m_lCurlMoved.load() - lUnsent;
+  if (now - m_floorSince >= kFloorWindow) {
+    if (lMoved - m_lFloorBase < kFloorBytesPerSecond * kFloorWindow.count()) {
+      InterruptLocked(Interrupt::kTooSlow);
+      return Clock::time_point::max();
+    }
+    m_floorSince = now;
+    m_lFloorBase = lMoved;
+  }
+  return std::min(deadline, m_floorSince + kFloorWindow);
+}
+
+void FtpConnection::StartFloorLocked(Clock::time_point now) {
+  m_lCurlMoved = 0;
+  m_floorSince = now;
+  m_lFloorBase = 0;
 }
 
 void FtpConnection::InterruptLocked(Interrupt eWhy) {
@@ -110,6 +130,7 @@ void FtpConnection::BeginExchange(int32_t lLimitMs) {
     m_bExchange = true;
     m_limit = std::chrono::milliseconds(lLimitMs);
     NoteActivity();
+    StartFloorLocked(Clock::now());
     if (m_bStop && m_pMulti) {
       InterruptLocked(Interrupt::kCancelled);
     } else if (m_bCancelWaiting) {
@@ -141,8 +162,9 @@ FtpConnection::Interrupt FtpConnection::EndExchange() {
 
 void FtpConnection::NoteActivity() { m_lastActivity = Clock::now().time_since_epoch().count(); }
 
-bool FtpConnection::SendQueuesMovedLocked() {
+bool FtpConnection::SendQueuesMovedLocked(long long& lUnsent) {
   bool bMoved = false;
+  lUnsent = 0;
   auto fnLook = [&](curl_socket_t s) {
     // Bytes not yet acknowledged by the other side; a socket that cannot
     // tell (one that is still connecting or already reset) shows none.
@@ -151,6 +173,7 @@ bool FtpConnection::SendQueuesMovedLocked() {
     int& iBefore = m_unsent[s];
     if (iUnsent != iBefore) bMoved = true;
     iBefore = iUnsent;
+    lUnsent += iUnsent;
     return iUnsent;
   };
   for (curl_socket_t s : m_sockets) fnLook(s);
@@ -209,14 +232,18 @@ CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int3
       // far off as libcurl allows.
       .Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(INT_MAX / 1000))
       .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD))
+      // Data connections go to the server's own address, whatever address
+      // its PASV reply names.
+      .Set(CURLOPT_FTP_SKIP_PASV_IP, 1L)
       .Set(CURLOPT_TCP_KEEPALIVE, 1L)
       .Set(CURLOPT_SHARE, m_pShare.get());
-  if (m_pRequest != nullptr && m_pRequest->pKind->MovesData() && m_pfnProgress.load() != nullptr) {
-    m_lastProgress = Clock::time_point();
-    options.Set(CURLOPT_NOPROGRESS, 0L)
-        .Set(CURLOPT_XFERINFOFUNCTION, &FtpConnection::OnProgress)
-        .Set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
-  }
+  // Progress is followed for every transfer: the watchdog's floor counts
+  // its bytes; it is told only for gets and puts.
+  m_bTellProgress = m_pRequest != nullptr && m_pRequest->pKind->MovesData() && m_pfnProgress.load() != nullptr;
+  m_lastProgress = Clock::time_point();
+  options.Set(CURLOPT_NOPROGRESS, 0L)
+      .Set(CURLOPT_XFERINFOFUNCTION, &FtpConnection::OnProgress)
+      .Set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
   if (IsSftp()) {
     // The host key must be one the user's known_hosts holds; OnHostKey
     // turns any other away before anything of the user's is sent.
@@ -298,7 +325,8 @@ FtpOutcome FtpConnection::Transfer(int32_t lLimitMs) {
     outcome.bUserCancelled = true;
     outcome.rc = CURLE_ABORTED_BY_CALLBACK;
   }
-  outcome.bTimedOut = eWhy == Interrupt::kTimedOut && outcome.rc != CURLE_OK;
+  outcome.bTooSlow = eWhy == Interrupt::kTooSlow && outcome.rc != CURLE_OK;
+  outcome.bTimedOut = (eWhy == Interrupt::kTimedOut || outcome.bTooSlow) && outcome.rc != CURLE_OK;
   outcome.lResponse = ReplyCode();
   if (curl_easy_getinfo(m_pActive, CURLINFO_SSL_VERIFYRESULT, &outcome.lVerifyResult) != CURLE_OK)
     outcome.lVerifyResult = 0;
@@ -343,8 +371,10 @@ void FtpConnection::NoteControlClosed() {
 int FtpConnection::OnProgress(void* pSelf, curl_off_t lDownTotal, curl_off_t lDownNow, curl_off_t lUpTotal,
                               curl_off_t lUpNow) {
   auto* self = static_cast<FtpConnection*>(pSelf);
+  self->m_lCurlMoved = static_cast<long long>(std::max<curl_off_t>(0, lDownNow)) +
+                       static_cast<long long>(std::max<curl_off_t>(0, lUpNow));
   const OrvFtpProgressCallback pfn = self->m_pfnProgress.load();
-  if (pfn == nullptr || self->m_pRequest == nullptr) return 0;
+  if (!self->m_bTellProgress || pfn == nullptr || self->m_pRequest == nullptr) return 0;
   const bool bUp = lUpTotal > 0 || lUpNow > 0;
   const auto lDone = static_cast<uint64_t>(bUp ? lUpNow : lDownNow);
   const auto lTotal = static_cast<uint64_t>(std::max<curl_off_t>(0, bUp ? lUpTotal : lDownTotal));
@@ -490,8 +520,10 @@ int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, v
         if (self->m_lLastReplyCode == 230 && IsLoginCommand(self->m_sLastCommand)) self->NoteLogin();
         if (self->m_pTransfer != nullptr && self->m_pTransfer->fnReply)
           self->m_pTransfer->fnReply(self->m_sLastCommand, self->m_sLastReply);
+        // A reply counts once it is whole: the lines of one that never
+        // ends keep nothing alive.
+        self->NoteActivity();
       }
-      self->NoteActivity();
       break;
     case CURLINFO_TEXT:
       // The one sign of an SSH log-in that libcurl gives.
@@ -499,6 +531,10 @@ int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, v
         self->NoteLogin();
       break;
     case CURLINFO_DATA_IN:
+      if (self->m_pTransfer != nullptr && self->m_pTransfer->fnRawData && !self->IsSftp())
+        self->m_pTransfer->fnRawData(p, n);
+      self->NoteActivity();
+      break;
     case CURLINFO_DATA_OUT:
       self->NoteActivity();
       break;

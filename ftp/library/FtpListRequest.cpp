@@ -2,16 +2,35 @@
 
 namespace {
 
+// A listing beyond its bounds ends the transfer (libcurl's write error),
+// which Continue reads as the listing's failure.
 std::size_t OnListingData(char* p, std::size_t lSize, std::size_t lCount, void* pParser) {
-  static_cast<FtpLineParser*>(pParser)->Feed(p, lSize * lCount);
-  return lSize * lCount;
+  return static_cast<FtpLineParser*>(pParser)->Feed(p, lSize * lCount) ? lSize * lCount : 0;
 }
 
 void* AsData(FtpLineParser& parser) { return static_cast<void*>(&parser); }
 
+// Over FTP the parser reads the data as it arrived (FtpTransfer::fnRawData):
+// libcurl would turn a CR inside a name into a line end, which cuts the
+// name into another one. What libcurl writes only ends the transfer once
+// the listing has gone beyond a bound.
+std::size_t OnListingChecked(char*, std::size_t lSize, std::size_t lCount, void* pParser) {
+  return static_cast<FtpLineParser*>(pParser)->Overflow().empty() ? lSize * lCount : 0;
+}
+
 std::size_t OnDiscard(char*, std::size_t lSize, std::size_t lCount, void*) { return lSize * lCount; }
 
 bool Failed(const FtpOutcome& outcome) { return outcome.rc != CURLE_OK; }
+
+// A listing that went beyond a bound fails as too large, a refusal that
+// does not pass: the same server sends the same listing again.
+bool Overflowed(const FtpLineParser& parser, FtpOutcome& outcome) {
+  if (parser.Overflow().empty()) return false;
+  outcome.rc = CURLE_FILESIZE_EXCEEDED;
+  outcome.lResponse = 0;
+  outcome.sWhy = parser.Overflow();
+  return true;
+}
 
 }  // namespace
 
@@ -31,27 +50,35 @@ FtpTransfer FtpListRequest::Mlsd() {
   return {m_sFolder,
           [this](EasyOptions& options) {
             options.Set(CURLOPT_CUSTOMREQUEST, "MLSD")
-                .Set(CURLOPT_WRITEFUNCTION, &OnListingData)
+                .Set(CURLOPT_WRITEFUNCTION, &OnListingChecked)
                 .Set(CURLOPT_WRITEDATA, AsData(m_parser));
           },
           [this] {
             m_listing = FtpListing();
             m_parser.Reset();
-          }};
+          },
+          {},
+          [this](const char* p, std::size_t n) { (void)m_parser.Feed(p, n); }};
 }
 
 FtpTransfer FtpListRequest::List() {
   m_eStage = Stage::kList;
   m_listing = FtpListing();
   m_listParser.Reset();
+  // SFTP's listing is made by libcurl itself, line ends and all.
+  const bool bSftp = m_bSftp;
   return {m_sFolder,
-          [this](EasyOptions& options) {
-            options.Set(CURLOPT_WRITEFUNCTION, &OnListingData).Set(CURLOPT_WRITEDATA, AsData(m_listParser));
+          [this, bSftp](EasyOptions& options) {
+            options.Set(CURLOPT_WRITEFUNCTION, bSftp ? &OnListingData : &OnListingChecked)
+                .Set(CURLOPT_WRITEDATA, AsData(m_listParser));
           },
           [this] {
             m_listing = FtpListing();
             m_listParser.Reset();
-          }};
+          },
+          {},
+          bSftp ? std::function<void(const char*, std::size_t)>()
+                : [this](const char* p, std::size_t n) { (void)m_listParser.Feed(p, n); }};
 }
 
 std::optional<FtpTransfer> FtpListRequest::NextLink() {
@@ -70,18 +97,21 @@ std::optional<FtpTransfer> FtpListRequest::NextLink() {
 std::optional<FtpTransfer> FtpListRequest::Continue(FtpOutcome& outcome, FtpSession& session) {
   switch (m_eStage) {
     case Stage::kMlsd:
+      if (Overflowed(m_parser, outcome)) return std::nullopt;
       if (Failed(outcome) && !outcome.bTimedOut && (outcome.lResponse == 500 || outcome.lResponse == 502)) {
         session.facts.bNoMlsd = true;
         return List();
       }
       if (Failed(outcome)) return std::nullopt;
       m_parser.Finish();
+      NoteLeftOut(session);
       return NextLink();
     case Stage::kList:
       // An FTP server that answers the listing of an empty folder with 450
       // gets no error from libcurl.
-      if (Failed(outcome)) return std::nullopt;
+      if (Overflowed(m_listParser, outcome) || Failed(outcome)) return std::nullopt;
       m_listParser.Finish();
+      NoteLeftOut(session);
       return NextLink();
     case Stage::kLinks: {
       const bool bRefused = Failed(outcome) && !outcome.bTimedOut && outcome.lResponse >= 400;
@@ -95,6 +125,13 @@ std::optional<FtpTransfer> FtpListRequest::Continue(FtpOutcome& outcome, FtpSess
     }
   }
   return std::nullopt;
+}
+
+void FtpListRequest::NoteLeftOut(FtpSession& session) const {
+  if (m_listing.lLeftOut == 0) return;
+  session.Note(std::to_string(m_listing.lLeftOut) + (m_listing.lLeftOut == 1 ? " entry" : " entries") +
+               " of the listing of " + m_sFolder +
+               " left out: a name holding \"/\", a line break or NUL, or a file named \".\" or \"..\"");
 }
 
 std::function<void()> FtpListRequest::Answer(int32_t lHandle, int32_t lCode, const std::string& sRequestId,

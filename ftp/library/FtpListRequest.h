@@ -31,6 +31,8 @@ class FtpListRequest : public FtpRequestKind {
   // The probe of the next link from m_lLink on, or nothing when every link
   // is known.
   std::optional<FtpTransfer> NextLink();
+  // One log line when entries were left out of the listing.
+  void NoteLeftOut(FtpSession& session) const;
 
   const OrvFtpDirCallback m_pfnCallback;
   std::string m_sFolder;  // ends with "/"

@@ -16,6 +16,7 @@ struct FtpOutcome {
   CURLcode rc = CURLE_OK;
   bool bCancelled = false;
   bool bTimedOut = false;
+  bool bTooSlow = false;  // timed out for moving less than the floor
   long lResponse = 0;      // the server's last reply code
   long lVerifyResult = 0;  // the X.509 verification result of a TLS handshake
   long long lExpectedSize = -1;  // the size the server announced for a get
@@ -68,6 +69,10 @@ struct FtpTransfer {
   // Called with the command and the server's final reply line, for every
   // reply of the transfer; may be empty.
   std::function<void(const std::string& sCommand, const std::string& sReply)> fnReply{};
+  // Called with the data as it arrives over FTP, before libcurl turns the
+  // line ends of a text transfer (a listing) into "\n", bare CRs included;
+  // may be empty.
+  std::function<void(const char* p, std::size_t n)> fnRawData{};
 };
 
 // What one kind of request does, run by the connection's single request

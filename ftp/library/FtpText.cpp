@@ -168,27 +168,67 @@ std::string FtpUrlPath(const std::string& sPath) {
   return sUrl;
 }
 
-void FtpLineParser::Feed(const char* p, std::size_t n) {
+void FtpListing::Add(std::string_view sName, Kind eKind) {
+  const bool bUnsafe = sName.find_first_of(std::string_view("/\r\n\0", 4)) != std::string_view::npos;
+  const bool bDots = eKind != Kind::kFolder && (sName == "." || sName == "..");
+  if (bUnsafe || bDots) {
+    ++lLeftOut;
+    return;
+  }
+  aEntries.push_back({std::string(sName), eKind});
+}
+
+void FtpLineParser::Reset() {
+  m_sPartial.clear();
+  m_lBytes = 0;
+  m_lLines = 0;
+  m_sOverflow.clear();
+}
+
+bool FtpLineParser::Line(std::string_view sLine) {
+  if (++m_lLines > kFtpMaxListingLines) {
+    m_sOverflow = "the listing has more than " + std::to_string(kFtpMaxListingLines) + " lines";
+    return false;
+  }
+  ParseLine(sLine);
+  return true;
+}
+
+bool FtpLineParser::Feed(const char* p, std::size_t n) {
+  if (!m_sOverflow.empty()) return false;
+  if (n > kFtpMaxListingBytes - m_lBytes) {
+    m_sOverflow = "the listing is longer than " + std::to_string(kFtpMaxListingBytes) + " bytes";
+    return false;
+  }
+  m_lBytes += n;
   std::string_view sChunk(p, n);
   for (;;) {
     const std::size_t lEnd = sChunk.find('\n');
+    const std::size_t lLength = m_sPartial.size() + std::min(lEnd, sChunk.size());
+    if (lLength > kFtpMaxListingLine) {
+      m_sOverflow = "a line of the listing is longer than " + std::to_string(kFtpMaxListingLine) + " bytes";
+      m_sPartial.clear();
+      return false;
+    }
     if (lEnd == std::string_view::npos) {
       m_sPartial.append(sChunk);
-      return;
+      return true;
     }
+    bool bGoOn;
     if (m_sPartial.empty()) {
-      ParseLine(sChunk.substr(0, lEnd));
+      bGoOn = Line(sChunk.substr(0, lEnd));
     } else {
       m_sPartial.append(sChunk.substr(0, lEnd));
-      ParseLine(m_sPartial);
+      bGoOn = Line(m_sPartial);
       m_sPartial.clear();
     }
+    if (!bGoOn) return false;
     sChunk.remove_prefix(lEnd + 1);
   }
 }
 
 void FtpLineParser::Finish() {
-  if (!m_sPartial.empty()) ParseLine(m_sPartial);
+  if (!m_sPartial.empty() && m_sOverflow.empty()) Line(m_sPartial);
   m_sPartial.clear();
 }
 

@@ -34,6 +34,16 @@ inline std::string FtpRequestText(const std::string& sRequestId) {
 std::string TlsFailureText(int iCurlCode, long lVerifyResult, const std::string& sCommand,
                            const std::string& sCurlText);
 
+// The bounds of one listing, whatever the server sends. A name is at most
+// 255 bytes on the usual file systems and an MLSD line with every fact
+// stays below 1 KiB, so a line of 64 KiB is no listing line; a folder of
+// 200,000 entries lists in about 20 MiB of MLSD text and as many entries,
+// well inside the whole listing's bounds. Together they keep a listing's
+// memory below about 150 MiB (the text, the names and their bookkeeping).
+constexpr std::size_t kFtpMaxListingLine = 64 * 1024;
+constexpr std::size_t kFtpMaxListingLines = 1000000;
+constexpr std::size_t kFtpMaxListingBytes = 64 * 1024 * 1024;
+
 // The entries of one listing, in the server's order. A link's kind is
 // known only once its target has been looked at.
 struct FtpListing {
@@ -43,27 +53,42 @@ struct FtpListing {
     Kind eKind;
   };
   std::vector<Entry> aEntries;
+  // Entries left out because their names cannot stand for the entry: a
+  // name holding "/", a line break or NUL (a path, or a name that a caller
+  // would read as another), or a file or link named "." or "..".
+  std::size_t lLeftOut = 0;
 
-  void Add(std::string_view sName, Kind eKind) { aEntries.push_back({std::string(sName), eKind}); }
+  // Adds the entry, or counts it as left out.
+  void Add(std::string_view sName, Kind eKind);
 };
 
 // A listing read line by line as it arrives in pieces; the last line may
-// lack its line end.
+// lack its line end. Names are the bytes between the fields, NUL bytes
+// included. A listing beyond the bounds above stops being read.
 class FtpLineParser {
  public:
   explicit FtpLineParser(FtpListing& listing) : m_listing(listing) {}
   virtual ~FtpLineParser() = default;
-  void Feed(const char* p, std::size_t n);
+  // False once the listing has gone beyond a bound; nothing more is read.
+  bool Feed(const char* p, std::size_t n);
   void Finish();
-  // Forgets a line begun, for a reply that starts over.
-  void Reset() { m_sPartial.clear(); }
+  // Forgets a line begun and the bounds counted, for a reply that starts
+  // over.
+  void Reset();
+  // Which bound the listing went beyond, in words ("a line longer than
+  // 65536 bytes"); empty while within them.
+  const std::string& Overflow() const { return m_sOverflow; }
 
  protected:
   virtual void ParseLine(std::string_view sLine) = 0;
   FtpListing& m_listing;
 
  private:
+  bool Line(std::string_view sLine);
   std::string m_sPartial;
+  std::size_t m_lBytes = 0;
+  std::size_t m_lLines = 0;
+  std::string m_sOverflow;
 };
 
 // Reads a LIST reply or an SFTP folder listing as libcurl hands it over:

@@ -22,7 +22,9 @@
 // has it: an upload over a slow link lives while the server acknowledges
 // some of what the kernel still holds to send, also while the server's
 // reply to it waits for the last of those bytes, however long the whole
-// transfer takes.
+// transfer takes, as long as it moves at least 64 bytes a second on
+// average over each 60 s; a slower one fails with -28 too. A server reply
+// counts once it is whole.
 
 // Callbacks return 0. lUserValue is the last argument of the request.
 using OrvFtpLogCallback = int32_t (*)(const char* sText);
@@ -95,6 +97,11 @@ int32_t OrvFtpClientCreateSecure(const char* sHost, int16_t iPort, const char* s
 // ("/a/b/c.txt") otherwise. A path starting with "/" starts at the server's
 // root, any other at the login folder. An inactivity limit of 0 or less
 // means 10000 ms. A null callback is allowed (the request runs unanswered).
+// A listing holds the entries whose names are plain names: one holding
+// "/", CR, LF or NUL, or a file named "." or "..", is left out (one log
+// line says how many). A listing with a line longer than 64 KiB, more than
+// 1,000,000 lines or more than 64 MiB fails with -63 (FtpText.h names the
+// bounds).
 void OrvFtpClientDirReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
                         OrvFtpDirCallback pfnCallback, intptr_t lUserValue);
 // A file larger than lMaxChunkSize yields its first lMaxChunkSize bytes with

@@ -111,6 +111,37 @@ TEST_P(FtpListingTest, FoldersAndFilesComeOutExactly) {
 
 INSTANTIATE_TEST_SUITE_P(ServerKinds, FtpListingTest, ::testing::Values("normal", "unix_list", "dos_list"));
 
+// Names that are no plain names are left out, as the server sent them
+// (a CR inside a name included), and a listing without end fails once.
+TEST_F(FtpLibraryTest, HostileListingsLeaveOutNamesAndEndAtTheirBounds) {
+  FtpTestServer names({"hostile_names"});
+  FtpTestServer unix({"unix_list"});
+  unix.WriteFile("/cr\rname.txt", "x");
+  unix.WriteFile("/back\\slash", "x");
+  FtpTestServer endless({"endless_line"});
+  Dir(Connect(names), "/", "names");
+  ASSERT_TRUE(WaitForAnswers(1));
+  Dir(Connect(unix), "/", "unix");
+  ASSERT_TRUE(WaitForAnswers(2));
+  Dir(Connect(endless), "/", "endless");
+  ASSERT_TRUE(WaitForAnswers(3));
+  EXPECT_EQ(Answers()[0].lCode, 0);
+  EXPECT_THAT(Answers()[0].asFiles, UnorderedElementsAre("back\\..\\..\\evilbs", "good.txt"));
+  EXPECT_THAT(Answers()[0].asFolders, ElementsAre("goodfolder"));
+  EXPECT_THAT(Answers()[1].asFiles, ElementsAre("back\\slash"));
+  EXPECT_EQ(Answers()[2].lCode, -63);
+  const std::vector<std::string> commands = endless.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "MLSD"), 1);
+  int iLeftOut = 0, iTooLong = 0;
+  for (const std::string& s : Logs()) {
+    iLeftOut += s.find("entries of the listing of / left out") != std::string::npos ||
+                s.find("entry of the listing of / left out") != std::string::npos;
+    iTooLong += s.find("failed with -63: MLSD -> a line of the listing is longer than 65536 bytes") != std::string::npos;
+  }
+  EXPECT_EQ(iLeftOut, 2);
+  EXPECT_EQ(iTooLong, 1);
+}
+
 TEST_F(FtpLibraryTest, ServerWithoutMlsdIsAskedForItOnlyOnce) {
   FtpTestServer server({"unix_list"});
   server.WriteFile("/a.txt", "a");

@@ -73,3 +73,75 @@ TEST(FtpUrlTest, HostsMustBePlainHosts) {
   for (const char* sBad : {"", "a b", "user@host", "host:2121", "host/path", "host?x", "host#x", "[::1"})
     EXPECT_EQ(FtpUrlHost(sBad), std::nullopt) << sBad;
 }
+
+TEST(FtpMlsdParserTest, NamesThatAreNoPlainNamesAreLeftOutAndCounted) {
+  FtpListing listing;
+  MlsdParser parser(listing);
+  const char kReply[] =
+      "type=file;size=1; ../../evil.txt\r\n"
+      "type=file;size=1; /etc/evil\r\n"
+      "type=dir; a/b\r\n"
+      "type=file;size=1; back\\..\\..\\evilbs\r\n"
+      "type=file;size=1; cr\rname.txt\r\n"
+      "type=file;size=1; nul\0name.txt\r\n"
+      "type=file;size=1; ..\r\n"
+      "type=OS.unix=slink; .\r\n"
+      "type=file;size=1; good.txt\r\n";
+  const std::string sReply(kReply, sizeof kReply - 1);
+  parser.Feed(sReply.data(), sReply.size());
+  parser.Finish();
+  // "\" is part of a name; nothing is cut or changed into another name.
+  EXPECT_THAT(Names(listing, FtpListing::Kind::kFile), ElementsAre("back\\..\\..\\evilbs", "good.txt"));
+  EXPECT_THAT(Names(listing, FtpListing::Kind::kFolder), ElementsAre());
+  EXPECT_THAT(Names(listing, FtpListing::Kind::kLink), ElementsAre());
+  EXPECT_EQ(listing.lLeftOut, 7u);
+
+  FtpListing unix;
+  FtpListParser listParser(unix);
+  const std::string sList =
+      "-rw-r--r--    1 ftp      ftp             1 Dec 08 16:12 x/y\r\n"
+      "-rw-r--r--    1 ftp      ftp             1 Dec 08 16:12 plain\r\n";
+  listParser.Feed(sList.data(), sList.size());
+  listParser.Finish();
+  EXPECT_THAT(Names(unix, FtpListing::Kind::kFile), ElementsAre("plain"));
+  EXPECT_EQ(unix.lLeftOut, 1u);
+}
+
+TEST(FtpLineParserTest, ListingsBeyondTheirBoundsStopWithTheReason) {
+  const auto fnFeed = [](FtpLineParser& parser, const std::string& s, std::size_t lTimes) {
+    for (std::size_t i = 0; i < lTimes; ++i)
+      if (!parser.Feed(s.data(), s.size())) return i;
+    return lTimes;
+  };
+  {
+    // A line of the bound is read; one byte more, in pieces, is not.
+    FtpListing listing;
+    MlsdParser parser(listing);
+    const std::string sLine = "type=file; " + std::string(kFtpMaxListingLine - 11, 'n');
+    EXPECT_EQ(fnFeed(parser, sLine + "\n", 1), 1u);
+    EXPECT_EQ(fnFeed(parser, sLine, 1), 1u);
+    EXPECT_EQ(fnFeed(parser, "n", 1), 0u);
+    EXPECT_EQ(parser.Overflow(), "a line of the listing is longer than 65536 bytes");
+    EXPECT_EQ(listing.aEntries.size(), 1u);
+    parser.Reset();
+    EXPECT_TRUE(parser.Overflow().empty());
+  }
+  {
+    // 200,000 entries of a real folder list; more lines than the bound do
+    // not, however short.
+    FtpListing listing;
+    MlsdParser parser(listing);
+    const std::string sEntries = "type=file;size=123456;modify=20261208100000;perm=adfrw; camera-0001-x.jpg\r\n";
+    EXPECT_EQ(fnFeed(parser, sEntries, 200000), 200000u);
+    EXPECT_EQ(listing.aEntries.size(), 200000u);
+    EXPECT_EQ(fnFeed(parser, "\n", kFtpMaxListingLines), kFtpMaxListingLines - 200000);
+    EXPECT_EQ(parser.Overflow(), "the listing has more than 1000000 lines");
+  }
+  {
+    FtpListing listing;
+    FtpListParser parser(listing);
+    const std::string sLongLines = std::string(1023, 'x') + "\n";
+    EXPECT_EQ(fnFeed(parser, sLongLines, 100000), kFtpMaxListingBytes / sLongLines.size());
+    EXPECT_EQ(parser.Overflow(), "the listing is longer than 67108864 bytes");
+  }
+}

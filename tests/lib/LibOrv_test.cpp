@@ -132,6 +132,15 @@ TEST(LibOrvPath, GetPathAndFileNameOnBothSeparators) {
   EXPECT_EQ(LibOrv_GetPath("/"), "/");
 }
 
+TEST(LibOrvPath, RemotePathsSplitAtSlashOnly) {
+  EXPECT_EQ(LibOrv_GetRemoteFolder("/in/back\\..\\..\\evilbs"), "/in/");
+  EXPECT_EQ(LibOrv_GetRemoteName("/in/back\\..\\..\\evilbs"), "back\\..\\..\\evilbs");
+  EXPECT_EQ(LibOrv_GetRemoteFolder("/pub/in/"), "/pub/in/");
+  EXPECT_EQ(LibOrv_GetRemoteName("/pub/in/"), "");
+  EXPECT_EQ(LibOrv_GetRemoteFolder("a\\b"), "");
+  EXPECT_EQ(LibOrv_GetRemoteName("a\\b"), "a\\b");
+}
+
 TEST(LibOrvNumber, String2LongFollowsTheRuntime) {
   EXPECT_EQ(LibOrv_String2Long("21"), 21);
   EXPECT_EQ(LibOrv_String2Long("  2 1 "), 21);

@@ -14,7 +14,7 @@ import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
+from pyftpdlib.handlers import BufferedIteratorProducer, DTPHandler, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.log import logger
 from pyftpdlib.servers import FTPServer
 
@@ -276,6 +276,157 @@ class DosListHandler(RecordingHandler):
     abstracted_fs = DosListFS
 
 
+# Hostile servers: each sends what no real server does, without end where
+# it can, to show that the client's memory and time stay bounded.
+
+class EndlessListingHandler(RecordingHandler):
+    """Answers MLSD with data that never ends, made by listing_chunks: a
+    generator of byte strings."""
+
+    @staticmethod
+    def listing_chunks():
+        while True:
+            yield b"x" * 65536
+
+    def ftp_MLSD(self, path):
+        self.push_dtp_data(BufferedIteratorProducer(self.listing_chunks()), isproducer=True, cmd="MLSD")
+        return path
+
+
+class EndlessLineHandler(EndlessListingHandler):
+    """One MLSD line that never ends: no line break ever comes."""
+
+
+def endless_lines():
+    n = 0
+    while True:
+        chunk = []
+        for _ in range(1000):
+            chunk.append(b"type=file;size=1; f%d\r\n" % n)
+            n += 1
+        yield b"".join(chunk)
+
+
+class EndlessEntriesHandler(EndlessListingHandler):
+    """An endless MLSD listing of short lines."""
+
+    listing_chunks = staticmethod(endless_lines)
+
+
+class PacedDTPHandler(TrickleDTPHandler):
+    """Sends one piece of an endless listing, then pauses."""
+
+    def use_sendfile(self):
+        return False
+
+
+class TrickleListingDTPHandler(PacedDTPHandler):
+    piece = 1
+    pause = 1.0
+
+
+class TrickleListingHandler(EndlessEntriesHandler):
+    """An endless listing at one byte a second."""
+
+    dtp_handler = TrickleListingDTPHandler
+
+
+class DripLinesDTPHandler(PacedDTPHandler):
+    piece = len(b"type=file;size=1; f100000\r\n")
+    pause = 0.01
+
+
+class DripLinesHandler(EndlessEntriesHandler):
+    """An endless listing at about a hundred lines a second."""
+
+    dtp_handler = DripLinesDTPHandler
+
+
+class EndlessProducer(object):
+    def __init__(self, chunk):
+        self.chunk = chunk
+
+    def more(self):
+        return self.chunk
+
+
+class EndlessReplyHandler(RecordingHandler):
+    """Answers PWD with a multi-line reply whose lines never end."""
+
+    reply_chunk = b"257-still talking\r\n" * 4096
+
+    def ftp_PWD(self, line):
+        self.push_with_producer(EndlessProducer(self.reply_chunk))
+
+
+class EndlessReplyLineHandler(EndlessReplyHandler):
+    """Answers PWD with one reply line that never ends."""
+
+    reply_chunk = b"7" * 65536
+
+
+class DripReplyHandler(RecordingHandler):
+    """Answers PWD with a multi-line reply of one line a second, without
+    end."""
+
+    _drip = None
+
+    def ftp_PWD(self, line):
+        self._drip_line()
+
+    def _drip_line(self):
+        if not self.connected:
+            return
+        self.push("257-still talking\r\n")
+        self._drip = self.ioloop.call_later(1.0, self._drip_line, _errback=self.handle_error)
+
+    def close(self):
+        if self._drip is not None and not self._drip.cancelled:
+            self._drip.cancel()
+        super().close()
+
+
+class LyingSizeHandler(RecordingHandler):
+    """Tells a size beyond any file."""
+
+    def ftp_SIZE(self, path):
+        self.respond("213 99999999999999999999999999")
+
+
+class BadPasvHandler(RecordingHandler):
+    """Refuses EPSV and answers PASV with numbers that are no address."""
+
+    def ftp_EPSV(self, line):
+        self.respond("500 EPSV not understood.")
+
+    def ftp_PASV(self, line):
+        self.respond("227 Entering Passive Mode (999,0,0,1,999,999).")
+
+
+# Names that are no plain names, each after the facts of a file or folder,
+# and two plain ones.
+HOSTILE_NAMES = [
+    b"type=file;size=1; ../../evil.txt",
+    b"type=file;size=1; /etc/evil",
+    b"type=dir; a/b",
+    b"type=file;size=1; back\\..\\..\\evilbs",
+    b"type=file;size=1; cr\rname.txt",
+    b"type=file;size=1; nul\0name.txt",
+    b"type=file;size=1; ..",
+    b"type=file;size=1; .",
+    b"type=file;size=1; good.txt",
+    b"type=dir; goodfolder",
+]
+
+
+class HostileNamesHandler(EndlessListingHandler):
+    """Lists names holding "/", "\\", CR and NUL, and files "." and ".."."""
+
+    @staticmethod
+    def listing_chunks():
+        yield b"".join(line + b"\r\n" for line in HOSTILE_NAMES)
+
+
 KINDS = {
     "normal": RecordingHandler,
     "refuse_login": RefuseLoginHandler,
@@ -298,6 +449,16 @@ KINDS = {
     "short_idle": ShortIdleHandler,
     "unix_list": UnixListHandler,
     "dos_list": DosListHandler,
+    "endless_line": EndlessLineHandler,
+    "endless_listing": EndlessEntriesHandler,
+    "trickle_listing": TrickleListingHandler,
+    "drip_lines": DripLinesHandler,
+    "endless_reply": EndlessReplyHandler,
+    "endless_reply_line": EndlessReplyLineHandler,
+    "drip_reply": DripReplyHandler,
+    "lying_size": LyingSizeHandler,
+    "bad_pasv": BadPasvHandler,
+    "hostile_names": HostileNamesHandler,
 }
 
 

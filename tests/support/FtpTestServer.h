@@ -65,7 +65,14 @@ class TestCertificates {
 // wrong_size (SIZE says 1), starts_late (refuses connections for its first
 // three seconds), close_control (closes the control connection while an
 // upload's data flows), close_control_on_broken (the same for uploads whose
-// name holds "broken").
+// name holds "broken"). Hostile kinds send what no real server does:
+// endless_line (an MLSD line without end), endless_listing (MLSD lines
+// without end), trickle_listing (a listing at a byte a second), drip_lines
+// (a hundred lines a second), endless_reply, endless_reply_line and
+// drip_reply (PWD answered by reply lines without end, one line without
+// end, one line a second), lying_size (SIZE beyond any file), bad_pasv (no
+// EPSV, a PASV reply that is no address), hostile_names (names holding
+// "/", "\", CR and NUL, and files "." and "..").
 //
 // With sTlsKind set, the server is one of tests/servers/orv_tls_ftpd.py
 // instead (sKind must stay "normal"): explicit (AUTH TLS and PROT P

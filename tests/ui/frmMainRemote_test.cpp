@@ -603,6 +603,31 @@ TEST_F(RemoteWindow, PutSendsTheLocalFileUnderItsOwnNameAndListsTheFolderAgain) 
                           [](const auto& l) { return l.s == "FTP-PUT OK" && l.eTyp == 24; }));
 }
 
+// A remote name holding "\\" is one name: a put beside it goes into its
+// folder, under the local file's name, and nowhere else.
+TEST_F(RemoteWindow, PutBesideARemoteNameWithBackslashesStaysInItsFolder) {
+  FtpTestServer server;
+  server.MakeFolder("/pub");
+  server.WriteFile("/pub/back\\..\\..\\evilbs", "r");
+  WriteLocal(Local("cam.bin"), "data");
+  W().dlb_Click();
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  ClickNode(w.tvFtpDirs, w.FtpNode("/pub"));
+  ASSERT_TRUE(PumpUntil([&] { return w.lbFtpFiles->count() == 1; }));
+  ClickRow(w.lbFtpFiles, "back\\..\\..\\evilbs");
+  ClickRow(w.lbLocalFiles, "cam.bin");
+  ASSERT_EQ(Text(w.tbFtpPath), "/pub/back\\..\\..\\evilbs");
+  w.cbPut->click();
+  ASSERT_TRUE(PumpUntil([&] { return Colour(w.cbPut) == kGreen || Colour(w.cbPut) == kRed; }));
+  EXPECT_EQ(Colour(w.cbPut), kGreen);
+  EXPECT_EQ(server.ReadFile("/pub/cam.bin"), "data");
+  const std::vector<std::string> commands = server.Commands();
+  EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                          [](const std::string& s) { return s.find('\\') != std::string::npos; }),
+            0);
+}
+
 TEST_F(RemoteWindow, PutOfALargeFileSendsItWholeEvenWhenItIsRemovedAfterTheClick) {
   FtpTestServer server;
   // Larger than what the command reads at once: the rest is read while it
