@@ -215,6 +215,20 @@ TEST_F(AlarmRun, MissingImageEndsTheRun) {
   EXPECT_FALSE(fs::exists(program.Folder() + "/outbox") && !fs::is_empty(program.Folder() + "/outbox"));
 }
 
+// A FIFO that nobody writes to would hold a reader for ever; the put
+// refuses it as it refuses a missing file, and the run ends as soon as any
+// failed run does (a delivering run waits 10 s before its disconnect).
+TEST_F(AlarmRun, AFifoAsImageEndsTheRunAtOnce) {
+  FtpTestServer server;
+  const std::string sFifo = program.Folder() + "/cam2.jpg";
+  ASSERT_EQ(::mkfifo(sFifo.c_str(), 0600), 0);
+  const auto t0 = std::chrono::steady_clock::now();
+  auto result = Run(server, {"msg=x", "alarmimg=" + sFifo});
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(8));
+  ExpectFailedRun(result, program.LogText(), "File doesnt exist: " + sFifo);
+  EXPECT_FALSE(fs::exists(server.LocalPath("/cam2.jpg")));
+}
+
 TEST_F(AlarmRun, EmptyServerEndsTheRun) {
   auto result = program.Run({.args = {"ftpusr=u", "msg=x"}, .env = kHeadlessCet});
   ExpectFailedRun(result, program.LogText(), "Fehlermeldung von Modul 'FTP Site needed': Please enter an FTP site");

@@ -277,6 +277,30 @@ TEST_F(OutboxRun, AnOutboxThatCannotBeWrittenEndsTheRunWithStatus1) {
   EXPECT_EQ(LibOrv_ReadFile(OutboxFolder()), "a file where the folder should be");
 }
 
+// A manifest that is a FIFO would hold its reader for ever: the alarm is
+// damaged, and the run goes on with the next one.
+TEST_F(OutboxRun, AKeptAlarmWhoseManifestIsAFifoIsSkippedAsDamaged) {
+  FtpTestServer server;
+  MakeKeptAlarm("20240101000000000-fifo00", {{"/fifo.txt", "f"}});
+  fs::remove(OutboxFolder() + "/20240101000000000-fifo00/manifest");
+  ASSERT_EQ(::mkfifo((OutboxFolder() + "/20240101000000000-fifo00/manifest").c_str(), 0600), 0);
+  MakeKeptAlarm("20240101000000001-sound0", {{"/sound.txt", "kept earlier"}});
+  const auto t0 = std::chrono::steady_clock::now();
+  auto result = Run(server, {"ftppath=/"});
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(25));
+  EXPECT_FALSE(result.bTimedOut);
+  EXPECT_EQ(result.iExitStatus, 0) << result.sStderr;
+  EXPECT_EQ(server.ReadFile("/sound.txt"), "kept earlier");
+  EXPECT_FALSE(fs::exists(server.LocalPath("/fifo.txt")));
+  EXPECT_EQ(KeptAlarms(), std::vector<std::string>{"20240101000000000-fifo00"});
+  const std::vector<std::string> log = LastLog();
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       "Outbox: kept alarm 20240101000000000-fifo00 is damaged and stays where it is: its manifest "
+                       "cannot be read (Bad file mode)"),
+            1)
+      << ::testing::PrintToString(log);
+}
+
 TEST_F(OutboxRun, AKilledRunsAlarmIsSentByTheNextRunOnceAndWhole) {
   // The server takes uploads in at 256 KiB/s, so the image is on its way
   // for seconds when the run is killed.
