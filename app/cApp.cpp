@@ -64,8 +64,11 @@ bool AppendToFile(const std::string& sFileName, const std::string& sLine) {
 
 }  // namespace
 
-cApp::cApp(AppUi& ui, std::string sCommandLine, std::string sProgramFolder)
-    : m_ui(ui), m_sCommandLine(std::move(sCommandLine)), m_sProgramFolder(std::move(sProgramFolder)) {}
+cApp::cApp(AppUi& ui, CommandLineArgs oCommandLine, std::string sProgramFolder)
+    : m_ui(ui),
+      m_sCommandLine(std::move(oCommandLine.sText)),
+      m_sMaskedCommandLine(std::move(oCommandLine.sMasked)),
+      m_sProgramFolder(std::move(sProgramFolder)) {}
 
 cApp::~cApp() = default;
 
@@ -87,7 +90,7 @@ void cApp::Prolog() {
           std::to_string(ProductInfo::kVersionMinor) + "." + std::to_string(ProductInfo::kVersionRevision) +
           " starting with local PWD=" + m_sProgramFolder,
       0);
-  Log("CommandLine=" + CommandLine_Masked(m_sCommandLine), 0);
+  Log("CommandLine=" + m_sMaskedCommandLine, 0);
 
   m_oSettings = std::make_unique<cStringList>();
   m_oSettings->SetKey(kSettingsKey);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "AppChannel.h"
+#include "CommandLine.h"
 
 class AppUi;
 class cStringList;
@@ -11,9 +12,10 @@ class cStringList;
 // The application object: life cycle, messages to the user, the run's log.
 class cApp : public AppChannel {
  public:
-  // sCommandLine is the argument text the program was started with;
-  // sProgramFolder the folder that holds the program file.
-  cApp(AppUi& ui, std::string sCommandLine, std::string sProgramFolder);
+  // oCommandLine is the command line the program was started with (its
+  // text, empty for none, is what CommandLine gives); sProgramFolder the
+  // folder that holds the program file.
+  cApp(AppUi& ui, CommandLineArgs oCommandLine, std::string sProgramFolder);
   ~cApp() override;
 
   void Prolog();
@@ -48,6 +50,7 @@ class cApp : public AppChannel {
 
   AppUi& m_ui;
   std::string m_sCommandLine;
+  std::string m_sMaskedCommandLine;
   std::string m_sProgramFolder;
 
   std::string m_sStartUtc;

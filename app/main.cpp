@@ -44,11 +44,11 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext&, const QStr
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string sCommandLine = CommandLine_FromArgs(argc, argv);
+  const CommandLineArgs oCommandLine = CommandLine_Read(argc, argv);
 
   if (!EnvSet("DISPLAY") && !EnvSet("WAYLAND_DISPLAY") && !EnvSet("QT_QPA_PLATFORM")) {
     // An alarm run must go out on a machine without a screen, too.
-    if (sCommandLine.empty()) FailWithoutWindow("No display: neither DISPLAY nor WAYLAND_DISPLAY is set.");
+    if (oCommandLine.sText.empty()) FailWithoutWindow("No display: neither DISPLAY nor WAYLAND_DISPLAY is set.");
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
 
@@ -65,14 +65,14 @@ int main(int argc, char** argv) {
   });
 
   const std::string sProgramFolder = ProgramFolder();
-  QtAppUi ui([&sCommandLine, &sProgramFolder] {
-    return std::make_unique<frmMain>(sCommandLine, AppFolders_OutboxFolder(sProgramFolder));
+  QtAppUi ui([&oCommandLine, &sProgramFolder] {
+    return std::make_unique<frmMain>(oCommandLine, AppFolders_OutboxFolder(sProgramFolder));
   });
   QuitSignals quitSignals([&ui] {
     if (ui.HasMainWindow()) ui.MainWindow().CloseWindow();
   });
 
-  Main(ui, sCommandLine, sProgramFolder);
+  Main(ui, oCommandLine, sProgramFolder);
   application.exec();
   // The event loop ends only through Terminate; should it ever return, end
   // the same way.

@@ -43,7 +43,7 @@ std::string RunStamp() { return OrvApp() ? OrvApp()->StartUtc() : std::string();
 }  // namespace
 
 void frmMain::ReadCommandLine() {
-  for (const CommandLinePair& pair : CommandLine_Pairs(m_sCommandLine)) {
+  for (const CommandLinePair& pair : m_vCommandLinePairs) {
     const std::string& sValue = pair.sValue;
     if (pair.sName == "localpath") {
       // A calling program may write the path the Windows way.

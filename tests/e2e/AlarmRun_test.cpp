@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <set>
 #include <thread>
 
@@ -183,6 +184,41 @@ TEST_F(AlarmRun, WithNothingToSendEndsAfterTheWait) {
   const std::string sLog = program.LogText();
   EXPECT_FALSE(Contains(sLog, "FTP Put"));
   EXPECT_EQ(ProgramCopy::LogEntries(sLog).back(), "terminated normally");
+}
+
+// A caller that passes each parameter as an argument gets each value as
+// it passed it, quotes and spaces included, and no value takes the
+// parameters after it; a caller that passes the whole command line as one
+// argument has it read in the text form.
+TEST_F(AlarmRun, BothKindsOfCallerGetTheValuesTheyMeant) {
+  FtpTestServer quoting({.sPassword = "a' \"b"});
+  quoting.MakeFolder("/in");
+  FtpTestServer oneLine({.sPassword = "p w"});
+  oneLine.MakeFolder("/in");
+  ProgramCopy second;
+  std::ofstream(second.CfgPath()).close();
+  auto one = std::async(std::launch::async, [&] {
+    return second.Run({.args = {"ftpurl=127.0.0.1:" + oneLine.PortText() +
+                                " ftpusr=orvtest ftppwd='p w' ftppath=in msg='Fire in hall 2'"},
+                       .env = kHeadlessCet});
+  });
+  auto each = Run(quoting, {"msg=\"Door 3", "ftppath=in"});
+  const auto whole = one.get();
+
+  EXPECT_EQ(each.iExitStatus, 0) << each.sStderr;
+  const std::string sStamp = StartStamp();
+  EXPECT_EQ(quoting.ReadFile("/in/" + sStamp + ".msg"), "\"Door 3\r\nZeit " + LocalText(sStamp));
+  const std::vector<std::string> entries = ProgramCopy::LogEntries(program.LogText());
+  ASSERT_GE(entries.size(), 2u);
+  EXPECT_EQ(entries[1], "CommandLine=ftpurl=127.0.0.1:" + quoting.PortText() +
+                            " ftpusr=orvtest ftppwd=*** msg=\"Door 3 ftppath=in");
+
+  EXPECT_EQ(whole.iExitStatus, 0) << whole.sStderr;
+  const std::string sWholeStamp = fs::path(second.LogFileName()).stem().string();
+  EXPECT_EQ(oneLine.ReadFile("/in/" + sWholeStamp + ".msg"), "Fire in hall 2\r\nZeit " + LocalText(sWholeStamp));
+  EXPECT_EQ(ProgramCopy::LogEntries(second.LogText()).at(1),
+            "CommandLine=ftpurl=127.0.0.1:" + oneLine.PortText() +
+                " ftpusr=orvtest ftppwd=*** ftppath=in msg='Fire in hall 2'");
 }
 
 // A failed run still disconnects and ends, says so in its exit status and
