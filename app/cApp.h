@@ -26,6 +26,13 @@ class cApp : public AppChannel {
 
   void Msg(long m, const std::string& sModule, const std::string& sMsg = "", const std::string& sAction = "",
            const OrvError* pErr = nullptr, const std::string& sAddInfo = "") override;
+  // Appends s as one line to the run's log, with control characters escaped
+  // (see RunLog_Escaped): values and server replies reach the log through
+  // here, and none can end a line or make one of its own. Entries of type
+  // 13 and 22 are dropped. An entry of type 4 is a message's, which Msg
+  // puts together from escaped parts with "\r" between them, and is written
+  // as it is. The first line that cannot be written is said once on
+  // standard error.
   void Log(const std::string& s, long eTyp) override;
   void Progress(long lVal = 0, long lMax = 0);
   void MsgBox(const std::string& sText, const std::string& sTitle) override;
@@ -57,6 +64,7 @@ class cApp : public AppChannel {
   long m_lStatus = 0;
   std::unique_ptr<cStringList> m_oSettings;
   std::string m_sLogFile;
+  bool m_bLogFailureSaid = false;
 
   bool m_bMsgRaised = false;
   bool m_bAlarmUndelivered = false;

@@ -265,6 +265,23 @@ TEST_F(AlarmRun, AFifoAsImageEndsTheRunAtOnce) {
   EXPECT_FALSE(fs::exists(server.LocalPath("/cam2.jpg")));
 }
 
+// A password is masked whatever the case of its name, and a line break in a
+// value cannot forge a log line: every line of the log is one entry.
+TEST_F(AlarmRun, NoValueShowsAPasswordOrForgesALogLine) {
+  const std::string sForged = "\r\n01.01.2026 00:00:00.000: terminated normally";
+  auto result =
+      program.Run({.args = {"FTPPWD=Geheim-42", "ftpusr=u" + sForged, "msg=x" + sForged}, .env = kHeadlessCet});
+  const std::string sLog = program.LogText();
+  ExpectFailedRun(result, sLog, "Fehlermeldung von Modul 'FTP Site needed': Please enter an FTP site");
+  EXPECT_FALSE(Contains(sLog, "Geheim-42")) << sLog;
+  const std::vector<std::string> entries = ProgramCopy::LogEntries(sLog);
+  const std::string sEscaped = "\\r\\n01.01.2026 00:00:00.000: terminated normally";
+  EXPECT_EQ(entries.at(1), "CommandLine=FTPPWD=*** ftpusr=\"u" + sEscaped + "\" msg=\"x" + sEscaped + "\"");
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), "terminated normally"), 1) << sLog;
+  // Every line starts with its time: none is a piece of a value.
+  for (const std::string& s : entries) EXPECT_FALSE(s.empty()) << sLog;
+}
+
 TEST_F(AlarmRun, EmptyServerEndsTheRun) {
   auto result = program.Run({.args = {"ftpusr=u", "msg=x"}, .env = kHeadlessCet});
   ExpectFailedRun(result, program.LogText(), "Fehlermeldung von Modul 'FTP Site needed': Please enter an FTP site");

@@ -37,6 +37,12 @@ int CountPrefix(const std::string& sLog, const std::string& sPrefix) {
 
 bool Contains(const std::string& s, const std::string& sPart) { return s.find(sPart) != std::string::npos; }
 
+int Occurrences(const std::string& s, const std::string& sPart) {
+  int n = 0;
+  for (std::size_t p = s.find(sPart); p != std::string::npos; p = s.find(sPart, p + 1)) ++n;
+  return n;
+}
+
 // A loopback port where nothing listens.
 int DeadPort() {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -153,6 +159,9 @@ TEST_F(FaultMatrix, UnwritableLogFolderDoesNotStopTheRun) {
   EXPECT_EQ(result.iExitStatus, 0) << result.sStderr;
   EXPECT_EQ(server.ReadFile("/a.txt"), "alarm");
   EXPECT_TRUE(fs::is_regular_file(program.Folder() + "/log"));
+  // The caller learns that there is no log, once for the run.
+  EXPECT_EQ(Occurrences(result.sStderr, "OrvFtpUploader: the log " + program.Folder() + "/log/"), 1) << result.sStderr;
+  EXPECT_TRUE(Contains(result.sStderr, " cannot be written: Not a directory\n")) << result.sStderr;
 }
 
 TEST_F(FaultMatrix, ReadOnlySettingsFileAtShutdown) {
