@@ -45,6 +45,10 @@ std::string MessageHeader(long m, const std::string& sModule) {
   }
 }
 
+// The exit status of an unattended run whose alarm is neither delivered nor
+// kept.
+constexpr int kAlarmLostStatus = 3;
+
 // The type of a message's log entry, which Msg puts together itself.
 constexpr long kMessageEntry = 4;
 
@@ -197,7 +201,16 @@ bool cApp::Ask(const std::string& sQuestion, const std::string& sTitle) {
   return m_ui.AskQuestion(sQuestion, sTitle);
 }
 
+void cApp::NoteAlarmUndelivered(bool bKept) {
+  m_bAlarmUndelivered = true;
+  if (bKept || m_bAlarmLost) return;
+  m_bAlarmLost = true;
+  std::fprintf(stderr, "%s: the alarm was neither delivered nor kept in the outbox; see the log %s\n",
+               ProductInfo::kProductName, m_sLogFile.c_str());
+}
+
 int cApp::ExitStatus() const {
+  if (Unattended() && m_bAlarmLost) return kAlarmLostStatus;
   if (m_bSettingsFailed) return 1;
   if (Unattended() && (m_bMsgRaised || m_bAlarmUndelivered)) return 1;
   return 0;

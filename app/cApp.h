@@ -43,13 +43,15 @@ class cApp : public AppChannel {
   std::string SettingsFileName() const;
   AppUi& Ui() { return m_ui; }
 
-  // An unattended run ends without having delivered its alarm (which it
-  // keeps for a later run, as far as it can).
-  void NoteAlarmUndelivered() { m_bAlarmUndelivered = true; }
+  // An unattended run ends without having delivered its alarm, which it
+  // keeps for a later run; bKept false when some of what it did not
+  // deliver could not be kept either, which standard error is told.
+  void NoteAlarmUndelivered(bool bKept = true);
 
-  // The process exit status a normal end reports: 1 when an unattended run
-  // raised a message or did not deliver its alarm, or the settings could
-  // not be stored; else 0.
+  // The process exit status a normal end reports: 3 when an unattended run
+  // neither delivered nor kept (some of) its alarm; 1 when it raised a
+  // message or did not deliver its alarm, or the settings could not be
+  // stored; else 0.
   int ExitStatus() const;
 
  private:
@@ -68,5 +70,6 @@ class cApp : public AppChannel {
 
   bool m_bMsgRaised = false;
   bool m_bAlarmUndelivered = false;
+  bool m_bAlarmLost = false;
   bool m_bSettingsFailed = false;
 };

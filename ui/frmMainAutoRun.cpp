@@ -224,7 +224,7 @@ void frmMain::KeepOwnAlarm() {
   const std::unique_ptr<OutboxDraft> oAlarm = std::move(m_oAlarm);
   if (!oAlarm || oAlarm->Empty() || oAlarm->Delivered()) return;
   if (oAlarm->Keep()) m_bOutboxUsed = true;
-  if (g_oApp) g_oApp->NoteAlarmUndelivered();
+  if (g_oApp) g_oApp->NoteAlarmUndelivered(!oAlarm->Lost());
 }
 
 void frmMain::LogOutboxCount() {

@@ -187,6 +187,22 @@ TEST_F(AppTest, UnattendedMessagesAreLoggedAndEndTheRun) {
   EXPECT_EQ(app->ExitStatus(), 1);
 }
 
+// An alarm that is neither delivered nor kept is told to the caller: on
+// standard error, once, and by the exit status.
+TEST_F(AppTest, AnAlarmNeitherDeliveredNorKeptEndsWithStatus3) {
+  Start("msg=x");
+  app->NoteAlarmUndelivered(true);
+  EXPECT_EQ(app->ExitStatus(), 1);
+  ::testing::internal::CaptureStderr();
+  app->NoteAlarmUndelivered(false);
+  app->NoteAlarmUndelivered(false);
+  app->Msg(1, "FTP-PUT failed", "Error 550");
+  const std::string sStderr = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(sStderr, "OrvFtpUploader: the alarm was neither delivered nor kept in the outbox; see the log " + LogPath() +
+                         "\n");
+  EXPECT_EQ(app->ExitStatus(), 3);
+}
+
 TEST_F(AppTest, KindThreeEndsTheProgramAtOnce) {
   cStringList settings;
   settings.SetKey(kSettingsKey);

@@ -264,11 +264,17 @@ TEST_F(OutboxRun, AFullOutboxLetsItsOldestAlarmGo) {
   EXPECT_EQ(log[log.size() - 2], "Outbox: 1000 alarms kept");
 }
 
-TEST_F(OutboxRun, AnOutboxThatCannotBeWrittenEndsTheRunWithStatus1) {
+// The alarm neither goes out nor can be kept: the caller is told, on
+// standard error and by exit status 3.
+TEST_F(OutboxRun, AnAlarmThatCanNeitherGoOutNorBeKeptEndsTheRunWithStatus3) {
   std::ofstream(OutboxFolder()) << "a file where the folder should be";
   auto result = RunWithoutServer("x");
   EXPECT_FALSE(result.bTimedOut);
-  EXPECT_EQ(result.iExitStatus, 1) << result.sStderr;
+  EXPECT_EQ(result.iExitStatus, 3) << result.sStderr;
+  const std::string sSaid = "OrvFtpUploader: the alarm was neither delivered nor kept in the outbox; see the log " +
+                            program.LogFileName() + "\n";
+  EXPECT_EQ(result.sStderr.find(sSaid), result.sStderr.rfind(sSaid)) << result.sStderr;
+  EXPECT_NE(result.sStderr.find(sSaid), std::string::npos) << result.sStderr;
   const std::vector<std::string> log = LastLog();
   EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& s) {
     return s.rfind("Outbox: the alarm could not be kept: ", 0) == 0;
