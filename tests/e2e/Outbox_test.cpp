@@ -283,6 +283,20 @@ TEST_F(OutboxRun, AnAlarmThatCanNeitherGoOutNorBeKeptEndsTheRunWithStatus3) {
   EXPECT_EQ(LibOrv_ReadFile(OutboxFolder()), "a file where the folder should be");
 }
 
+// A file too large to be kept, which does not go out either, is lost: the
+// log says why it was not kept, and the caller learns of the loss.
+TEST_F(OutboxRun, AFileTooLargeToKeepThatDoesNotGoOutIsSaidLost) {
+  const std::string sLarge = program.Folder() + "/large.bin";
+  std::ofstream(sLarge).close();
+  ASSERT_EQ(::truncate(sLarge.c_str(), static_cast<off_t>(Outbox::kMaxFileSize) + 1), 0);  // sparse
+  auto result = program.Run({.args = {"ftpusr=u", "localpath=" + sLarge}, .env = kHeadless});
+  EXPECT_EQ(result.iExitStatus, 3) << result.sStderr;
+  const std::vector<std::string> log = LastLog();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Outbox: " + sLarge + " is larger than 256 MiB; it is not kept"), 1)
+      << ::testing::PrintToString(log);
+  EXPECT_TRUE(KeptAlarms().empty());
+}
+
 // A manifest that is a FIFO would hold its reader for ever: the alarm is
 // damaged, and the run goes on with the next one.
 TEST_F(OutboxRun, AKeptAlarmWhoseManifestIsAFifoIsSkippedAsDamaged) {
