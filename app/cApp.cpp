@@ -177,8 +177,8 @@ void cApp::Log(const std::string& s, long eTyp) {
       if (::stat(sFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) ::mkdir(sFolder.c_str(), 0700);
       m_sLogFile = sFolder + "/" + StartUtc() + ".log";
     }
-    const int iError =
-        AppendToFile(m_sLogFile, DAT_GetLocalTimeText() + ": " + (eTyp == kMessageEntry ? s : RunLog_Escaped(s)) + "\r\n");
+    const std::string sText = eTyp == kMessageEntry ? s : RunLog_Escaped(s);
+    const int iError = AppendToFile(m_sLogFile, DAT_GetLocalTimeText() + ": " + sText + "\r\n");
     if (iError != 0 && !m_bLogFailureSaid) {
       // The log never disturbs the program, and a message would only log
       // again; the caller still learns that it has no log to look into.

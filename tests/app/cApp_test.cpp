@@ -198,8 +198,8 @@ TEST_F(AppTest, AnAlarmNeitherDeliveredNorKeptEndsWithStatus3) {
   app->NoteAlarmUndelivered(false);
   app->Msg(1, "FTP-PUT failed", "Error 550");
   const std::string sStderr = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(sStderr, "OrvFtpUploader: the alarm was neither delivered nor kept in the outbox; see the log " + LogPath() +
-                         "\n");
+  EXPECT_EQ(sStderr,
+            "OrvFtpUploader: the alarm was neither delivered nor kept in the outbox; see the log " + LogPath() + "\n");
   EXPECT_EQ(app->ExitStatus(), 3);
 }
 
