@@ -105,6 +105,8 @@ TEST(StartAndEnd, ARunWritesNoCoreFileAndKeepsItsMemoryToItself) {
          return false;
        }});
   EXPECT_FALSE(result.bTimedOut);
+  // Without a server the run fails, and keeps its alarm.
+  EXPECT_EQ(result.iExitStatus, 1) << result.sStderr;
   ASSERT_TRUE(bLooked) << result.sStderr;
   EXPECT_EQ(sCoreLimit.substr(0, 48), "Max core file size        0                    0") << sCoreLimit;
   EXPECT_NE(uidRun, 0u);
