@@ -2,24 +2,131 @@
 
 #include <algorithm>
 #include <string_view>
+#include <utility>
 
-std::string CommandLine_FromArgs(int argc, const char* const* argv) {
+namespace {
+
+constexpr std::string_view kKnownNames[] = {"ftpurl", "ftpusr", "ftppwd", "ftppath", "msg", "alarmimg", "localpath"};
+
+char LowerCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// sName is sLower (a lower-case name) in any case.
+bool IsName(std::string_view sName, std::string_view sLower) {
+  if (sName.size() != sLower.size()) return false;
+  for (std::size_t i = 0; i < sName.size(); ++i)
+    if (LowerCase(sName[i]) != sLower[i]) return false;
+  return true;
+}
+
+bool IsKnownName(std::string_view sName) {
+  for (std::string_view sKnown : kKnownNames)
+    if (IsName(sName, sKnown)) return true;
+  return false;
+}
+
+// The last word of a name: "ftpusr" where a stray word joined "ftpusr=u".
+std::string_view LastWord(std::string_view sName) {
+  const std::size_t p = sName.rfind(' ');
+  return p == std::string_view::npos ? sName : sName.substr(p + 1);
+}
+
+// One argument as the argument text shows it: a name=value argument whose
+// value holds a space and is not quoted gets quotes around the value, so
+// that the text form reads it as one value. lShift is how far the value
+// moved (1 behind an added quote).
+std::string ShownArgument(const std::string& sArg, std::size_t& lShift) {
+  lShift = 0;
+  const std::size_t pEq = sArg.find('=');
+  if (pEq == std::string::npos || pEq == 0) return sArg;
+  const std::string sValue = sArg.substr(pEq + 1);
+  const bool bQuoted = !sValue.empty() && (sValue[0] == '"' || sValue[0] == '\'');
+  if (bQuoted || sValue.find(' ') == std::string::npos) return sArg;
+  const char cQuote = sValue.find('"') == std::string::npos ? '"' : '\'';
+  lShift = 1;
+  return sArg.substr(0, pEq + 1) + cQuote + sValue + cQuote;
+}
+
+std::string Joined(const std::vector<std::string>& vsArgs) {
   std::string sText;
-  for (int i = 1; i < argc; ++i) {
-    std::string sArg = argv[i];
-    std::size_t pEq = sArg.find('=');
-    if (pEq != std::string::npos && pEq > 0) {
-      std::string sValue = sArg.substr(pEq + 1);
-      bool bQuoted = !sValue.empty() && (sValue[0] == '"' || sValue[0] == '\'');
-      if (!bQuoted && sValue.find(' ') != std::string::npos) {
-        char cQuote = sValue.find('"') == std::string::npos ? '"' : '\'';
-        sArg = sArg.substr(0, pEq + 1) + cQuote + sValue + cQuote;
-      }
-    }
-    if (i > 1) sText += ' ';
-    sText += sArg;
+  std::size_t lShift = 0;
+  for (std::size_t i = 0; i < vsArgs.size(); ++i) {
+    if (i > 0) sText += ' ';
+    sText += ShownArgument(vsArgs[i], lShift);
   }
   return sText;
+}
+
+// One argument that is a whole command line: it holds a space followed by
+// a name the run knows and "=".
+bool HoldsCommandLine(const std::string& sArg) {
+  for (std::size_t p = sArg.find(' '); p != std::string::npos; p = sArg.find(' ', p + 1)) {
+    const std::size_t pEq = sArg.find('=', p + 1);
+    if (pEq == std::string::npos) return false;
+    if (IsKnownName(std::string_view(sArg).substr(p + 1, pEq - p - 1))) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> Arguments(int argc, const char* const* argv) {
+  std::vector<std::string> vsArgs;
+  for (int i = 1; i < argc; ++i) vsArgs.emplace_back(argv[i]);
+  return vsArgs;
+}
+
+// An argument's value: as it stands, or without its quotes when it is
+// wholly one quoted text. lSkip is 1 when the opening quote went.
+std::string ArgumentValue(const std::string& sRest, std::size_t& lSkip) {
+  lSkip = 0;
+  if (sRest.size() < 2 || (sRest[0] != '"' && sRest[0] != '\'')) return sRest;
+  if (sRest.find(sRest[0], 1) != sRest.size() - 1) return sRest;
+  lSkip = 1;
+  return sRest.substr(1, sRest.size() - 2);
+}
+
+}  // namespace
+
+std::string CommandLine_FromArgs(int argc, const char* const* argv) {
+  const std::vector<std::string> vsArgs = Arguments(argc, argv);
+  if (vsArgs.size() == 1 && HoldsCommandLine(vsArgs[0])) return vsArgs[0];
+  return Joined(vsArgs);
+}
+
+CommandLineArgs::CommandLineArgs(std::string sCommandLine)
+    : sText(std::move(sCommandLine)), sMasked(CommandLine_Masked(sText)), pairs(CommandLine_Pairs(sText)) {}
+
+CommandLineArgs CommandLine_Read(int argc, const char* const* argv) {
+  const std::vector<std::string> vsArgs = Arguments(argc, argv);
+  if (vsArgs.size() == 1 && HoldsCommandLine(vsArgs[0])) return CommandLineArgs(vsArgs[0]);
+  CommandLineArgs o;
+  std::vector<std::string> vsShown;  // the arguments as the log may show them
+  bool bHiding = false;  // behind a password, up to the next known parameter
+  for (std::size_t i = 0; i < vsArgs.size(); ++i) {
+    const std::string& sArg = vsArgs[i];
+    if (i > 0) o.sText += ' ';
+    std::size_t lShift = 0;
+    const std::size_t lStart = o.sText.size();
+    o.sText += ShownArgument(sArg, lShift);
+    const std::size_t pEq = sArg.find('=');
+    const bool bPair = pEq != std::string::npos && pEq > 0;
+    const std::string sName = bPair ? sArg.substr(0, pEq) : std::string();
+    if (bPair) {
+      std::size_t lSkip = 0;
+      std::string sValue = ArgumentValue(sArg.substr(pEq + 1), lSkip);
+      o.pairs.push_back({sName, std::move(sValue), lStart + pEq + 1 + lShift + lSkip});
+    }
+    if (bPair && IsKnownName(LastWord(sName))) bHiding = false;
+    if (bHiding) continue;
+    if (bPair && IsName(LastWord(sName), "ftppwd")) {
+      vsShown.push_back(sName + "=***");
+      bHiding = true;
+    } else if (bPair && IsName(LastWord(sName), "ftpurl")) {
+      vsShown.push_back(sName + "=" + CommandLine_MaskedServer(sArg.substr(pEq + 1)));
+    } else {
+      vsShown.push_back(sArg);
+    }
+  }
+  o.sMasked = Joined(vsShown);
+  return o;
 }
 
 namespace {
@@ -62,14 +169,6 @@ std::vector<PairSpan> PairSpans(const std::string& sArgs) {
   return spans;
 }
 
-constexpr std::string_view kKnownNames[] = {"ftpurl", "ftpusr", "ftppwd", "ftppath", "msg", "alarmimg", "localpath"};
-
-bool IsKnownName(std::string_view sName) {
-  for (std::string_view sKnown : kKnownNames)
-    if (sName == sKnown) return true;
-  return false;
-}
-
 // Where the argument that holds a pair's "=" starts: a stray word before it
 // ("secret ftpusr=u") joins the pair's name, but the argument is "ftpusr=u".
 std::size_t ArgumentStart(const std::string& sArgs, const PairSpan& span) {
@@ -105,12 +204,12 @@ std::string CommandLine_Masked(const std::string& sArgs) {
   for (std::size_t i = 0; i < spans.size(); ++i) {
     const PairSpan& span = spans[i];
     const std::string_view sName = ArgumentName(sArgs, span);
-    if (sName == "ftpurl") {
+    if (IsName(sName, "ftpurl")) {
       const std::string sValue = sArgs.substr(span.lValueStart, span.lValueEnd - span.lValueStart);
       replace(span.lValueStart, span.lValueEnd, CommandLine_MaskedServer(sValue));
       continue;
     }
-    if (sName != "ftppwd") continue;
+    if (!IsName(sName, "ftppwd")) continue;
     // The password and every word after it, up to the next known parameter.
     std::size_t j = i + 1;
     while (j < spans.size() && !IsKnownName(ArgumentName(sArgs, spans[j]))) ++j;

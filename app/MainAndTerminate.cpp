@@ -29,9 +29,9 @@ std::string StartupFailureText(const OrvError& err) {
   return "Fehler-Code " + std::to_string(err.Number()) + ":\r" + err.Description() + "\r\r" + sSupport;
 }
 
-void Main(AppUi& ui, const std::string& sCommandLine, const std::string& sProgramFolder) {
+void Main(AppUi& ui, const CommandLineArgs& oCommandLine, const std::string& sProgramFolder) {
   try {
-    g_oApp = std::make_unique<cApp>(ui, sCommandLine, sProgramFolder);
+    g_oApp = std::make_unique<cApp>(ui, oCommandLine, sProgramFolder);
     OrvApp_Set(g_oApp.get());
     g_oApp->Prolog();
   } catch (const OrvError& err) {

@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include "CommandLine.h"
+
 class AppUi;
 class OrvError;
 class cApp;
@@ -13,7 +15,7 @@ extern std::unique_ptr<cApp> g_oApp;
 // Brings the program up: creates g_oApp and runs its Prolog. A failure on the
 // way shows the start-up failure message through ui and ends the process
 // with status 2.
-void Main(AppUi& ui, const std::string& sCommandLine, const std::string& sProgramFolder);
+void Main(AppUi& ui, const CommandLineArgs& oCommandLine, const std::string& sProgramFolder);
 
 // The orderly end: Epilog, release of the application object, process exit.
 [[noreturn]] void Terminate();

@@ -1,6 +1,6 @@
 #include "OutboxDraft.h"
 
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +9,17 @@
 #include "LibOrv.h"
 #include "OrvError.h"
 #include "OrvFtpLibrary.h"
+
+namespace {
+
+// A local file that is not there to be sent: missing, or no regular file
+// (which the put does not send either).
+bool NotThere(const std::string& sPath) {
+  struct stat st {};
+  return ::stat(sPath.c_str(), &st) != 0 ? errno == ENOENT || errno == ENOTDIR : !S_ISREG(st.st_mode);
+}
+
+}  // namespace
 
 OutboxDraft::OutboxDraft(const Outbox& oOutbox, std::string sStamp)
     : m_oOutbox(oOutbox), m_sStamp(std::move(sStamp)) {}
@@ -112,7 +123,17 @@ bool OutboxDraft::Delivered() const {
 }
 
 bool OutboxDraft::Keep() {
-  if (!m_oKept) return false;
+  if (!m_oKept) {
+    // Nothing was kept: the outbox refused the alarm (as the log said), or
+    // none of its files could be copied, which is said now that it counts.
+    for (PieceState& oPiece : m_vPieces) {
+      if (oPiece.bArrived || oPiece.bText) continue;
+      oPiece.bMissing = NotThere(oPiece.sLocalPath);
+      if (!oPiece.bMissing && !oPiece.sNotKept.empty() && m_fnLog)
+        m_fnLog("Outbox: " + oPiece.sNotKept + "; it is not kept");
+    }
+    return false;
+  }
   bool bChanged = false;
   bool bLeft = false;
   for (PieceState& oPiece : m_vPieces) {
@@ -146,6 +167,11 @@ bool OutboxDraft::Keep() {
   return true;
 }
 
+bool OutboxDraft::Lost() const {
+  return std::any_of(m_vPieces.begin(), m_vPieces.end(),
+                     [](const PieceState& o) { return !o.bArrived && o.sStored.empty() && !o.bMissing; });
+}
+
 OutboxDraft::PieceState& OutboxDraft::State(Piece ePiece) {
   for (PieceState& oPiece : m_vPieces)
     if (oPiece.ePiece == ePiece) return oPiece;
@@ -170,7 +196,7 @@ bool OutboxDraft::Store(PieceState& oPiece) {
     return true;
   } catch (const OrvError& e) {
     oPiece.sNotKept = e.Description();
-    oPiece.bMissing = !oPiece.bText && ::access(oPiece.sLocalPath.c_str(), F_OK) != 0 && errno == ENOENT;
+    oPiece.bMissing = !oPiece.bText && NotThere(oPiece.sLocalPath);
     return false;
   }
 }

@@ -45,8 +45,12 @@ class OutboxDraft {
   bool Delivered() const;
 
   // The run ends with the alarm not delivered: says in the log what stays
-  // kept, and lets go of it for later runs. False when nothing is kept.
+  // kept and what of it could not be kept, and lets go of it for later
+  // runs. False when nothing is kept.
   bool Keep();
+  // After Keep: a piece that did not arrive is not kept either, though it
+  // was there to be sent (a text, or a file that is a regular file).
+  bool Lost() const;
 
  private:
   struct PieceState {
@@ -59,7 +63,7 @@ class OutboxDraft {
     std::string sStored;  // its copy's name in the alarm's folder; empty for none
     std::uint64_t lSize = 0;
     std::string sNotKept;  // why no copy could be made
-    bool bMissing = false;  // the file was not there to be copied
+    bool bMissing = false;  // the file was not there (as a regular file) to be copied
     bool bArrived = false;
   };
 

@@ -8,6 +8,21 @@
 
 #include "DateAndTime.h"
 
+std::string RunLog_Escaped(const std::string& sText) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string s;
+  s.reserve(sText.size());
+  for (const char c : sText) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7f) s += c;
+    else if (c == '\r') s += "\\r";
+    else if (c == '\n') s += "\\n";
+    else if (c == '\t') s += "\\t";
+    else s += {'\\', 'x', kHex[u >> 4], kHex[u & 15]};
+  }
+  return s;
+}
+
 std::string RunLog_ClaimStamp(const std::string& sFolder, const std::string& sClockStamp) {
   struct stat st {};
   if (::stat(sFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) ::mkdir(sFolder.c_str(), 0700);

@@ -19,3 +19,9 @@ constexpr int kRunLogStampTries = 1000;
 // could be claimed (a folder that cannot be written, every stamp tried
 // taken); the run then logs to that stamp's file as far as it can.
 std::string RunLog_ClaimStamp(const std::string& sFolder, const std::string& sClockStamp);
+
+// sText as one log line may hold it: CR, LF and TAB as \r, \n and \t, the
+// other control characters (below 0x20, and DEL) as \x01 and so on, so that
+// no value and no server reply can end a line or make one of its own. Other
+// bytes, backslashes included, stay as they are.
+std::string RunLog_Escaped(const std::string& sText);

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "AppFolders.h"
@@ -44,28 +45,40 @@ std::string MessageHeader(long m, const std::string& sModule) {
   }
 }
 
+// The exit status of an unattended run whose alarm is neither delivered nor
+// kept.
+constexpr int kAlarmLostStatus = 3;
+
+// The type of a message's log entry, which Msg puts together itself.
+constexpr long kMessageEntry = 4;
+
 // Appends one entry; the file is opened for each line and never rewritten.
-bool AppendToFile(const std::string& sFileName, const std::string& sLine) {
+// 0, or the errno value of the failure.
+int AppendToFile(const std::string& sFileName, const std::string& sLine) {
   int fd = ::open(sFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  if (fd < 0) return errno;
   std::size_t lDone = 0;
-  bool bOk = true;
+  int iError = 0;
   while (lDone < sLine.size()) {
     ssize_t n = ::write(fd, sLine.data() + lDone, sLine.size() - lDone);
     if (n < 0) {
       if (errno == EINTR) continue;
-      bOk = false;
+      iError = errno;
       break;
     }
     lDone += static_cast<std::size_t>(n);
   }
-  return ::close(fd) == 0 && bOk;
+  if (::close(fd) != 0 && iError == 0) iError = errno;
+  return iError;
 }
 
 }  // namespace
 
-cApp::cApp(AppUi& ui, std::string sCommandLine, std::string sProgramFolder)
-    : m_ui(ui), m_sCommandLine(std::move(sCommandLine)), m_sProgramFolder(std::move(sProgramFolder)) {}
+cApp::cApp(AppUi& ui, CommandLineArgs oCommandLine, std::string sProgramFolder)
+    : m_ui(ui),
+      m_sCommandLine(std::move(oCommandLine.sText)),
+      m_sMaskedCommandLine(std::move(oCommandLine.sMasked)),
+      m_sProgramFolder(std::move(sProgramFolder)) {}
 
 cApp::~cApp() = default;
 
@@ -87,7 +100,7 @@ void cApp::Prolog() {
           std::to_string(ProductInfo::kVersionMinor) + "." + std::to_string(ProductInfo::kVersionRevision) +
           " starting with local PWD=" + m_sProgramFolder,
       0);
-  Log("CommandLine=" + CommandLine_Masked(m_sCommandLine), 0);
+  Log("CommandLine=" + m_sMaskedCommandLine, 0);
 
   m_oSettings = std::make_unique<cStringList>();
   m_oSettings->SetKey(kSettingsKey);
@@ -136,10 +149,16 @@ void cApp::Msg(long m, const std::string& sModule, const std::string& sMsgIn, co
   }
   if (sAction == "?") sAction = std::string("Bitte melden Sie den Fehler an ") + ProductInfo::kSupportEmail;
   if (!sAction.empty()) sAction += "!";
-  if (!sAddInfo.empty()) sMsg += "\r" + sAddInfo;
+  // The log line holds the parts escaped, with "\r" between them.
+  std::string sLogMsg = RunLog_Escaped(sMsg);
+  if (!sAddInfo.empty()) {
+    sMsg += "\r" + sAddInfo;
+    sLogMsg += "\r" + RunLog_Escaped(sAddInfo);
+  }
   std::string sHeader = MessageHeader(m, sModule);
 
-  Log(ReplaceAll(sHeader, ":\r", ": ") + sMsg + "\r" + sAction, 4);
+  Log(ReplaceAll(MessageHeader(m, RunLog_Escaped(sModule)), ":\r", ": ") + sLogMsg + "\r" + RunLog_Escaped(sAction),
+      kMessageEntry);
 
   if (!Unattended()) {
     MsgBox(sMsg + "\r\r" + sAction, std::string(ProductInfo::kProductName) + " - " + ReplaceAll(sHeader, ":\r", ""));
@@ -158,7 +177,15 @@ void cApp::Log(const std::string& s, long eTyp) {
       if (::stat(sFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) ::mkdir(sFolder.c_str(), 0700);
       m_sLogFile = sFolder + "/" + StartUtc() + ".log";
     }
-    AppendToFile(m_sLogFile, DAT_GetLocalTimeText() + ": " + s + "\r\n");
+    const std::string sText = eTyp == kMessageEntry ? s : RunLog_Escaped(s);
+    const int iError = AppendToFile(m_sLogFile, DAT_GetLocalTimeText() + ": " + sText + "\r\n");
+    if (iError != 0 && !m_bLogFailureSaid) {
+      // The log never disturbs the program, and a message would only log
+      // again; the caller still learns that it has no log to look into.
+      m_bLogFailureSaid = true;
+      std::fprintf(stderr, "%s: the log %s cannot be written: %s\n", ProductInfo::kProductName, m_sLogFile.c_str(),
+                   std::strerror(iError));
+    }
   } catch (...) {
     // The log never disturbs the program; a message would only log again.
   }
@@ -174,7 +201,16 @@ bool cApp::Ask(const std::string& sQuestion, const std::string& sTitle) {
   return m_ui.AskQuestion(sQuestion, sTitle);
 }
 
+void cApp::NoteAlarmUndelivered(bool bKept) {
+  m_bAlarmUndelivered = true;
+  if (bKept || m_bAlarmLost) return;
+  m_bAlarmLost = true;
+  std::fprintf(stderr, "%s: the alarm was neither delivered nor kept in the outbox; see the log %s\n",
+               ProductInfo::kProductName, m_sLogFile.c_str());
+}
+
 int cApp::ExitStatus() const {
+  if (Unattended() && m_bAlarmLost) return kAlarmLostStatus;
   if (m_bSettingsFailed) return 1;
   if (Unattended() && (m_bMsgRaised || m_bAlarmUndelivered)) return 1;
   return 0;

@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QMetaObject>
 
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -25,6 +28,17 @@ bool EnvSet(const char* szName) {
   return sz != nullptr && *sz != '\0';
 }
 
+// The process holds the password in its memory: it writes no core file,
+// and (not dumpable) no other process of the same user may read its memory
+// or attach to it.
+void KeepMemoryToItself() {
+  const rlimit noCore{0, 0};
+  ::setrlimit(RLIMIT_CORE, &noCore);
+#ifndef ORV_SANITIZED
+  ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
+}
+
 // Start-up failures before a window can exist go to standard error.
 [[noreturn]] void FailWithoutWindow(const std::string& sDescription) {
   std::string sText = StartupFailureText(OrvError(OrvError::kComponentLoad, sDescription, "main"));
@@ -44,11 +58,12 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext&, const QStr
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string sCommandLine = CommandLine_FromArgs(argc, argv);
+  KeepMemoryToItself();
+  const CommandLineArgs oCommandLine = CommandLine_Read(argc, argv);
 
   if (!EnvSet("DISPLAY") && !EnvSet("WAYLAND_DISPLAY") && !EnvSet("QT_QPA_PLATFORM")) {
     // An alarm run must go out on a machine without a screen, too.
-    if (sCommandLine.empty()) FailWithoutWindow("No display: neither DISPLAY nor WAYLAND_DISPLAY is set.");
+    if (oCommandLine.sText.empty()) FailWithoutWindow("No display: neither DISPLAY nor WAYLAND_DISPLAY is set.");
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
 
@@ -65,14 +80,14 @@ int main(int argc, char** argv) {
   });
 
   const std::string sProgramFolder = ProgramFolder();
-  QtAppUi ui([&sCommandLine, &sProgramFolder] {
-    return std::make_unique<frmMain>(sCommandLine, AppFolders_OutboxFolder(sProgramFolder));
+  QtAppUi ui([&oCommandLine, &sProgramFolder] {
+    return std::make_unique<frmMain>(oCommandLine, AppFolders_OutboxFolder(sProgramFolder));
   });
   QuitSignals quitSignals([&ui] {
     if (ui.HasMainWindow()) ui.MainWindow().CloseWindow();
   });
 
-  Main(ui, sCommandLine, sProgramFolder);
+  Main(ui, oCommandLine, sProgramFolder);
   application.exec();
   // The event loop ends only through Terminate; should it ever return, end
   // the same way.

@@ -133,6 +133,19 @@ std::string LibOrv_ReadFile(const std::string& sFileName) {
   return s;
 }
 
+bool LibOrv_ReadFileUpTo(std::string& sData, const std::string& sFileName, std::size_t lMaxSize) {
+  sData.clear();
+  try {
+    LocalFileSource oFile = LocalFileSource::Open(sFileName, lMaxSize);
+    if (!oFile.Whole()) return false;
+    sData = oFile.TakeHead();
+    return true;
+  } catch (const OrvError& e) {
+    if (e.Number() == OrvError::kBadFileMode) return false;
+    throw;
+  }
+}
+
 void LibOrv_WriteFile(const std::string& sData, const std::string& sFileName, bool bPrivate) {
   static const char* kSource = "LibOrv_WriteFile";
   mode_t mode = 0;

@@ -19,8 +19,15 @@ std::string LibOrv_CutAtNull(const std::string& s);
 std::string LibOrv_DecodeEscapes(std::string s);
 std::string LibOrv_Extract(const std::string& s, const std::string& sSeparator, long lIndex);
 
+// The whole content of a regular file; any other kind of file (a FIFO, a
+// device, a socket) fails at once with error 54, a folder with error 75.
 std::string LibOrv_ReadFile(const std::string& sFileName);
 void LibOrv_ReadFileInto(std::string& sData, const std::string& sFileName);
+// LibOrv_ReadFileInto for a file that is to hold at most lMaxSize bytes:
+// false, with sData empty, for a longer file, of which no more than
+// lMaxSize bytes are read, and for a file that is not a regular one. Other
+// failures raise the errors of LibOrv_ReadFile.
+bool LibOrv_ReadFileUpTo(std::string& sData, const std::string& sFileName, std::size_t lMaxSize);
 // Replaces the file's content with sData, or leaves the old file untouched
 // when that fails. bPrivate makes the file readable by its owner only; other
 // files keep the mode of the file they replace.

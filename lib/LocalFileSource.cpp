@@ -43,14 +43,20 @@ bool AppendFrom(int fd, std::string& sContent, std::size_t lMax, const std::stri
 
 LocalFileSource LocalFileSource::Open(const std::string& sFileName, std::size_t lWholeLimit) {
   LocalFileSource o;
-  o.m_fd = ::open(sFileName.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opening a FIFO waits for a writer, and some devices wait as well; the
+  // opening does not, and what is not a regular file is never read: a FIFO
+  // or a socket may keep a reader waiting without end, a device such as
+  // /dev/zero feeds one without end.
+  o.m_fd = ::open(sFileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (o.m_fd < 0) throw OrvError::FromErrno(errno, sFileName, kSource);
   struct stat st {};
   if (::fstat(o.m_fd, &st) != 0) throw OrvError::FromErrno(errno, sFileName, kSource);
   if (S_ISDIR(st.st_mode)) throw OrvError::FromNumber(OrvError::kPathFileAccess, kSource);
+  if (!S_ISREG(st.st_mode)) throw OrvError::FromNumber(OrvError::kBadFileMode, kSource);
+  const int iFlags = ::fcntl(o.m_fd, F_GETFL);
+  if (iFlags >= 0) ::fcntl(o.m_fd, F_SETFL, iFlags & ~O_NONBLOCK);
   o.m_lSize = static_cast<std::uint64_t>(std::max<off_t>(st.st_size, 0));
-  // Only a regular file's size can be trusted to say where it ends.
-  const bool bStream = S_ISREG(st.st_mode) && o.m_lSize > lWholeLimit;
+  const bool bStream = o.m_lSize > lWholeLimit;
   // The room is taken at once, so a file that keeps its size is never
   // copied on the way.
   o.m_sHead.reserve(bStream ? lWholeLimit : static_cast<std::size_t>(o.m_lSize) + 1);

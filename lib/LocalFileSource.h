@@ -7,9 +7,11 @@
 
 // A local file opened to be sent. Opening reads the file's beginning, so
 // that a file that cannot be opened or read fails at once, with the errors
-// LibOrv_ReadFile raises. A file no longer than the limit is then wholly in
-// memory and closed again. A longer regular file stays open: the rest is
-// read while it is sent, so that a large file never sits in memory whole.
+// LibOrv_ReadFile raises; only a regular file opens (a FIFO, a device or a
+// socket fails at once with error 54, a folder with 75). A file no longer
+// than the limit is then wholly in memory and closed again. A longer one
+// stays open: the rest is read while it is sent, so that a large file never
+// sits in memory whole.
 // The limit is as much as one piece of an upload: a file sent from the open
 // file costs no memory beyond what the transfer already holds, and fresh
 // memory is what a short transfer spends most of its own time on.

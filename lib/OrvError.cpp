@@ -13,6 +13,7 @@ std::string OrvError::StandardDescription(long lNumber) {
     case kOverflow: return "Overflow";
     case kSubscriptOutOfRange: return "Subscript out of range";
     case kFileNotFound: return "File not found";
+    case kBadFileMode: return "Bad file mode";
     case kDeviceIo: return "Device I/O error";
     case kDiskFull: return "Disk full";
     case kPermissionDenied: return "Permission denied";

@@ -13,6 +13,7 @@ class OrvError : public std::exception {
   static constexpr long kOverflow = 6;
   static constexpr long kSubscriptOutOfRange = 9;
   static constexpr long kFileNotFound = 53;
+  static constexpr long kBadFileMode = 54;
   static constexpr long kDeviceIo = 57;
   static constexpr long kDiskFull = 61;
   static constexpr long kPermissionDenied = 70;

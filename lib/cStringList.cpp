@@ -62,7 +62,12 @@ bool cStringList::Load(const std::string& sFileName, bool /*bWithErrorMsg*/) {
   if (!sFileName.empty()) m_sFileName = sFileName;
   // Until the file has been read and deciphered, the list is not its copy.
   m_bChanged = true;
-  LibOrv_ReadFileInto(m_sList, m_sFileName);
+  std::string sData;
+  if (!LibOrv_ReadFileUpTo(sData, m_sFileName, kMaxFileSize)) {
+    m_sList.clear();
+    return false;
+  }
+  m_sList = std::move(sData);
   bool bResult = false;
   if (!m_sFileName.empty()) {
     bResult = true;

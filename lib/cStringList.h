@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "cSEC.h"
@@ -14,10 +15,16 @@ class cStringList {
  public:
   // What the encoder's SetKey returns; keys shorter than 6 characters are refused.
   bool SetKey(const std::string& s);
+  // The largest file Load reads.
+  static constexpr std::size_t kMaxFileSize = std::size_t{1} << 20;
+
   // Reads the whole file (the last file name when sFileName is empty) and
-  // deciphers it under a valid key; false when deciphering fails. File
-  // errors travel to the caller as OrvError and leave the list as it was.
-  // bWithErrorMsg is accepted for callers that pass it; it changes nothing.
+  // deciphers it under a valid key; false, with an empty list, when
+  // deciphering fails, and without reading it whole or waiting for it when
+  // the file is longer than kMaxFileSize or no regular file (a FIFO, a
+  // device): such a file holds no list. File errors travel to the caller as
+  // OrvError and leave the list as it was. bWithErrorMsg is accepted for
+  // callers that pass it; it changes nothing.
   bool Load(const std::string& sFileName = "", bool bWithErrorMsg = false);
   // Writes the list, enciphered under a valid key, to sFileName or the last
   // file name, readable by its owner only. False, and nothing written, when

@@ -76,12 +76,13 @@ QPushButton* NewPictureButton(QWidget* pParent, const QImage& oPicture, const ch
 
 }  // namespace
 
-frmMain::frmMain(std::string sCommandLine, std::string sOutboxFolder, QWidget* pParent)
+frmMain::frmMain(CommandLineArgs oCommandLine, std::string sOutboxFolder, QWidget* pParent)
     : QWidget(pParent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                            Qt::WindowCloseButtonHint),
       ImageList1(frmMainImages_ImageList1()),
       m_oPlaces(frmMainLayout::FirstPlaces()),
-      m_sCommandLine(std::move(sCommandLine)) {
+      m_sCommandLine(std::move(oCommandLine.sText)),
+      m_vCommandLinePairs(std::move(oCommandLine.pairs)) {
   if (!sOutboxFolder.empty()) m_oOutbox = std::make_unique<Outbox>(std::move(sOutboxFolder));
   setWindowTitle(QStringLiteral(" Orv FTP-Uploader"));
   setWindowIcon(frmMainImages_WindowIcon());

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "AppWindow.h"
+#include "CommandLine.h"
 #include "ImageList.h"
 #include "frmMainLayout.h"
 
@@ -41,11 +42,11 @@ class frmMain : public QWidget, public AppWindow {
   Q_OBJECT
 
  public:
-  // sCommandLine is the argument text the program was started with; a
+  // oCommandLine is the command line the program was started with; a
   // non-empty one starts the automatic run when the window loads.
   // sOutboxFolder is where an automatic run keeps an alarm it could not
   // deliver and finds the alarms earlier runs kept; empty for none.
-  explicit frmMain(std::string sCommandLine = "", std::string sOutboxFolder = "", QWidget* pParent = nullptr);
+  explicit frmMain(CommandLineArgs oCommandLine = {}, std::string sOutboxFolder = "", QWidget* pParent = nullptr);
   ~frmMain() override;
 
   // AppWindow
@@ -254,6 +255,7 @@ class frmMain : public QWidget, public AppWindow {
   // The folder whose files the local file list shows.
   std::string m_sListedFolder;
   std::string m_sCommandLine;
+  std::vector<CommandLinePair> m_vCommandLinePairs;
   std::shared_ptr<cOrvFtpClient> m_oFtpClient;
   std::string m_sAutoStatus;
   std::string m_sMsg;

@@ -48,7 +48,7 @@ std::string RunStamp() { return OrvApp() ? OrvApp()->StartUtc() : std::string();
 }  // namespace
 
 void frmMain::ReadCommandLine() {
-  for (const CommandLinePair& pair : CommandLine_Pairs(m_sCommandLine)) {
+  for (const CommandLinePair& pair : m_vCommandLinePairs) {
     const std::string& sValue = pair.sValue;
     if (pair.sName == "localpath") {
       // A calling program may write the path the Windows way.
@@ -236,7 +236,7 @@ void frmMain::KeepOwnAlarm() {
   const std::unique_ptr<OutboxDraft> oAlarm = std::move(m_oAlarm);
   if (!oAlarm || oAlarm->Empty() || oAlarm->Delivered()) return;
   if (oAlarm->Keep()) m_bOutboxUsed = true;
-  if (g_oApp) g_oApp->NoteAlarmUndelivered();
+  if (g_oApp) g_oApp->NoteAlarmUndelivered(!oAlarm->Lost());
 }
 
 void frmMain::LogOutboxCount() {

@@ -102,6 +102,22 @@ TEST_F(AppTest, LogDropsTypes13And22AndAppendsEveryOther) {
   EXPECT_EQ(entries[lBefore + 2], "with\rCR");
 }
 
+// A value or a server reply with line breaks in it cannot make a line of
+// its own: control characters are written escaped. A message keeps the
+// "\r" between its parts.
+TEST_F(AppTest, ControlCharactersInValuesAndRepliesCannotForgeLogLines) {
+  const std::string sForged = "\r\n01.01.2026 00:00:00.000: FTP-PUT OK";
+  Start("msg='x" + sForged + "' ftpusr=a\tb\x01\x7f");
+  app->Log("530 no" + sForged, 24);
+  app->Msg(1, "FTP-PUT\n", "File doesnt exist: /in/a" + sForged, "", nullptr, "more\r");
+  const std::vector<std::string> entries = LogEntries();
+  ASSERT_EQ(entries.size(), 4u) << LogText();
+  const std::string sEscaped = "\\r\\n01.01.2026 00:00:00.000: FTP-PUT OK";
+  EXPECT_EQ(entries[1], "CommandLine=msg='x" + sEscaped + "' ftpusr=a\\tb\\x01\\x7f");
+  EXPECT_EQ(entries[2], "530 no" + sEscaped);
+  EXPECT_EQ(entries[3], "Warnhinweis von Modul 'FTP-PUT\\n': File doesnt exist: /in/a" + sEscaped + "\rmore\\r\r");
+}
+
 TEST_F(AppTest, UnwritableLogFolderLeavesTheProgramRunningSilently) {
   // A plain file where the log folder should be: nothing can be logged.
   std::ofstream(folder.Path() + "/log").close();
@@ -169,6 +185,22 @@ TEST_F(AppTest, UnattendedMessagesAreLoggedAndEndTheRun) {
   EXPECT_EQ(ui.window.timers[0].lTime, 500);
   EXPECT_EQ(LogEntries().back(), "Warnhinweis von Modul 'FTP-DIR failed': Error 530\r");
   EXPECT_EQ(app->ExitStatus(), 1);
+}
+
+// An alarm that is neither delivered nor kept is told to the caller: on
+// standard error, once, and by the exit status.
+TEST_F(AppTest, AnAlarmNeitherDeliveredNorKeptEndsWithStatus3) {
+  Start("msg=x");
+  app->NoteAlarmUndelivered(true);
+  EXPECT_EQ(app->ExitStatus(), 1);
+  ::testing::internal::CaptureStderr();
+  app->NoteAlarmUndelivered(false);
+  app->NoteAlarmUndelivered(false);
+  app->Msg(1, "FTP-PUT failed", "Error 550");
+  const std::string sStderr = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(sStderr,
+            "OrvFtpUploader: the alarm was neither delivered nor kept in the outbox; see the log " + LogPath() + "\n");
+  EXPECT_EQ(app->ExitStatus(), 3);
 }
 
 TEST_F(AppTest, KindThreeEndsTheProgramAtOnce) {

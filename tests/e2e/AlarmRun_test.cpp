@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
 #include <set>
 #include <thread>
@@ -189,9 +190,7 @@ TEST_F(AlarmRun, WithNothingToSendEndsAfterTheWait) {
 
 // A camera on a weak mobile uplink: the kernel takes in the whole picture
 // at once and then needs more than a minute to send it, far longer than the
-// inactivity limit, while the bytes keep reaching the server. (As the local
-// file: an alarm image would be put twice, in its own step and as the local
-// file.)
+// inactivity limit, while the bytes keep reaching the server.
 TEST_F(AlarmRun, ImageOverA32KbitLinkArrivesInOneTry) {
   std::string sWhy;
   const std::unique_ptr<ShapedLoopback> pLink = ShapedLoopback::Make("32kbit", sWhy);
@@ -224,6 +223,41 @@ TEST_F(AlarmRun, ImageOverA32KbitLinkArrivesInOneTry) {
   EXPECT_TRUE(server.ReadFile("/in/cam1.jpg") == sPicture);
 }
 
+// A caller that passes each parameter as an argument gets each value as
+// it passed it, quotes and spaces included, and no value takes the
+// parameters after it; a caller that passes the whole command line as one
+// argument has it read in the text form.
+TEST_F(AlarmRun, BothKindsOfCallerGetTheValuesTheyMeant) {
+  FtpTestServer quoting({.sPassword = "a' \"b"});
+  quoting.MakeFolder("/in");
+  FtpTestServer oneLine({.sPassword = "p w"});
+  oneLine.MakeFolder("/in");
+  ProgramCopy second;
+  std::ofstream(second.CfgPath()).close();
+  auto one = std::async(std::launch::async, [&] {
+    return second.Run({.args = {"ftpurl=127.0.0.1:" + oneLine.PortText() +
+                                " ftpusr=orvtest ftppwd='p w' ftppath=in msg='Fire in hall 2'"},
+                       .env = kHeadlessCet});
+  });
+  auto each = Run(quoting, {"msg=\"Door 3", "ftppath=in"});
+  const auto whole = one.get();
+
+  EXPECT_EQ(each.iExitStatus, 0) << each.sStderr;
+  const std::string sStamp = StartStamp();
+  EXPECT_EQ(quoting.ReadFile("/in/" + sStamp + ".msg"), "\"Door 3\r\nZeit " + LocalText(sStamp));
+  const std::vector<std::string> entries = ProgramCopy::LogEntries(program.LogText());
+  ASSERT_GE(entries.size(), 2u);
+  EXPECT_EQ(entries[1], "CommandLine=ftpurl=127.0.0.1:" + quoting.PortText() +
+                            " ftpusr=orvtest ftppwd=*** msg=\"Door 3 ftppath=in");
+
+  EXPECT_EQ(whole.iExitStatus, 0) << whole.sStderr;
+  const std::string sWholeStamp = fs::path(second.LogFileName()).stem().string();
+  EXPECT_EQ(oneLine.ReadFile("/in/" + sWholeStamp + ".msg"), "Fire in hall 2\r\nZeit " + LocalText(sWholeStamp));
+  EXPECT_EQ(ProgramCopy::LogEntries(second.LogText()).at(1),
+            "CommandLine=ftpurl=127.0.0.1:" + oneLine.PortText() +
+                " ftpusr=orvtest ftppwd=*** ftppath=in msg='Fire in hall 2'");
+}
+
 // A failed run still disconnects and ends, says so in its exit status and
 // its log, and sends nothing more.
 void ExpectFailedRun(const ProgramCopy::Result& result, const std::string& sLog, const std::string& sWarning) {
@@ -252,6 +286,37 @@ TEST_F(AlarmRun, MissingImageEndsTheRun) {
   // Nothing is left to keep, and the run says nothing of the outbox.
   EXPECT_FALSE(Contains(program.LogText(), "Outbox:")) << program.LogText();
   EXPECT_FALSE(fs::exists(program.Folder() + "/outbox") && !fs::is_empty(program.Folder() + "/outbox"));
+}
+
+// A FIFO that nobody writes to would hold a reader for ever; the put
+// refuses it as it refuses a missing file, and the run ends as soon as any
+// failed run does (a delivering run waits 10 s before its disconnect).
+TEST_F(AlarmRun, AFifoAsImageEndsTheRunAtOnce) {
+  FtpTestServer server;
+  const std::string sFifo = program.Folder() + "/cam2.jpg";
+  ASSERT_EQ(::mkfifo(sFifo.c_str(), 0600), 0);
+  const auto t0 = std::chrono::steady_clock::now();
+  auto result = Run(server, {"msg=x", "alarmimg=" + sFifo});
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+  ExpectFailedRun(result, program.LogText(), "File doesnt exist: " + sFifo);
+  EXPECT_FALSE(fs::exists(server.LocalPath("/cam2.jpg")));
+}
+
+// A password is masked whatever the case of its name, and a line break in a
+// value cannot forge a log line: every line of the log is one entry.
+TEST_F(AlarmRun, NoValueShowsAPasswordOrForgesALogLine) {
+  const std::string sForged = "\r\n01.01.2026 00:00:00.000: terminated normally";
+  auto result =
+      program.Run({.args = {"FTPPWD=Geheim-42", "ftpusr=u" + sForged, "msg=x" + sForged}, .env = kHeadlessCet});
+  const std::string sLog = program.LogText();
+  ExpectFailedRun(result, sLog, "Fehlermeldung von Modul 'FTP Site needed': Please enter an FTP site");
+  EXPECT_FALSE(Contains(sLog, "Geheim-42")) << sLog;
+  const std::vector<std::string> entries = ProgramCopy::LogEntries(sLog);
+  const std::string sEscaped = "\\r\\n01.01.2026 00:00:00.000: terminated normally";
+  EXPECT_EQ(entries.at(1), "CommandLine=FTPPWD=*** ftpusr=\"u" + sEscaped + "\" msg=\"x" + sEscaped + "\"");
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), "terminated normally"), 1) << sLog;
+  // Every line starts with its time: none is a piece of a value.
+  for (const std::string& s : entries) EXPECT_FALSE(s.empty()) << sLog;
 }
 
 TEST_F(AlarmRun, EmptyServerEndsTheRun) {

@@ -37,6 +37,12 @@ int CountPrefix(const std::string& sLog, const std::string& sPrefix) {
 
 bool Contains(const std::string& s, const std::string& sPart) { return s.find(sPart) != std::string::npos; }
 
+int Occurrences(const std::string& s, const std::string& sPart) {
+  int n = 0;
+  for (std::size_t p = s.find(sPart); p != std::string::npos; p = s.find(sPart, p + 1)) ++n;
+  return n;
+}
+
 // A loopback port where nothing listens.
 int DeadPort() {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -153,6 +159,9 @@ TEST_F(FaultMatrix, UnwritableLogFolderDoesNotStopTheRun) {
   EXPECT_EQ(result.iExitStatus, 0) << result.sStderr;
   EXPECT_EQ(server.ReadFile("/a.txt"), "alarm");
   EXPECT_TRUE(fs::is_regular_file(program.Folder() + "/log"));
+  // The caller learns that there is no log, once for the run.
+  EXPECT_EQ(Occurrences(result.sStderr, "OrvFtpUploader: the log " + program.Folder() + "/log/"), 1) << result.sStderr;
+  EXPECT_TRUE(Contains(result.sStderr, " cannot be written: Not a directory\n")) << result.sStderr;
 }
 
 TEST_F(FaultMatrix, ReadOnlySettingsFileAtShutdown) {
@@ -180,27 +189,47 @@ TEST(FaultMatrixSettings, DamagedSettingsFilesAreReplacedByValidOnes) {
   std::mt19937 rng(11);
   std::string sRandom(300, '\0');
   for (char& c : sRandom) c = static_cast<char>(rng());
-  const std::vector<std::string> damaged = {sOtherKey, sOtherKey.substr(0, sOtherKey.size() / 2), sRandom};
+  // A file that deciphers but is longer than any settings file (2 MiB) is
+  // not read; the last variant is a FIFO, which nobody writes to.
+  cStringList tooLong;
+  tooLong.SetKey(kSettingsKey);
+  tooLong.SetValue("ftpusr", "someone");
+  tooLong.SetValue("pad", std::string(2 << 20, 'p'));
+  std::string sTooLong;
+  {
+    TempFolder tmp;
+    tooLong.Store(tmp.Path() + "/long.cfg");
+    sTooLong = LibOrv_ReadFile(tmp.Path() + "/long.cfg");
+  }
+  const std::vector<std::string> damaged = {sOtherKey, sOtherKey.substr(0, sOtherKey.size() / 2), sRandom,
+                                            sTooLong, "fifo"};
 
   // The runs take their fixed waits; they go side by side. All copies are
   // made first: a copy still open for writing cannot be started.
   std::vector<std::unique_ptr<ProgramCopy>> programs;
   for (const std::string& sContent : damaged) {
     programs.push_back(std::make_unique<ProgramCopy>());
-    LibOrv_WriteFile(sContent, programs.back()->CfgPath());
+    if (sContent == "fifo") ASSERT_EQ(::mkfifo(programs.back()->CfgPath().c_str(), 0600), 0);
+    else LibOrv_WriteFile(sContent, programs.back()->CfgPath());
   }
-  std::vector<std::future<ProgramCopy::Result>> runs;
+  std::vector<std::future<std::pair<ProgramCopy::Result, std::chrono::steady_clock::duration>>> runs;
   for (auto& pProgram : programs) {
     ProgramCopy& p = *pProgram;
     runs.push_back(std::async(std::launch::async, [&p, &server] {
-      return p.Run({.args = {"ftpurl=127.0.0.1:" + server.PortText(), "ftpusr=orvtest", "ftppwd=Pa55-w0rd!"},
-                    .env = kHeadless,
-                    .timeout = std::chrono::seconds(60)});
+      const auto t0 = std::chrono::steady_clock::now();
+      auto result = p.Run({.args = {"ftpurl=127.0.0.1:" + server.PortText(), "ftpusr=orvtest", "ftppwd=Pa55-w0rd!"},
+                           .env = kHeadless,
+                           .timeout = std::chrono::seconds(60)});
+      return std::make_pair(result, std::chrono::steady_clock::now() - t0);
     }));
   }
   for (std::size_t i = 0; i < runs.size(); ++i) {
-    auto result = runs[i].get();
+    auto [result, duration] = runs[i].get();
     EXPECT_EQ(result.iExitStatus, 0) << "settings variant " << i << ": " << result.sStderr;
+    // A run with nothing to send takes its 10 s wait before the disconnect
+    // and 2 s before the end.
+    EXPECT_LT(duration, std::chrono::seconds(25)) << "settings variant " << i;
+    EXPECT_LT(fs::file_size(programs[i]->CfgPath()), 1024u) << "settings variant " << i;
     cStringList stored;
     stored.SetKey(kSettingsKey);
     EXPECT_TRUE(stored.Load(programs[i]->CfgPath())) << "settings variant " << i;

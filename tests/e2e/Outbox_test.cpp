@@ -264,17 +264,61 @@ TEST_F(OutboxRun, AFullOutboxLetsItsOldestAlarmGo) {
   EXPECT_EQ(log[log.size() - 2], "Outbox: 1000 alarms kept");
 }
 
-TEST_F(OutboxRun, AnOutboxThatCannotBeWrittenEndsTheRunWithStatus1) {
+// The alarm neither goes out nor can be kept: the caller is told, on
+// standard error and by exit status 3.
+TEST_F(OutboxRun, AnAlarmThatCanNeitherGoOutNorBeKeptEndsTheRunWithStatus3) {
   std::ofstream(OutboxFolder()) << "a file where the folder should be";
   auto result = RunWithoutServer("x");
   EXPECT_FALSE(result.bTimedOut);
-  EXPECT_EQ(result.iExitStatus, 1) << result.sStderr;
+  EXPECT_EQ(result.iExitStatus, 3) << result.sStderr;
+  const std::string sSaid = "OrvFtpUploader: the alarm was neither delivered nor kept in the outbox; see the log " +
+                            program.LogFileName() + "\n";
+  EXPECT_EQ(result.sStderr.find(sSaid), result.sStderr.rfind(sSaid)) << result.sStderr;
+  EXPECT_NE(result.sStderr.find(sSaid), std::string::npos) << result.sStderr;
   const std::vector<std::string> log = LastLog();
   EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& s) {
     return s.rfind("Outbox: the alarm could not be kept: ", 0) == 0;
   })) << ::testing::PrintToString(log);
   EXPECT_EQ(log.back(), "terminated normally");
   EXPECT_EQ(LibOrv_ReadFile(OutboxFolder()), "a file where the folder should be");
+}
+
+// A file too large to be kept, which does not go out either, is lost: the
+// log says why it was not kept, and the caller learns of the loss.
+TEST_F(OutboxRun, AFileTooLargeToKeepThatDoesNotGoOutIsSaidLost) {
+  const std::string sLarge = program.Folder() + "/large.bin";
+  std::ofstream(sLarge).close();
+  ASSERT_EQ(::truncate(sLarge.c_str(), static_cast<off_t>(Outbox::kMaxFileSize) + 1), 0);  // sparse
+  auto result = program.Run({.args = {"ftpusr=u", "localpath=" + sLarge}, .env = kHeadless});
+  EXPECT_EQ(result.iExitStatus, 3) << result.sStderr;
+  const std::vector<std::string> log = LastLog();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Outbox: " + sLarge + " is larger than 256 MiB; it is not kept"), 1)
+      << ::testing::PrintToString(log);
+  EXPECT_TRUE(KeptAlarms().empty());
+}
+
+// A manifest that is a FIFO would hold its reader for ever: the alarm is
+// damaged, and the run goes on with the next one.
+TEST_F(OutboxRun, AKeptAlarmWhoseManifestIsAFifoIsSkippedAsDamaged) {
+  FtpTestServer server;
+  MakeKeptAlarm("20240101000000000-fifo00", {{"/fifo.txt", "f"}});
+  fs::remove(OutboxFolder() + "/20240101000000000-fifo00/manifest");
+  ASSERT_EQ(::mkfifo((OutboxFolder() + "/20240101000000000-fifo00/manifest").c_str(), 0600), 0);
+  MakeKeptAlarm("20240101000000001-sound0", {{"/sound.txt", "kept earlier"}});
+  const auto t0 = std::chrono::steady_clock::now();
+  auto result = Run(server, {"ftppath=/"});
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(25));
+  EXPECT_FALSE(result.bTimedOut);
+  EXPECT_EQ(result.iExitStatus, 0) << result.sStderr;
+  EXPECT_EQ(server.ReadFile("/sound.txt"), "kept earlier");
+  EXPECT_FALSE(fs::exists(server.LocalPath("/fifo.txt")));
+  EXPECT_EQ(KeptAlarms(), std::vector<std::string>{"20240101000000000-fifo00"});
+  const std::vector<std::string> log = LastLog();
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       "Outbox: kept alarm 20240101000000000-fifo00 is damaged and stays where it is: its manifest "
+                       "cannot be read (Bad file mode)"),
+            1)
+      << ::testing::PrintToString(log);
 }
 
 TEST_F(OutboxRun, AKilledRunsAlarmIsSentByTheNextRunOnceAndWhole) {

@@ -265,6 +265,21 @@ TEST_F(LibOrvFiles, ReadMissingEmptyAndFolder) {
   EXPECT_EQ(sInto, "");
 }
 
+TEST_F(LibOrvFiles, ReadUpToALimitRefusesLongerAndSpecialFiles) {
+  std::string sData = "previous";
+  LibOrv_WriteFile("12345", Path("five"));
+  EXPECT_TRUE(LibOrv_ReadFileUpTo(sData, Path("five"), 5));
+  EXPECT_EQ(sData, "12345");
+  EXPECT_FALSE(LibOrv_ReadFileUpTo(sData, Path("five"), 4));
+  EXPECT_EQ(sData, "");
+  ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+  sData = "previous";
+  EXPECT_FALSE(LibOrv_ReadFileUpTo(sData, Path("fifo"), 5));
+  EXPECT_EQ(sData, "");
+  EXPECT_EQ(ErrorNumberOf([&] { LibOrv_ReadFileUpTo(sData, Path("missing"), 5); }), OrvError::kFileNotFound);
+  EXPECT_EQ(ErrorNumberOf([&] { LibOrv_ReadFileUpTo(sData, dir.Path(), 5); }), OrvError::kPathFileAccess);
+}
+
 TEST_F(LibOrvFiles, ErrorsCarryTheRuntimeDescriptions) {
   try {
     LibOrv_ReadFile(Path("missing"));
@@ -273,6 +288,7 @@ TEST_F(LibOrvFiles, ErrorsCarryTheRuntimeDescriptions) {
     EXPECT_EQ(e.Description(), "File not found");
     EXPECT_EQ(e.Source(), "LibOrv_ReadFile");
   }
+  EXPECT_EQ(OrvError::StandardDescription(54), "Bad file mode");
   EXPECT_EQ(OrvError::StandardDescription(70), "Permission denied");
   EXPECT_EQ(OrvError::StandardDescription(75), "Path/File access error");
   EXPECT_EQ(OrvError::StandardDescription(61), "Disk full");

@@ -119,6 +119,15 @@ TEST_F(LocalFileSourceTest, FilesThatCannotBeReadFailAtTheOpening) {
   if (std::filesystem::is_regular_file("/proc/self/clear_refs")) {
     EXPECT_EQ(ErrorNumberOf([&] { LocalFileSource::Open("/proc/self/clear_refs", 16); }), OrvError::kPathFileAccess);
   }
+  // What is not a regular file is refused at once: a FIFO without a writer
+  // would hold the opening, a device such as /dev/zero the reading, for ever.
+  const std::string sFifo = Path("fifo");
+  ASSERT_EQ(::mkfifo(sFifo.c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", Path("zero"));
+  for (const std::string& sName : {sFifo, Path("zero"), std::string("/dev/null")}) {
+    SCOPED_TRACE(sName);
+    EXPECT_EQ(ErrorNumberOf([&] { LocalFileSource::Open(sName, 16); }), OrvError::kBadFileMode);
+  }
   if (::geteuid() != 0) {
     const std::string sName = Write("locked", "x");
     ASSERT_EQ(::chmod(sName.c_str(), 0), 0);

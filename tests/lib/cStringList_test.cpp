@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -303,6 +305,36 @@ TEST(cStringList, LoadThatDoesNotDecipherLeavesAnEmptyList) {
   oEmpty.SetKey(kSettingsKey);
   EXPECT_FALSE(oEmpty.Load(sFile));
   EXPECT_EQ(Peer::Text(oEmpty), "");
+}
+
+// A settings file longer than any the program writes, or one that is no
+// regular file, holds no list; it is neither read whole nor waited for.
+TEST(cStringList, ALoadOfAFileTooLongOrNotRegularLeavesAnEmptyList) {
+  TempDir dir;
+  const std::string sLong = dir.File("long.cfg");
+  cStringList oBig;
+  oBig.SetKey(kSettingsKey);
+  oBig.SetValue("ftpusr", "big");
+  oBig.SetValue("pad", std::string(cStringList::kMaxFileSize, 'p'));
+  ASSERT_TRUE(oBig.Store(sLong));
+  const std::string sSparse = dir.File("sparse.cfg");
+  LibOrv_WriteFile("", sSparse);
+  ASSERT_EQ(::truncate(sSparse.c_str(), off_t{1} << 30), 0);  // 1 GiB that takes no room on the disk
+  const std::string sFifo = dir.File("fifo.cfg");
+  ASSERT_EQ(::mkfifo(sFifo.c_str(), 0600), 0);
+
+  struct rusage ruBefore {}, ruAfter {};
+  ::getrusage(RUSAGE_SELF, &ruBefore);
+  for (const std::string& sFile : {sLong, sSparse, sFifo}) {
+    SCOPED_TRACE(sFile);
+    cStringList o = ListOf("old\r\n");
+    o.SetKey(kSettingsKey);
+    EXPECT_FALSE(o.Load(sFile));
+    EXPECT_TRUE(Peer::Text(o).empty()) << Peer::Text(o).size() << " bytes in the list";
+    EXPECT_TRUE(o.Changed());
+  }
+  ::getrusage(RUSAGE_SELF, &ruAfter);
+  EXPECT_LT(ruAfter.ru_maxrss - ruBefore.ru_maxrss, 64 * 1024) << "KiB more at the peak";
 }
 
 TEST(cStringList, StoreWithoutAnyFileNameWritesNothing) {

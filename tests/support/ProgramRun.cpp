@@ -101,6 +101,7 @@ ProgramCopy::Result ProgramCopy::Run(const Options& options) const {
   }
   close(aiOut[1]);
   close(aiErr[1]);
+  m_pidRunning = pid;
 
   Result result;
   auto deadline = std::chrono::steady_clock::now() + options.timeout;
@@ -144,6 +145,7 @@ ProgramCopy::Result ProgramCopy::Run(const Options& options) const {
   while (bErrOpen && (n = read(aiErr[0], ac, sizeof ac)) > 0) result.sStderr.append(ac, static_cast<std::size_t>(n));
   close(aiOut[0]);
   close(aiErr[0]);
+  m_pidRunning = 0;
   if (WIFEXITED(iStatus)) result.iExitStatus = WEXITSTATUS(iStatus);
   if (WIFSIGNALED(iStatus)) result.iSignal = WTERMSIG(iStatus);
   return result;

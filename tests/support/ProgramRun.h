@@ -1,6 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <sys/types.h>
+
 #include <csignal>
 #include <functional>
 #include <map>
@@ -49,7 +52,11 @@ class ProgramCopy {
     int iTerminateSignal = SIGTERM;
   };
   Result Run(const Options& options) const;
+  // The process of the run under way (the one started last, when several
+  // are), for terminateWhen to look at; 0 after a run.
+  pid_t RunningPid() const { return m_pidRunning; }
 
  private:
   TempFolder m_folder;
+  mutable std::atomic<pid_t> m_pidRunning = 0;
 };
