@@ -13,7 +13,6 @@
 namespace {
 
 constexpr const char* kPython = "/usr/bin/python3";  // Debian's, with pyftpdlib
-constexpr int kStartTimeoutMs = 15000;
 
 std::filesystem::path ScriptPath(const char* sScript) {
   const char* sSource = std::getenv("ORV_SOURCE_DIR");
@@ -34,26 +33,6 @@ std::vector<std::string> Lines(const std::string& s) {
   std::istringstream in(s);
   for (std::string sLine; std::getline(in, sLine);) lines.push_back(sLine);
   return lines;
-}
-
-// Reads the "PORT <n>" line the server prints once it listens.
-int ReadPort(int fd) {
-  std::string sOut;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
-  while (sOut.find('\n') == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return 0;
-    pollfd p{fd, POLLIN, 0};
-    const int r = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return 0;
-    char buf[256];
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n <= 0) return 0;  // the server ended before it listened
-    sOut.append(buf, static_cast<std::size_t>(n));
-  }
-  if (sOut.rfind("PORT ", 0) != 0) return 0;
-  return std::atoi(sOut.c_str() + 5);
 }
 
 // Runs the openssl tool and waits for it; its output goes to the log file,
@@ -205,7 +184,7 @@ void FtpTestServer::Start(const Options& options) {
   }
   args.insert(args.begin(), options.prefix.begin(), options.prefix.end());
   m_process.Start(args, OutputLog(), ServerProcess::Output::kStdoutPipe);
-  m_iPort = ReadPort(m_process.StdoutFd());
+  m_iPort = ReadScriptPort(m_process.StdoutFd());
   if (m_iPort <= 0) throw std::runtime_error("FtpTestServer: server did not start:\n" + ServerLog());
 }
 

@@ -3,9 +3,13 @@
 #include <arpa/inet.h>
 #include <crypt.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -99,4 +103,24 @@ std::string LoopbackFtpServer::PasswordHash(const std::string& sPassword) {
   const char* sHash = ::crypt_r(sPassword.c_str(), acSalt, pData.get());
   if (sHash == nullptr || sHash[0] == '*') throw std::runtime_error("LoopbackFtpServer: crypt failed");
   return sHash;
+}
+
+int LoopbackFtpServer::ReadScriptPort(int fd) {
+  constexpr auto kStartTimeout = std::chrono::seconds(15);
+  std::string sOut;
+  const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+  while (sOut.find('\n') == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return 0;
+    pollfd p{fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return 0;
+    char buf[256];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) return 0;  // the server ended before it listened
+    sOut.append(buf, static_cast<std::size_t>(n));
+  }
+  if (sOut.rfind("PORT ", 0) != 0) return 0;
+  return std::atoi(sOut.c_str() + 5);
 }

@@ -42,6 +42,9 @@ class LoopbackFtpServer {
   static std::string ReadWholeFile(const std::filesystem::path& path);
 
  protected:
+  // The port of the "PORT <n>" line a server script prints on fd once it
+  // listens; 0 when none comes within 15 s or the script ended first.
+  static int ReadScriptPort(int fd);
   // A port on 127.0.0.1 that is free at the moment.
   static int FreeLoopbackPort();
   // A SHA-512 crypt(3) hash, as /etc/shadow and the servers' user files
