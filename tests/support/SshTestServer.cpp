@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -296,11 +297,11 @@ void SshTestServer::Stop() {
   try {
     // Sessions run apart from the listener's process group, so they outlive
     // it unless they end first.
-    DropSessions();
+    EndSessions(true);
     m_process.Stop();
     m_listener = -1;
     // Sessions that began meanwhile; all that are logged in run as the account.
-    DropSessions();
+    EndSessions(true);
   } catch (const std::exception& e) {
     m_process.Stop();
     m_listener = -1;
@@ -341,11 +342,15 @@ void SshTestServer::WriteConfig() const {
   WriteText(ConfigFile(), sText, std::filesystem::perms(0600));
 }
 
-void SshTestServer::DropSessions() {
+void SshTestServer::EndSessions(bool bLater) {
   const pid_t listener = m_process.Running() ? m_listener : -1;
   const auto deadline = std::chrono::steady_clock::now() + kSessionsEndTimeout;
+  const std::vector<pid_t> now = SessionProcesses(listener, m_account);
   for (;;) {
-    const std::vector<pid_t> sessions = SessionProcesses(listener, m_account);
+    std::vector<pid_t> sessions = SessionProcesses(listener, m_account);
+    if (!bLater) {
+      std::erase_if(sessions, [&now](pid_t pid) { return std::find(now.begin(), now.end(), pid) == now.end(); });
+    }
     if (sessions.empty()) return;
     if (std::chrono::steady_clock::now() > deadline)
       throw std::runtime_error("SshTestServer: sessions of " + User() + " do not end");

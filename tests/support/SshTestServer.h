@@ -68,15 +68,19 @@ class SshTestServer : public LoopbackFtpServer {
   static ClientKey MakeClientKey(const std::filesystem::path& folder, const std::string& sName = "id_ed25519",
                                  const std::string& sPassphrase = "");
 
-  // Ends every session the server runs, whatever it is doing, as a server
-  // that drops its connections would; it keeps listening. Returns once no
-  // process of a session runs any more.
-  void DropSessions();
+  // Ends every session the server runs now, whatever it is doing, as a
+  // server that drops its connections would; it keeps listening, and a
+  // session that a client opens meanwhile (a retry) is left alone. Returns
+  // once no process of those sessions runs any more.
+  void DropSessions() { EndSessions(false); }
 
   // The server's output and its own log.
   std::string ServerLog() const override;
 
  private:
+  // Kills the sessions' processes until none is left; with bLater, also
+  // those of sessions that begin meanwhile.
+  void EndSessions(bool bLater);
   void AddAccount();
   void RemoveAccount();
   // On the given port, or on a free one when it is 0.
