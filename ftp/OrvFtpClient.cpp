@@ -180,17 +180,27 @@ int32_t FTP_LogCallback(const char* sText) {
   return 0;
 }
 
-int32_t FTP_DirCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t,
+int32_t FTP_DirCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t lIgnored,
                         int32_t lFolderCount, const char* const* asFolders, int32_t lFileCount,
                         const char* const* asFiles) {
+  return FTP_DirFactsCallback(lHandle, lErrCode, sRequestId, lIgnored, lFolderCount, asFolders, lFileCount,
+                              asFiles, nullptr);
+}
+
+int32_t FTP_DirFactsCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t,
+                             int32_t lFolderCount, const char* const* asFolders, int32_t lFileCount,
+                             const char* const* asFiles, const OrvFtpFileFacts* aFileFacts) {
   if (!AppIsRunning()) return 0;
   TextCopier copier;
   const std::string sRequestID = copier.Copy(sRequestId);
   std::string sDirList;
   for (int32_t i = 0; i < lFolderCount; ++i) sDirList += copier.Copy(asFolders[i]) + "/\r\n";
   for (int32_t i = 0; i < lFileCount; ++i) sDirList += copier.Copy(asFiles[i]) + "\r\n";
-  if (!Deliver(lHandle, [&](cOrvFtpClient& o) { o.FtpDirCallback(sDirList, sRequestID, lErrCode); }))
-    LogUndeliverable("Dir", lHandle);
+  std::vector<OrvFtpFileFacts> vFacts;
+  if (aFileFacts != nullptr && lFileCount > 0) vFacts.assign(aFileFacts, aFileFacts + lFileCount);
+  const bool bDelivered = Deliver(
+      lHandle, [&](cOrvFtpClient& o) { o.FtpDirCallback(sDirList, sRequestID, lErrCode, std::move(vFacts)); });
+  if (!bDelivered) LogUndeliverable("Dir", lHandle);
   return 0;
 }
 

@@ -46,6 +46,10 @@ int32_t FTP_LogCallback(const char* sText);
 int32_t FTP_DirCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t lIgnored,
                         int32_t lFolderCount, const char* const* asFolders, int32_t lFileCount,
                         const char* const* asFiles);
+// The same with each file's size and time.
+int32_t FTP_DirFactsCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t lIgnored,
+                             int32_t lFolderCount, const char* const* asFolders, int32_t lFileCount,
+                             const char* const* asFiles, const OrvFtpFileFacts* aFileFacts);
 int32_t FTP_PutCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t lIgnored);
 int32_t FTP_GetCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t lIgnored,
                         std::size_t lDataLength, const char* pData, int32_t lEndOfData);

@@ -29,8 +29,8 @@ bool cOrvFtpClient::FtpConnect(const std::string& sIpAddress, const std::string&
 }
 
 void cOrvFtpClient::FtpDir(const std::string& sFtpPath, const std::string& sRequestID) {
-  OrvFtpClientDirReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), kInactivityMs,
-                     FTP_DirCallback, 0);
+  OrvFtpClientDirFactsReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), kInactivityMs,
+                          FTP_DirFactsCallback, 0);
 }
 
 void cOrvFtpClient::FtpPut(const std::string& sData, const std::string& sFtpPath, const std::string& sRequestID) {
@@ -103,9 +103,12 @@ long cOrvFtpClient::FtpTrustHostKey() { return OrvFtpClientTrustHostKey(static_c
 
 // An event handler may reassign the event it runs in; it runs from a copy so
 // that reassignment does not destroy the running handler.
-void cOrvFtpClient::FtpDirCallback(const std::string& sDirList, const std::string& sRequestID, long lErrCode) {
+void cOrvFtpClient::FtpDirCallback(const std::string& sDirList, const std::string& sRequestID, long lErrCode,
+                                   std::vector<OrvFtpFileFacts> vFileFacts) {
+  m_vListedFileFacts = std::move(vFileFacts);
   auto event = DirEvent;
   if (event) event(sDirList, sRequestID, lErrCode);
+  m_vListedFileFacts.clear();
 }
 
 void cOrvFtpClient::FtpPutCallback(const std::string& sRequestID, long lErrCode) {

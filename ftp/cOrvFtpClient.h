@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "LocalFileSource.h"
 #include "OrvFtpLibrary.h"
@@ -60,8 +61,13 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   std::string FtpUnknownHostKey() const;
   long FtpTrustHostKey();
 
+  // While DirEvent runs: the size and time of each file of its listing, in
+  // the order the files stand in it; empty for a listing without them.
+  const std::vector<OrvFtpFileFacts>& FtpListedFileFacts() const { return m_vListedFileFacts; }
+
   // Called by the registry only.
-  void FtpDirCallback(const std::string& sDirList, const std::string& sRequestID, long lErrCode);
+  void FtpDirCallback(const std::string& sDirList, const std::string& sRequestID, long lErrCode,
+                      std::vector<OrvFtpFileFacts> vFileFacts = {});
   void FtpPutCallback(const std::string& sRequestID, long lErrCode);
   void FtpGetCallback(const std::string& sData, const std::string& sRequestID, bool bEndOfData,
                       long lErrCode);
@@ -90,6 +96,7 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   cOrvFtpClient() = default;
 
   long m_lHandle = 0;
+  std::vector<OrvFtpFileFacts> m_vListedFileFacts;
   // The object's registry key (LibOrv_ObjToPtr), kept so that its
   // termination can find its entry once no counted reference to it can be
   // made any more.

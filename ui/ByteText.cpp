@@ -2,6 +2,9 @@
 
 #include <QStringView>
 
+#include <cstdio>
+#include <iterator>
+
 namespace {
 
 // A byte b (0x80..0xFF) outside well-formed UTF-8 stands as U+DC00 + b.
@@ -89,4 +92,17 @@ std::string ByteText_ToBytes(const QString& s) {
   }
   fnWriteRun(v.size());
   return o;
+}
+
+std::string ByteText_Count(double dBytes) {
+  static const char* const aszUnits[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
+  std::size_t iUnit = 0;
+  while (dBytes >= 1024.0 && iUnit + 1 < std::size(aszUnits)) {
+    dBytes /= 1024.0;
+    ++iUnit;
+  }
+  char szText[64];
+  if (iUnit == 0) std::snprintf(szText, sizeof szText, "%.0f B", dBytes);
+  else std::snprintf(szText, sizeof szText, "%.1f %s", dBytes, aszUnits[iUnit]);
+  return szText;
 }

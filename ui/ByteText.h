@@ -19,3 +19,6 @@ QString ByteText_FromBytes(const std::string& s);
 // Lone surrogates U+DC80..U+DCFF give their byte back; everything else is
 // written as UTF-8 (QString::toUtf8).
 std::string ByteText_ToBytes(const QString& s);
+
+// A byte count as people read it: "512 B", "1.5 KiB", "123.4 MiB".
+std::string ByteText_Count(double dBytes);

@@ -3,12 +3,16 @@
 #include <QFile>
 #include <QStorageInfo>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <set>
 #include <system_error>
 
+#include "ByteText.h"
+#include "NameOrder.h"
 #include "OrvError.h"
 
 namespace fs = std::filesystem;
@@ -42,11 +46,6 @@ void ForEachEntry(const std::string& sFolder, const char* szSource, Fn fnEach) {
   if (ec) RaiseFolderError(ec, sFolder, szSource);
 }
 
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
 }  // namespace
 
 std::string LocalFiles_Join(const std::string& sFolder, const std::string& sName) {
@@ -58,16 +57,18 @@ std::string LocalFiles_FolderPath(const std::string& sFolder) { return LocalFile
 
 bool LocalFiles_IsHidden(const std::string& sName) { return !sName.empty() && sName.front() == '.'; }
 
-std::vector<std::string> LocalFiles_List(const std::string& sFolder) {
-  std::vector<std::string> vsNames;
+std::vector<LocalFile> LocalFiles_List(const std::string& sFolder) {
+  std::vector<LocalFile> vFiles;
   ForEachEntry(sFolder, "LocalFiles_List", [&](const fs::directory_entry& e) {
     std::string sName = e.path().filename().string();
     if (LocalFiles_IsHidden(sName)) return;
     // A link counts as what it points to; a broken one is no file.
-    std::error_code ec;
-    if (e.is_regular_file(ec)) vsNames.push_back(std::move(sName));
+    struct stat st;
+    if (::stat(e.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    vFiles.push_back({std::move(sName), static_cast<std::int64_t>(st.st_size),
+                      static_cast<std::int64_t>(st.st_mtim.tv_sec)});
   });
-  return vsNames;
+  return vFiles;
 }
 
 std::vector<std::string> LocalFiles_SubFolders(const std::string& sFolder) {
@@ -78,10 +79,12 @@ std::vector<std::string> LocalFiles_SubFolders(const std::string& sFolder) {
     std::error_code ec;
     if (e.is_directory(ec)) vsNames.push_back(std::move(sName));
   });
-  std::sort(vsNames.begin(), vsNames.end(), [](const std::string& a, const std::string& b) {
-    const std::string la = Lower(a), lb = Lower(b);
-    return la != lb ? la < lb : a < b;
-  });
+  std::vector<std::pair<QString, std::string>> vNamed;
+  vNamed.reserve(vsNames.size());
+  for (std::string& sName : vsNames) vNamed.emplace_back(ByteText_FromBytes(sName), std::move(sName));
+  NameOrder().Sort(vNamed, [](const std::pair<QString, std::string>& o) -> const QString& { return o.first; });
+  vsNames.clear();
+  for (auto& o : vNamed) vsNames.push_back(std::move(o.second));
   return vsNames;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,13 +18,23 @@ std::string LocalFiles_FolderPath(const std::string& sFolder);
 // Hidden entries are those whose name starts with ".".
 bool LocalFiles_IsHidden(const std::string& sName);
 
-// The names of the folder's ordinary files in the order the file system
-// enumerates them: no subfolders, no hidden entries and nothing that is
-// neither a regular file nor a folder (sockets, devices, FIFOs, broken
-// links). Raises OrvError when the folder cannot be read.
-std::vector<std::string> LocalFiles_List(const std::string& sFolder);
+// A file of a folder: its name, size in bytes and the time of its last
+// change (seconds since 1970 UTC).
+struct LocalFile {
+  std::string sName;
+  std::int64_t lSize;
+  std::int64_t lModified;
+};
 
-// The folder's visible subfolders, sorted by name without regard to case.
+// The folder's ordinary files in the order the file system enumerates
+// them: no subfolders, no hidden entries and nothing that is neither a
+// regular file nor a folder (sockets, devices, FIFOs, broken links); a link
+// counts as the file it points to. Raises OrvError when the folder cannot
+// be read.
+std::vector<LocalFile> LocalFiles_List(const std::string& sFolder);
+
+// The folder's visible subfolders, sorted by name as people sort
+// (NameOrder).
 // Raises OrvError when the folder cannot be read.
 std::vector<std::string> LocalFiles_SubFolders(const std::string& sFolder);
 

@@ -45,9 +45,9 @@ void frmMain::dlb_Click() { RefreshLocalFiles(); }
 void frmMain::RefreshLocalFiles() {
   const std::string sFolder = dlb->SelectedFolder();
   if (sFolder.empty()) return;
-  std::vector<std::string> vsNames;
+  std::vector<LocalFile> vFiles;
   try {
-    vsNames = LocalFiles_List(sFolder);
+    vFiles = LocalFiles_List(sFolder);
   } catch (const OrvError& e) {
     ReportLocalViewError("Cannot read folder " + sFolder, e);
     // The file list still shows the folder listed before; so does the highlight.
@@ -58,10 +58,10 @@ void frmMain::RefreshLocalFiles() {
   m_sListedFolder = sFolder;
   tbLocalPath->setText(ByteText_FromBytes(LocalFiles_FolderPath(sFolder)));
   lbLocalFiles->clear();
-  QStringList vsRows;
-  vsRows.reserve(static_cast<qsizetype>(vsNames.size()));
-  for (const std::string& sName : vsNames) vsRows.append(ByteText_FromBytes(sName));
-  FileList_Add(lbLocalFiles, vsRows);
+  std::vector<FileListEntry> vRows;
+  vRows.reserve(vFiles.size());
+  for (const LocalFile& o : vFiles) vRows.push_back({ByteText_FromBytes(o.sName), o.lSize, o.lModified});
+  FileList_Add(lbLocalFiles, std::move(vRows));
   labLocalFileCnt->setText(QString::number(lbLocalFiles->count()) + QStringLiteral(" files"));
 }
 

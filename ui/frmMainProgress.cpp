@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "ByteText.h"
 #include "cOrvFtpClient.h"
 #include "frmMain.h"
 #include "frmMainShared.h"
@@ -25,20 +26,6 @@ constexpr auto kQuietStart = std::chrono::milliseconds(500);
 // The rate is taken over about this much of the recent past.
 constexpr auto kRateWindow = std::chrono::seconds(2);
 constexpr int kCancelWidth = 80;
-
-// A byte count as people read it: "512 B", "1.5 KiB", "123.4 MiB".
-std::string ByteCount(double dBytes) {
-  static const char* const aszUnits[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
-  std::size_t iUnit = 0;
-  while (dBytes >= 1024.0 && iUnit + 1 < std::size(aszUnits)) {
-    dBytes /= 1024.0;
-    ++iUnit;
-  }
-  char szText[64];
-  if (iUnit == 0) std::snprintf(szText, sizeof szText, "%.0f B", dBytes);
-  else std::snprintf(szText, sizeof szText, "%.1f %s", dBytes, aszUnits[iUnit]);
-  return szText;
-}
 
 }  // namespace
 
@@ -140,16 +127,16 @@ void frmMain::m_oFtpClient_ProgressEvent(const std::string& sRequestID, std::uin
 // and share while the total is unknown.
 void frmMain::ShowProgress() {
   const Transfer& o = m_oTransfers.front();
-  std::string sText = o.sCommand + " " + ByteCount(static_cast<double>(o.lDone));
+  std::string sText = o.sCommand + " " + ByteText_Count(static_cast<double>(o.lDone));
   if (o.lTotal > 0) {
     const auto lPercent = static_cast<long>(static_cast<double>(std::min(o.lDone, o.lTotal)) * 100.0 /
                                             static_cast<double>(o.lTotal));
-    sText += " of " + ByteCount(static_cast<double>(o.lTotal)) + " (" + std::to_string(lPercent) + " %)";
+    sText += " of " + ByteText_Count(static_cast<double>(o.lTotal)) + " (" + std::to_string(lPercent) + " %)";
   }
   const auto& [tOldest, lOldest] = o.vSamples.front();
   const double dSeconds = std::chrono::duration<double>(o.vSamples.back().first - tOldest).count();
   if (dSeconds > 0 && o.lDone >= lOldest) {
-    sText += ", " + ByteCount(static_cast<double>(o.lDone - lOldest) / dSeconds) + "/s";
+    sText += ", " + ByteText_Count(static_cast<double>(o.lDone - lOldest) / dSeconds) + "/s";
   }
   ShowStatus(sText);
 }

@@ -107,12 +107,16 @@ void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::stri
   if (m_sAutoStatus == AutoRunState::kConnect) SetAutoTimer(AutoRunState::kSendMsg, 500);
 }
 
-// Folders go under the selected node, files into the list, in listing order.
+// Folders go under the selected node in listing order, files into the list
+// sorted by name as people sort; a file shows its size and date where the
+// listing tells them.
 void frmMain::AddListing(const std::string& sDirList) {
   lbFtpFiles->clear();
   QTreeWidgetItem* pParent = tvFtpDirs->currentItem();
   const std::string sParentFolder = FtpNodeFolder(pParent);
-  QStringList vsFiles;
+  static const std::vector<OrvFtpFileFacts> kNoFacts;
+  const std::vector<OrvFtpFileFacts>& vFacts = m_oFtpClient ? m_oFtpClient->FtpListedFileFacts() : kNoFacts;
+  std::vector<FileListEntry> vFiles;
   // The new folder nodes join the tree together after the loop; they all
   // show the same picture, so one icon serves them all.
   QList<QTreeWidgetItem*> vpNodes;
@@ -140,7 +144,12 @@ void frmMain::AddListing(const std::string& sDirList) {
         m_oFtpNodes.emplace(sKey, pNode);
         vpNodes.append(pNode);
       } else {
-        vsFiles.append(ByteText_FromBytes(sPiece));
+        FileListEntry oFile{ByteText_FromBytes(sPiece)};
+        if (vFiles.size() < vFacts.size()) {
+          oFile.lSize = vFacts[vFiles.size()].lSize;
+          oFile.lModified = vFacts[vFiles.size()].lModified;
+        }
+        vFiles.push_back(std::move(oFile));
       }
     }
   } catch (...) {
@@ -150,7 +159,7 @@ void frmMain::AddListing(const std::string& sDirList) {
     throw;
   }
   fnJoinTree();
-  FileList_Add(lbFtpFiles, vsFiles);
+  FileList_Add(lbFtpFiles, std::move(vFiles));
   if (!vpNodes.isEmpty()) {
     // Every node of one listing shares its parent: one scroll shows them.
     for (QTreeWidgetItem* pUp = pParent; pUp; pUp = pUp->parent()) pUp->setExpanded(true);

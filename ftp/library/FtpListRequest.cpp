@@ -136,21 +136,33 @@ void FtpListRequest::NoteLeftOut(FtpSession& session) const {
 
 std::function<void()> FtpListRequest::Answer(int32_t lHandle, int32_t lCode, const std::string& sRequestId,
                                              intptr_t lUserValue) {
-  if (m_pfnCallback == nullptr) return {};
+  if (m_pfnCallback == nullptr && m_pfnFactsCallback == nullptr) return {};
   std::vector<std::string> asFolders, asFiles;
+  std::vector<OrvFtpFileFacts> aFacts;
   if (lCode == 0) {
-    for (FtpListing::Entry& entry : m_listing.aEntries)
-      (entry.eKind == FtpListing::Kind::kFolder ? asFolders : asFiles).push_back(std::move(entry.sName));
+    for (FtpListing::Entry& entry : m_listing.aEntries) {
+      if (entry.eKind == FtpListing::Kind::kFolder) {
+        asFolders.push_back(std::move(entry.sName));
+      } else {
+        asFiles.push_back(std::move(entry.sName));
+        aFacts.push_back({entry.lSize, entry.lModified});
+      }
+    }
   }
   m_listing = FtpListing();
-  return [lHandle, lCode, pfn = m_pfnCallback, lUserValue, sId = sRequestId, asFolders = std::move(asFolders),
-          asFiles = std::move(asFiles)] {
+  return [lHandle, lCode, pfn = m_pfnCallback, pfnFacts = m_pfnFactsCallback, lUserValue, sId = sRequestId,
+          asFolders = std::move(asFolders), asFiles = std::move(asFiles), aFacts = std::move(aFacts)] {
     std::vector<const char*> apFolders, apFiles;
     apFolders.reserve(asFolders.size());
     apFiles.reserve(asFiles.size());
     for (const std::string& s : asFolders) apFolders.push_back(s.c_str());
     for (const std::string& s : asFiles) apFiles.push_back(s.c_str());
-    pfn(lHandle, lCode, sId.c_str(), lUserValue, static_cast<int32_t>(apFolders.size()), apFolders.data(),
-        static_cast<int32_t>(apFiles.size()), apFiles.data());
+    const auto lFolders = static_cast<int32_t>(apFolders.size());
+    const auto lFiles = static_cast<int32_t>(apFiles.size());
+    if (pfnFacts != nullptr)
+      pfnFacts(lHandle, lCode, sId.c_str(), lUserValue, lFolders, apFolders.data(), lFiles, apFiles.data(),
+               aFacts.data());
+    else
+      pfn(lHandle, lCode, sId.c_str(), lUserValue, lFolders, apFolders.data(), lFiles, apFiles.data());
   };
 }

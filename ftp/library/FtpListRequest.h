@@ -14,6 +14,7 @@
 class FtpListRequest : public FtpRequestKind {
  public:
   explicit FtpListRequest(OrvFtpDirCallback pfnCallback) : m_pfnCallback(pfnCallback) {}
+  explicit FtpListRequest(OrvFtpDirFactsCallback pfnCallback) : m_pfnFactsCallback(pfnCallback) {}
 
   std::string Name() const override { return "list"; }
   bool Prepare(const std::string&, FtpOutcome&) override { return true; }
@@ -34,7 +35,9 @@ class FtpListRequest : public FtpRequestKind {
   // One log line when entries were left out of the listing.
   void NoteLeftOut(FtpSession& session) const;
 
-  const OrvFtpDirCallback m_pfnCallback;
+  // One of them, or neither.
+  const OrvFtpDirCallback m_pfnCallback = nullptr;
+  const OrvFtpDirFactsCallback m_pfnFactsCallback = nullptr;
   std::string m_sFolder;  // ends with "/"
   Stage m_eStage = Stage::kMlsd;
   FtpListing m_listing;

@@ -1,9 +1,11 @@
 #include "FtpText.h"
 
 #include <algorithm>
+#include <ctime>
 #include <string_view>
 
 #include "CurlHandles.h"
+#include "FtpListingFacts.h"
 
 namespace {
 
@@ -168,14 +170,14 @@ std::string FtpUrlPath(const std::string& sPath) {
   return sUrl;
 }
 
-void FtpListing::Add(std::string_view sName, Kind eKind) {
+void FtpListing::Add(std::string_view sName, Kind eKind, int64_t lSize, int64_t lModified) {
   const bool bUnsafe = sName.find_first_of(std::string_view("/\r\n\0", 4)) != std::string_view::npos;
   const bool bDots = eKind != Kind::kFolder && (sName == "." || sName == "..");
   if (bUnsafe || bDots) {
     ++lLeftOut;
     return;
   }
-  aEntries.push_back({std::string(sName), eKind});
+  aEntries.push_back({std::string(sName), eKind, lSize, lModified});
 }
 
 void FtpLineParser::Reset() {
@@ -243,10 +245,13 @@ void MlsdParser::ParseLine(std::string_view sLine) {
   if (sName.empty()) return;
 
   std::string_view sType;
+  int64_t lSize = -1, lModified = -1;
   while (!sFacts.empty()) {
     const std::size_t lSemi = sFacts.find(';');
     std::string_view sFact = sFacts.substr(0, lSemi);
     if (StartsWithNoCase(sFact, "type=")) sType = sFact.substr(5);
+    else if (StartsWithNoCase(sFact, "size=")) lSize = FtpFacts_Size(sFact.substr(5));
+    else if (StartsWithNoCase(sFact, "modify=")) lModified = FtpFacts_MlsdTime(sFact.substr(7));
     if (lSemi == std::string_view::npos) break;
     sFacts.remove_prefix(lSemi + 1);
   }
@@ -259,27 +264,38 @@ void MlsdParser::ParseLine(std::string_view sLine) {
     m_listing.Add(sName, Kind::kFolder);
   } else if (StartsWithNoCase(sType, "OS.unix=slink") || IsType(sType, "OS.unix=symlink")) {
     // ProFTPD appends ":target" to slink.
-    m_listing.Add(sName, Kind::kLink);
+    m_listing.Add(sName, Kind::kLink, -1, lModified);
   } else {
-    m_listing.Add(sName, Kind::kFile);
+    m_listing.Add(sName, Kind::kFile, lSize, lModified);
   }
 }
 
 
 namespace {
 
+// What one listing line says of its entry.
+struct ListedEntry {
+  std::string_view sName;
+  FtpListing::Kind eKind;
+  int64_t lSize = -1;
+  int64_t lModified = -1;
+};
+
 // One "ls -l" line: mode, links, owner, group, size, month, day, time or
 // year (eight fields), then one space and the name as it stands. False for
 // a line that is not one, and for the current and the parent folder.
-bool ReadUnixLine(std::string_view sLine, std::string_view& sName, FtpListing::Kind& eKind) {
+bool ReadUnixLine(std::string_view sLine, int64_t lNow, ListedEntry& entry) {
   if (sLine.empty()) return false;
   std::size_t lPos = 0;
-  for (int iField = 0; iField < 8; ++iField) {
-    lPos = sLine.find_first_not_of(' ', lPos);
+  std::string_view asField[8];
+  for (std::string_view& sField : asField) {
+    const std::size_t lStart = sLine.find_first_not_of(' ', lPos);
+    if (lStart == std::string_view::npos) return false;
+    lPos = sLine.find(' ', lStart);
     if (lPos == std::string_view::npos) return false;
-    lPos = sLine.find(' ', lPos);
-    if (lPos == std::string_view::npos) return false;
+    sField = sLine.substr(lStart, lPos - lStart);
   }
+  std::string_view& sName = entry.sName;
   sName = sLine.substr(lPos + 1);
   const char cType = sLine.front();
   if (cType == 'l') {
@@ -287,7 +303,10 @@ bool ReadUnixLine(std::string_view sLine, std::string_view& sName, FtpListing::K
     if (lArrow != std::string_view::npos) sName = sName.substr(0, lArrow);
   }
   if (sName.empty() || sName == "." || sName == "..") return false;
-  eKind = cType == 'd' ? FtpListing::Kind::kFolder : cType == 'l' ? FtpListing::Kind::kLink : FtpListing::Kind::kFile;
+  entry.eKind =
+      cType == 'd' ? FtpListing::Kind::kFolder : cType == 'l' ? FtpListing::Kind::kLink : FtpListing::Kind::kFile;
+  if (entry.eKind == FtpListing::Kind::kFile) entry.lSize = FtpFacts_Size(asField[4]);
+  entry.lModified = FtpFacts_UnixTime(asField[5], asField[6], asField[7], lNow);
   return true;
 }
 
@@ -295,7 +314,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // One line of a Windows server: date, time, "<DIR>" or the size, then the
 // name after the spaces.
-bool ReadWindowsLine(std::string_view sLine, std::string_view& sName, FtpListing::Kind& eKind) {
+bool ReadWindowsLine(std::string_view sLine, ListedEntry& entry) {
   std::string_view asField[3];
   std::size_t lPos = 0;
   for (std::string_view& sField : asField) {
@@ -315,9 +334,11 @@ bool ReadWindowsLine(std::string_view sLine, std::string_view& sName, FtpListing
   if (!bFolder && !fnOnly(asField[2], ",.")) return false;
   const std::size_t lName = sLine.find_first_not_of(' ', lPos);
   if (lName == std::string_view::npos) return false;
-  sName = sLine.substr(lName);
-  if (sName == "." || sName == "..") return false;
-  eKind = bFolder ? FtpListing::Kind::kFolder : FtpListing::Kind::kFile;
+  entry.sName = sLine.substr(lName);
+  if (entry.sName == "." || entry.sName == "..") return false;
+  entry.eKind = bFolder ? FtpListing::Kind::kFolder : FtpListing::Kind::kFile;
+  if (!bFolder) entry.lSize = FtpFacts_Size(asField[2]);
+  entry.lModified = FtpFacts_WindowsTime(asField[0], asField[1]);
   return true;
 }
 
@@ -325,9 +346,9 @@ bool ReadWindowsLine(std::string_view sLine, std::string_view& sName, FtpListing
 
 void FtpListParser::ParseLine(std::string_view sLine) {
   if (!sLine.empty() && sLine.back() == '\r') sLine.remove_suffix(1);
-  std::string_view sName;
-  FtpListing::Kind eKind;
-  const bool bRead = !sLine.empty() && IsDigit(sLine.front()) ? ReadWindowsLine(sLine, sName, eKind)
-                                                                : ReadUnixLine(sLine, sName, eKind);
-  if (bRead) m_listing.Add(sName, eKind);
+  if (m_lNow < 0) m_lNow = static_cast<int64_t>(std::time(nullptr));
+  ListedEntry entry;
+  const bool bRead = !sLine.empty() && IsDigit(sLine.front()) ? ReadWindowsLine(sLine, entry)
+                                                                : ReadUnixLine(sLine, m_lNow, entry);
+  if (bRead) m_listing.Add(entry.sName, entry.eKind, entry.lSize, entry.lModified);
 }

@@ -51,6 +51,10 @@ struct FtpListing {
   struct Entry {
     std::string sName;
     Kind eKind;
+    // Size in bytes and time of the last change (seconds since 1970 UTC),
+    // -1 where the listing does not say.
+    int64_t lSize = -1;
+    int64_t lModified = -1;
   };
   std::vector<Entry> aEntries;
   // Entries left out because their names cannot stand for the entry: a
@@ -59,7 +63,7 @@ struct FtpListing {
   std::size_t lLeftOut = 0;
 
   // Adds the entry, or counts it as left out.
-  void Add(std::string_view sName, Kind eKind);
+  void Add(std::string_view sName, Kind eKind, int64_t lSize = -1, int64_t lModified = -1);
 };
 
 // A listing read line by line as it arrives in pieces; the last line may
@@ -98,18 +102,24 @@ class FtpLineParser {
 // Lines of neither kind ("total 12") are passed over, and so are the current
 // and the parent folder. The name is everything after the one space that
 // follows the time, leading spaces included; a Windows line's name starts
-// after the spaces that follow the size.
+// after the spaces that follow the size. A date without a year ("Dec  8
+// 10:00") lies in the last twelve months.
 class FtpListParser : public FtpLineParser {
  public:
   using FtpLineParser::FtpLineParser;
+  // The time that a date without a year is read against (seconds since
+  // 1970 UTC); the clock's time unless set.
+  void SetNow(int64_t lNow) { m_lNow = lNow; }
 
  private:
   void ParseLine(std::string_view sLine) override;
+  int64_t m_lNow = -1;
 };
 
 // Reads an MLSD reply: one entry per line, facts, one space, the name. The
 // current and the parent folder come out as "." and ".."; a link (type
-// OS.unix=slink or OS.unix=symlink) comes out as a link.
+// OS.unix=slink or OS.unix=symlink) comes out as a link. The facts size=
+// and modify= (YYYYMMDDHHMMSS, UTC) give a file's size and time.
 class MlsdParser : public FtpLineParser {
  public:
   using FtpLineParser::FtpLineParser;

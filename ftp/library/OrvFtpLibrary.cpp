@@ -297,6 +297,11 @@ void OrvFtpClientDirReq(int32_t lHandle, const char* sPath, const char* sRequest
   Submit(lHandle, sPath, sRequestId, lInactivityMs, lUserValue, std::make_unique<FtpListRequest>(pfnCallback));
 }
 
+void OrvFtpClientDirFactsReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
+                             OrvFtpDirFactsCallback pfnCallback, intptr_t lUserValue) {
+  Submit(lHandle, sPath, sRequestId, lInactivityMs, lUserValue, std::make_unique<FtpListRequest>(pfnCallback));
+}
+
 void OrvFtpClientGetReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
                         std::size_t lMaxChunkSize, OrvFtpGetCallback pfnCallback, intptr_t lUserValue) {
   Submit(lHandle, sPath, sRequestId, lInactivityMs, lUserValue,

@@ -31,6 +31,18 @@ using OrvFtpLogCallback = int32_t (*)(const char* sText);
 using OrvFtpDirCallback = int32_t (*)(int32_t lHandle, int32_t lErrCode, const char* sRequestId,
                                       intptr_t lUserValue, int32_t lFolderCount, const char* const* asFolders,
                                       int32_t lFileCount, const char* const* asFiles);
+// What a listing tells of a file: its size in bytes and the time of its
+// last change in seconds since 1970 UTC, each -1 where the listing does not
+// say. A LIST line's clock is taken as UTC, as most servers list it.
+struct OrvFtpFileFacts {
+  int64_t lSize;
+  int64_t lModified;
+};
+// A listing with the facts of each file, aFileFacts[i] those of asFiles[i].
+using OrvFtpDirFactsCallback = int32_t (*)(int32_t lHandle, int32_t lErrCode, const char* sRequestId,
+                                           intptr_t lUserValue, int32_t lFolderCount,
+                                           const char* const* asFolders, int32_t lFileCount,
+                                           const char* const* asFiles, const OrvFtpFileFacts* aFileFacts);
 using OrvFtpPutCallback = int32_t (*)(int32_t lHandle, int32_t lErrCode, const char* sRequestId,
                                       intptr_t lUserValue);
 using OrvFtpGetCallback = int32_t (*)(int32_t lHandle, int32_t lErrCode, const char* sRequestId,
@@ -104,6 +116,9 @@ int32_t OrvFtpClientCreateSecure(const char* sHost, int16_t iPort, const char* s
 // bounds).
 void OrvFtpClientDirReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
                         OrvFtpDirCallback pfnCallback, intptr_t lUserValue);
+// The same listing, answered with each file's size and time of change.
+void OrvFtpClientDirFactsReq(int32_t lHandle, const char* sPath, const char* sRequestId, int32_t lInactivityMs,
+                             OrvFtpDirFactsCallback pfnCallback, intptr_t lUserValue);
 // A file larger than lMaxChunkSize yields its first lMaxChunkSize bytes with
 // end flag 0, and its transfer is abandoned. A failed get has no data and
 // end flag 1.

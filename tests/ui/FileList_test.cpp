@@ -8,19 +8,20 @@
 
 TEST(FileList, EveryRowIsAsWideAsTheWidestNameSoNoneIsCut) {
   QListWidget oList;
-  QStringList vsNames;
-  for (int i = 0; i < 1000; ++i) vsNames.append(QStringLiteral("f%1.txt").arg(i));
-  const QString sLong = QStringLiteral("a name far longer than any other in this folder.jpg");
-  vsNames.insert(700, sLong);
-  FileList_Add(&oList, vsNames);
+  std::vector<FileListEntry> vNames;
+  for (int i = 0; i < 1000; ++i) vNames.push_back({QStringLiteral("f%1.txt").arg(i)});
+  const QString sLong = QStringLiteral("x name far longer than any other in this folder.jpg");
+  vNames.insert(vNames.begin() + 300, {sLong});
+  FileList_Add(&oList, vNames);
   ASSERT_EQ(oList.count(), 1001);
+  ASSERT_EQ(oList.item(1000)->text(), sLong);
   const QFontMetrics oMetrics(oList.font());
-  const QModelIndex oLong = oList.indexFromItem(oList.item(700));
+  const QModelIndex oLong = oList.indexFromItem(oList.item(1000));
   EXPECT_GE(oList.sizeHintForIndex(oLong).width(), oMetrics.horizontalAdvance(sLong));
   EXPECT_GE(oList.visualRect(oLong).width(), oMetrics.horizontalAdvance(sLong));
 
   // Refilled with short names only, the rows narrow again.
   oList.clear();
-  FileList_Add(&oList, {QStringLiteral("a"), QStringLiteral("b")});
+  FileList_Add(&oList, {{QStringLiteral("a")}, {QStringLiteral("b")}});
   EXPECT_LT(oList.sizeHintForIndex(oList.indexFromItem(oList.item(1))).width(), oMetrics.horizontalAdvance(sLong));
 }

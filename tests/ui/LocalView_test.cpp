@@ -1,11 +1,11 @@
 // The window's local side against real folders.
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
 
-#include <dirent.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "DirListBox.h"
+#include "FileList.h"
 #include "LocalFiles.h"
 #include "OrvError.h"
 #include "RecordingApp.h"
@@ -33,16 +35,6 @@ namespace fs = std::filesystem;
 namespace {
 
 void WriteFile(const std::string& sPath, const std::string& sData = "x") { std::ofstream(sPath) << sData; }
-
-// The names of sFolder in the order the file system hands them out.
-std::vector<std::string> ReaddirOrder(const std::string& sFolder) {
-  std::vector<std::string> vs;
-  DIR* pDir = ::opendir(sFolder.c_str());
-  if (!pDir) return vs;
-  while (const dirent* p = ::readdir(pDir)) vs.emplace_back(p->d_name);
-  ::closedir(pDir);
-  return vs;
-}
 
 void ClickRow(QListWidget* p, int iRow, bool bDouble = false) {
   ASSERT_GE(iRow, 0);
@@ -87,14 +79,8 @@ class LocalView : public ::testing::Test {
     m_pWindow->Load();
   }
 
-  // The expected listing: the ordinary files, in enumeration order.
-  std::vector<std::string> ExpectedFiles() const {
-    std::vector<std::string> vs;
-    for (const std::string& s : ReaddirOrder(m_sRoot)) {
-      if (s == "a.txt" || s == "b.bin" || s == "ro.txt") vs.push_back(s);
-    }
-    return vs;
-  }
+  // The expected listing: the ordinary files, by name.
+  std::vector<std::string> ExpectedFiles() const { return {"a.txt", "b.bin", "ro.txt"}; }
 
   RecordingApp m_oApp;
   TempFolder m_oTemp;
@@ -103,12 +89,18 @@ class LocalView : public ::testing::Test {
   std::unique_ptr<frmMain> m_pWindow;
 };
 
-TEST_F(LocalView, LoadListsTheCurrentFoldersOrdinaryFilesInEnumerationOrder) {
+TEST_F(LocalView, LoadListsTheCurrentFoldersOrdinaryFilesByName) {
   frmMain& w = *m_pWindow;
   EXPECT_EQ(w.dlb->Path(), m_sRoot);
   EXPECT_EQ(w.dlb->SelectedFolder(), m_sRoot);
   EXPECT_EQ(Entries(w.lbLocalFiles), ExpectedFiles());
   EXPECT_EQ(Text(w.labLocalFileCnt), "3 files");
+  // Each file shows its size and its time of change beside the name.
+  const auto lChanged = std::chrono::duration_cast<std::chrono::seconds>(
+      std::chrono::file_clock::to_sys(fs::last_write_time(m_sRoot + "/a.txt")).time_since_epoch());
+  EXPECT_EQ(FileList_SizeText(w.lbLocalFiles->item(0)).toStdString(), "1 B");
+  EXPECT_EQ(FileList_DateText(w.lbLocalFiles->item(0)),
+            QDateTime::fromSecsSinceEpoch(lChanged.count()).toString(QStringLiteral("yyyy-MM-dd HH:mm")));
   EXPECT_EQ(Text(w.tbLocalPath), m_sRoot + "/");
   EXPECT_TRUE(m_oApp.messages.empty());
 }

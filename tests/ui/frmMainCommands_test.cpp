@@ -2,6 +2,7 @@
 // clicked in the window against the servers users run and pyftpdlib; what
 // the window refuses before it sends anything; gets of any size.
 #include <QApplication>
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -24,6 +25,7 @@
 
 #include "ByteText.h"
 #include "DirListBox.h"
+#include "FileList.h"
 #include "FtpTestServer.h"
 #include "LibOrv.h"
 #include "OrvFtpClient.h"
@@ -82,6 +84,15 @@ std::string RandomBytes(std::size_t n, unsigned uSeed) {
 std::vector<std::string> Sorted(std::vector<std::string> vs) {
   std::sort(vs.begin(), vs.end());
   return vs;
+}
+
+// Sets the file's time of change to a whole minute two hours ago, which
+// every listing form tells to the minute; returns it.
+std::int64_t SetChangedTwoHoursAgo(const std::string& sPath) {
+  const std::int64_t lWhen = (QDateTime::currentSecsSinceEpoch() - 7200) / 60 * 60;
+  const auto tWhen = std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(lWhen)));
+  fs::last_write_time(sPath, tWhen);
+  return lWhen;
 }
 
 // A loaded, visible window with a local folder of its own, the FTP library
@@ -170,6 +181,7 @@ TEST_P(CommandsOnServer, MakeRenameSizeAndDeleteChangeTheServerAndTheView) {
   const LoopbackFtpServer& server = *m_pServer;
   server.MakeFolder("/a");
   server.WriteFile("/a/x.txt", "twelve bytes");
+  const std::int64_t lChanged = SetChangedTwoHoursAgo(server.LocalPath("/a/x.txt"));
   server.MakeFolder("/a/full");
   server.WriteFile("/a/full/keep.txt", "k");
   ASSERT_TRUE(Connect(server));
@@ -180,6 +192,11 @@ TEST_P(CommandsOnServer, MakeRenameSizeAndDeleteChangeTheServerAndTheView) {
                     w.tvFtpDirs->visualItemRect(w.FtpNode("/a")).center());
   ASSERT_TRUE(PumpUntil([&] { return w.FtpNode("/a/full") != nullptr; }));
   ASSERT_EQ(Text(w.tbFtpPath), "/a/");
+  // The file's size and time stand beside its name, in local time.
+  ASSERT_EQ(Entries(w.lbFtpFiles), std::vector<std::string>{"x.txt"});
+  EXPECT_EQ(FileList_SizeText(w.lbFtpFiles->item(0)).toStdString(), "12 B");
+  EXPECT_EQ(FileList_DateText(w.lbFtpFiles->item(0)),
+            QDateTime::fromSecsSinceEpoch(lChanged).toString(QStringLiteral("yyyy-MM-dd HH:mm")));
 
   w.tbFtpText->setText("new");
   ASSERT_TRUE(RunListed(w.cbMkDir, "FTP-MKDIR OK"));

@@ -92,10 +92,15 @@ TEST_F(Listing, FoldersGoUnderTheSelectedNodeAndFilesIntoTheList) {
   EXPECT_EQ(m_oWindow.tvFtpDirs->currentItem(), Root()) << "the selection stays";
 }
 
-TEST_F(Listing, EntriesKeepTheListingsOrder) {
-  Dir("zeta/\r\nalpha/\r\nb.txt\r\na.txt\r\nC.txt\r\n");
+// Folders keep the listing's order; files are sorted as people sort names:
+// case aside, umlauts and "ß" beside their base letters, numbers by value.
+TEST_F(Listing, FilesAreSortedAsPeopleSortFoldersKeepTheListingsOrder) {
+  Dir("zeta/\r\nalpha/\r\nb.txt\r\n\xC3\xBC" "ber uns.html\r\nfile10.txt\r\nStra\xC3\x9F" "e.csv\r\n"
+      "a.txt\r\nfile2.txt\r\nC.txt\r\nbig 50MB.iso\r\nUmbau.txt\r\nSta.txt\r\n");
   EXPECT_EQ(Children(Root()), (std::vector<std::string>{"/zeta=zeta", "/alpha=alpha"}));
-  EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), (std::vector<std::string>{"b.txt", "a.txt", "C.txt"}));
+  EXPECT_EQ(Entries(m_oWindow.lbFtpFiles),
+            (std::vector<std::string>{"a.txt", "b.txt", "big 50MB.iso", "C.txt", "file2.txt", "file10.txt",
+                                      "Sta.txt", "Stra\xC3\x9F" "e.csv", "\xC3\xBC" "ber uns.html", "Umbau.txt"}));
 }
 
 TEST_F(Listing, DotEntriesEmptyLinesAndAnUnterminatedTailAreSkipped) {
@@ -117,7 +122,7 @@ TEST_F(Listing, TheSameListingTwiceAddsNoNodesAndReplacesTheList) {
   Dir(sList);
   EXPECT_EQ(Children(Root()), (std::vector<std::string>{"/pub=pub", "/incoming=incoming"}));
   EXPECT_EQ(NodeCount(m_oWindow.tvFtpDirs), 3);
-  EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), (std::vector<std::string>{"readme.txt", "index.html"}));
+  EXPECT_EQ(Entries(m_oWindow.lbFtpFiles), (std::vector<std::string>{"index.html", "readme.txt"}));
   EXPECT_EQ(Text(m_oWindow.labFtpFileCnt), "2 files");
   EXPECT_TRUE(m_oApp.messages.empty()) << "a folder already in the tree is skipped silently";
 }
@@ -246,17 +251,17 @@ TEST_F(Listing, ARootClickRebuildsTheTree) {
 }
 
 TEST_F(Listing, FileClicksJoinTheFileToThePathsFolder) {
-  Dir("readme.txt\r\nindex.html\r\n");
+  Dir("index.html\r\nreadme.txt\r\n");
   m_oWindow.tbFtpPath->setText("/pub/");
   ClickFile(0);
-  EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/pub/readme.txt");
-  ClickFile(1);
   EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/pub/index.html");
+  ClickFile(1);
+  EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/pub/readme.txt");
   EXPECT_TRUE(m_oApp.messages.empty());
   // Moving through the list with the keyboard selects the same way.
   m_oWindow.lbFtpFiles->setFocus();
   QTest::keyClick(m_oWindow.lbFtpFiles, Qt::Key_Up);
-  EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/pub/readme.txt");
+  EXPECT_EQ(Text(m_oWindow.tbFtpPath), "/pub/index.html");
 }
 
 TEST_F(Listing, ConnectLogLineNeverHoldsCredentialsOfTheServerText) {

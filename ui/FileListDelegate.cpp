@@ -1,0 +1,48 @@
+#include "FileListDelegate.h"
+
+#include <QListWidget>
+#include <QPainter>
+
+#include "FileList.h"
+
+namespace {
+
+// The gap before each fact, in widths of an "M".
+constexpr int kGapEms = 2;
+
+int SizeWidth(const QFontMetrics& oMetrics) { return oMetrics.horizontalAdvance(QStringLiteral("1023.9 MiB")); }
+int DateWidth(const QFontMetrics& oMetrics) {
+  return oMetrics.horizontalAdvance(QStringLiteral("0000-00-00 00:00"));
+}
+int Gap(const QFontMetrics& oMetrics) { return kGapEms * oMetrics.horizontalAdvance(QLatin1Char('M')); }
+
+}  // namespace
+
+int FileListDelegate::FactsWidth(const QFontMetrics& oMetrics) {
+  return 2 * Gap(oMetrics) + SizeWidth(oMetrics) + DateWidth(oMetrics);
+}
+
+void FileListDelegate::paint(QPainter* pPainter, const QStyleOptionViewItem& oOption,
+                             const QModelIndex& oIndex) const {
+  QStyledItemDelegate::paint(pPainter, oOption, oIndex);
+  const auto* pList = qobject_cast<const QListWidget*>(oOption.widget);
+  const QListWidgetItem* pItem = pList ? pList->item(oIndex.row()) : nullptr;
+  if (!pItem) return;
+  const QString sSize = FileList_SizeText(pItem);
+  const QString sDate = FileList_DateText(pItem);
+  if (sSize.isEmpty() && sDate.isEmpty()) return;
+
+  const QFontMetrics& oMetrics = oOption.fontMetrics;
+  const QRect oRow = oOption.rect;
+  const int iSizeLeft = oRow.left() + m_iNameWidth + Gap(oMetrics);
+  const int iDateLeft = iSizeLeft + SizeWidth(oMetrics) + Gap(oMetrics);
+  pPainter->save();
+  const bool bSelected = (oOption.state & QStyle::State_Selected) != 0;
+  pPainter->setPen(oOption.palette.color(bSelected ? QPalette::HighlightedText : QPalette::Text));
+  pPainter->setFont(oOption.font);
+  pPainter->drawText(QRect(iSizeLeft, oRow.top(), SizeWidth(oMetrics), oRow.height()),
+                     Qt::AlignRight | Qt::AlignVCenter, sSize);
+  pPainter->drawText(QRect(iDateLeft, oRow.top(), DateWidth(oMetrics), oRow.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter, sDate);
+  pPainter->restore();
+}
