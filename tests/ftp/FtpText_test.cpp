@@ -14,6 +14,16 @@ std::vector<std::string> Names(const FtpListing& listing, FtpListing::Kind eKind
   return asNames;
 }
 
+// The files' sizes and times of change, in listing order.
+std::vector<std::pair<int64_t, int64_t>> FileFacts(const FtpListing& listing) {
+  std::vector<std::pair<int64_t, int64_t>> aFacts;
+  for (const FtpListing::Entry& entry : listing.aEntries)
+    if (entry.eKind == FtpListing::Kind::kFile) aFacts.emplace_back(entry.lSize, entry.lModified);
+  return aFacts;
+}
+
+using Facts = std::pair<int64_t, int64_t>;
+
 }  // namespace
 
 TEST(FtpMlsdParserTest, ReadsTypesAndNamesAcrossPieces) {
@@ -23,7 +33,7 @@ TEST(FtpMlsdParserTest, ReadsTypesAndNamesAcrossPieces) {
       "type=cdir;modify=20260101000000; /top\r\n"
       "type=pdir;modify=20260101000000; /\r\n"
       "Type=DIR;Size=0; a folder; with semicolon\r\n"
-      "type=file;size=3;perm=r; file  two.txt\r\n"
+      "type=file;size=3;modify=20261208101112.5;perm=r; file  two.txt\r\n"
       "type=OS.unix=slink:/x;size=1; link\n"
       "type=OS.unix=symlink;size=1; other link\n"
       "garbage-without-space\r\n"
@@ -34,11 +44,13 @@ TEST(FtpMlsdParserTest, ReadsTypesAndNamesAcrossPieces) {
   EXPECT_THAT(Names(listing, FtpListing::Kind::kFolder), ElementsAre(".", "..", "a folder; with semicolon"));
   EXPECT_THAT(Names(listing, FtpListing::Kind::kFile), ElementsAre("file  two.txt", "last"));
   EXPECT_THAT(Names(listing, FtpListing::Kind::kLink), ElementsAre("link", "other link"));
+  EXPECT_THAT(FileFacts(listing), ElementsAre(Facts(3, 1796724672), Facts(1, -1)));
 }
 
 TEST(FtpListParserTest, ReadsUnixAndWindowsLinesAcrossPieces) {
   FtpListing listing;
   FtpListParser parser(listing);
+  parser.SetNow(1796817600);  // 2026-12-09 12:00 UTC
   const std::string sReply =
       "total 12\r\n"
       "drwxr-xr-x    2 1001     0            4096 Dec 08 16:12 d 1\r\n"
@@ -47,13 +59,19 @@ TEST(FtpListParserTest, ReadsUnixAndWindowsLinesAcrossPieces) {
       "drwxr-xr-x    2 ftp      ftp          4096 Dec 08 16:12 .\r\n"
       "12-08-26  10:00AM       <DIR>          Win Folder\r\n"
       "12-08-2026  09:15PM              1,234 win file.txt\r\n"
+      "-rw-r--r--    1 ftp      ftp             7 Dec 31 23:59 late.txt\r\n"
       "-rw-r--r-- 1 too few fields\r\n"
       "-rw-r--r--    1 ftp      ftp             1 Dec 08 16:12 \xE4rger.txt";
   for (std::size_t i = 0; i < sReply.size(); i += 7) parser.Feed(sReply.data() + i, std::min<std::size_t>(7, sReply.size() - i));
   parser.Finish();
   EXPECT_THAT(Names(listing, FtpListing::Kind::kFolder), ElementsAre("d 1", "Win Folder"));
-  EXPECT_THAT(Names(listing, FtpListing::Kind::kFile), ElementsAre(" lead.txt", "win file.txt", "\xE4rger.txt"));
+  EXPECT_THAT(Names(listing, FtpListing::Kind::kFile),
+              ElementsAre(" lead.txt", "win file.txt", "late.txt", "\xE4rger.txt"));
   EXPECT_THAT(Names(listing, FtpListing::Kind::kLink), ElementsAre("to dir"));
+  // A date without a year lies in the last twelve months: Dec 31 is last
+  // year's on Dec 9.
+  EXPECT_THAT(FileFacts(listing), ElementsAre(Facts(12, 1735689600), Facts(1234, 1796764500),
+                                              Facts(7, 1767225540), Facts(1, 1796746320)));
 }
 
 TEST(FtpUrlTest, PathsAreEncodedAndAbsolutePathsStartAtTheRoot) {
