@@ -99,6 +99,10 @@ std::string cOrvFtpClient::FtpUnknownHostKey() const {
   return m_lHandle == 0 ? std::string() : OrvFtpClientUnknownHostKey(static_cast<int32_t>(m_lHandle));
 }
 
+std::string cOrvFtpClient::FtpLoginFolder() const {
+  return m_lHandle == 0 ? std::string() : OrvFtpClientLoginFolder(static_cast<int32_t>(m_lHandle));
+}
+
 long cOrvFtpClient::FtpTrustHostKey() { return OrvFtpClientTrustHostKey(static_cast<int32_t>(m_lHandle)); }
 
 // An event handler may reassign the event it runs in; it runs from a copy so

@@ -60,6 +60,9 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   // user's known_hosts (0 when done, else the library's error code).
   std::string FtpUnknownHostKey() const;
   long FtpTrustHostKey();
+  // FTP: the folder the server put the user in at log-in ("/home/u");
+  // empty before a log-in, over SFTP, or when the server did not say.
+  std::string FtpLoginFolder() const;
 
   // While DirEvent runs: the size and time of each file of its listing, in
   // the order the files stand in it; empty for a listing without them.

@@ -195,6 +195,10 @@ class frmMain : public QWidget, public AppWindow {
   // Lists the remote folder sFolder ("/a/"), under its node where the tree
   // has one.
   void ListFtpFolder(const std::string& sFolder);
+  // After the first listing of a connection: opens the tree down to the
+  // folder the server put the user in and lists it, when that is not the
+  // root.
+  void OpenLoginFolder();
   // Takes a folder node and the nodes below it out of the tree.
   void RemoveFtpNode(const std::string& sKey);
   // A remote command the server refused or that failed on the way:
@@ -303,6 +307,9 @@ class frmMain : public QWidget, public AppWindow {
   QObject* m_pKeyList = nullptr;
   // Lists the remote tree's current folder once the arrow keys rest.
   QTimer* m_pTreeKeyTimer = nullptr;
+  // The next listing is the connection's first: the login folder opens
+  // after it (window only).
+  bool m_bOpenLoginFolder = false;
   // The file Enter in the remote path named, picked when its folder's
   // listing arrives.
   std::string m_sPickAfterListing;

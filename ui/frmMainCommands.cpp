@@ -118,6 +118,7 @@ void frmMain::cbConnect_Click() {
   // then fails as well and turns the button red.
   m_oFtpClient->FtpConnect(address.sHost, address.sPort, sUsr, FtpPwdText(), address.eSecurity);
   WatchProgress();
+  m_bOpenLoginFolder = m_sCommandLine.empty();
   if (m_oFtpClient) m_oFtpClient->FtpDir("/", "");
 }
 

@@ -5,6 +5,8 @@
 #include <QListWidget>
 #include <QTreeWidget>
 
+#include <utility>
+
 #include "AppChannel.h"
 #include "AutoRunStates.h"
 #include "ByteText.h"
@@ -83,6 +85,7 @@ std::string frmMain::FtpNodeImage(const QTreeWidgetItem* pNode) {
 }
 
 void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::string&, long lErrCode) {
+  const bool bFirstListing = std::exchange(m_bOpenLoginFolder, false);
   if (lErrCode != 0) {
     m_sPickAfterListing.clear();
     if (OfferHostKey(lErrCode)) return;
@@ -105,6 +108,36 @@ void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::stri
   SetButtonColour(cbConnect, kGreen);
   SetConnected(true);
   if (m_sAutoStatus == AutoRunState::kConnect) SetAutoTimer(AutoRunState::kSendMsg, 500);
+  if (bFirstListing) OpenLoginFolder();
+}
+
+// Servers that do not confine their users put them in a folder of the whole
+// file system ("/home/u"): the user starts there, as at a shell, with the
+// folders above it in the tree as nodes to click.
+void frmMain::OpenLoginFolder() {
+  if (!m_oFtpClient) return;
+  const std::string sLogin = m_oFtpClient->FtpLoginFolder();
+  if (sLogin.size() < 2 || sLogin.front() != '/') return;
+  QTreeWidgetItem* pNode = FtpNode(kRootKey);
+  std::string sKey;
+  std::size_t p = 1;
+  while (pNode && p < sLogin.size()) {
+    std::size_t e = sLogin.find('/', p);
+    if (e == std::string::npos) e = sLogin.size();
+    const std::string sName = sLogin.substr(p, e - p);
+    p = e + 1;
+    if (sName.empty()) continue;
+    sKey += "/" + sName;
+    QTreeWidgetItem* pChild = FtpNode(sKey);
+    if (!pChild) pChild = AddFtpNode(sKey, sName, "CloseFld", pNode);
+    pNode = pChild;
+  }
+  if (!pNode || sKey.empty()) return;
+  for (QTreeWidgetItem* pUp = pNode->parent(); pUp; pUp = pUp->parent()) pUp->setExpanded(true);
+  tvFtpDirs->setCurrentItem(pNode);
+  tvFtpDirs->scrollToItem(pNode);
+  tbFtpPath->setText(ByteText_FromBytes(sKey + "/"));
+  RefreshFtpDir();
 }
 
 // Folders go under the selected node in listing order, files into the list

@@ -74,6 +74,9 @@ class FtpConnection : private FtpSession {
   // Appends that key to the known_hosts file as ssh would; 0, -43 without
   // such a key, or -23 when the file cannot be written.
   int32_t TrustHostKey();
+  // FTP: the folder the server put the user in at log-in, as its reply to
+  // PWD named it; empty before a log-in, over SFTP, or when it did not say.
+  std::string LoginFolder();
 
   // Abandons the running exchange when it has been idle for its limit: no
   // command, reply or data, and no byte of what libcurl has handed to the
@@ -189,6 +192,9 @@ class FtpConnection : private FtpSession {
   std::mutex m_hostKeyMutex;
   std::string m_sUnknownKeyText;
   std::string m_sUnknownKeyEntry;
+  // Guarded by m_loginFolderMutex, under which no other lock is taken.
+  std::mutex m_loginFolderMutex;
+  std::string m_sLoginFolder;
   std::string m_sLastCommand;
   std::string m_sLastReply;
   long m_lLastReplyCode = 0;

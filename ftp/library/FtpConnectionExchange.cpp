@@ -337,6 +337,13 @@ FtpOutcome FtpConnection::Transfer(int32_t lLimitMs) {
   outcome.sReply = m_sLastReply;
   outcome.sCurlText = m_sErrorBuffer;
   if (IsSftp()) ReadSftpOutcome(outcome);
+  // libcurl asks PWD after each log-in, so knowing costs no command.
+  const char* szLoginFolder = nullptr;
+  if (!IsSftp() && curl_easy_getinfo(m_pActive, CURLINFO_FTP_ENTRY_PATH, &szLoginFolder) == CURLE_OK &&
+      szLoginFolder != nullptr) {
+    std::lock_guard<std::mutex> lock(m_loginFolderMutex);
+    m_sLoginFolder = szLoginFolder;
+  }
   return outcome;
 }
 
@@ -454,6 +461,11 @@ int FtpConnection::OnHostKey(CURL*, const curl_khkey*, const curl_khkey* pFound,
 std::string FtpConnection::UnknownHostKey() {
   std::lock_guard<std::mutex> lock(m_hostKeyMutex);
   return m_sUnknownKeyEntry.empty() ? std::string() : m_sUnknownKeyText;
+}
+
+std::string FtpConnection::LoginFolder() {
+  std::lock_guard<std::mutex> lock(m_loginFolderMutex);
+  return m_sLoginFolder;
 }
 
 int32_t FtpConnection::TrustHostKey() {

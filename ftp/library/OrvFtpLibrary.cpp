@@ -382,6 +382,11 @@ std::string OrvFtpClientUnknownHostKey(int32_t lHandle) {
   return pConnection ? pConnection->UnknownHostKey() : std::string();
 }
 
+std::string OrvFtpClientLoginFolder(int32_t lHandle) {
+  std::shared_ptr<FtpConnection> pConnection = Find(lHandle);
+  return pConnection ? pConnection->LoginFolder() : std::string();
+}
+
 int32_t OrvFtpClientTrustHostKey(int32_t lHandle) {
   std::shared_ptr<FtpConnection> pConnection = Find(lHandle);
   if (!pConnection) return -static_cast<int32_t>(CURLE_BAD_FUNCTION_ARGUMENT);

@@ -208,6 +208,11 @@ std::string OrvFtpClientLastFailure(int32_t lHandle);
 std::string OrvFtpClientUnknownHostKey(int32_t lHandle);
 int32_t OrvFtpClientTrustHostKey(int32_t lHandle);
 
+// FTP: the folder the server put the user in at log-in ("/home/u"), as its
+// reply to PWD named it, once a request has logged in; empty before, over
+// SFTP (whose paths start there), and for a server that did not say.
+std::string OrvFtpClientLoginFolder(int32_t lHandle);
+
 // Cancels the handle's outstanding requests without callbacks and closes its
 // connection; the handle is invalid afterwards. Every flag value does the
 // same (the program passes -1).

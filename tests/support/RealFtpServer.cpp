@@ -57,11 +57,14 @@ constexpr int kUserdelNoSuchUser = 6;
 
 }  // namespace
 
-RealFtpServer::RealFtpServer(Product eProduct, Tls eTls)
+RealFtpServer::RealFtpServer(Product eProduct, Tls eTls, Confinement eConfinement)
     : LoopbackFtpServer(kHost, eProduct == Product::kVsftpd ? SystemAccountName() : kVirtualUser, kPassword),
       m_eProduct(eProduct),
-      m_eTls(eTls) {
+      m_eTls(eTls),
+      m_eConfinement(eConfinement) {
   if (!Offers(eProduct, eTls)) throw std::invalid_argument("RealFtpServer: " + Name(eProduct) + " has no such TLS");
+  if (eConfinement == Confinement::kNone && eProduct == Product::kPureFtpd)
+    throw std::invalid_argument("RealFtpServer: Pure-FTPd is set up with confined accounts only");
   try {
     if (m_eProduct == Product::kVsftpd)
       AddSystemAccount();
@@ -178,7 +181,8 @@ std::vector<std::string> RealFtpServer::VsftpdCommand() const {
       "listen=YES", "listen_ipv6=NO", "listen_address=" + Host(), "listen_port=" + PortText(), "background=NO",
       "anonymous_enable=NO", "local_enable=YES", "write_enable=YES", "local_umask=022",
       // The root is the account's home, which puts must be able to write to.
-      "chroot_local_user=YES", "allow_writeable_chroot=YES", "secure_chroot_dir=" + empty.string(),
+      m_eConfinement == Confinement::kHome ? "chroot_local_user=YES" : "chroot_local_user=NO",
+      "allow_writeable_chroot=YES", "secure_chroot_dir=" + empty.string(),
       "pam_service_name=vsftpd", "xferlog_enable=YES", "vsftpd_log_file=" + (WorkFolder() / "vsftpd.log").string(),
       "log_ftp_protocol=YES"};
   if (m_eTls != Tls::kNone) {
@@ -215,8 +219,8 @@ std::vector<std::string> RealFtpServer::ProftpdCommand() const {
                                      "AllowOverwrite on",
                                      "AuthOrder mod_auth_file.c",
                                      "AuthUserFile " + work("ftpd.passwd"),
-                                     "AuthGroupFile " + work("ftpd.group"),
-                                     "DefaultRoot ~"};
+                                     "AuthGroupFile " + work("ftpd.group")};
+  if (m_eConfinement == Confinement::kHome) config.push_back("DefaultRoot ~");
   if (m_eTls != Tls::kNone) {
     const TestCertificates::Identity& identity = TestCertificates::Get().Loopback();
     Program(installed / "usr/lib/proftpd/mod_tls.so");

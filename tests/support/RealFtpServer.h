@@ -11,7 +11,10 @@
 // where the server has virtual accounts (ProFTPD, Pure-FTPd: uid and gid
 // 65534); vsftpd knows only system accounts, so one is added for the test
 // (orvftp<process id>) and removed again at the end. Every account is
-// locked into the root folder.
+// locked into the root folder, unless the server is made as one that does
+// not confine its users (Confinement::kNone, vsftpd and ProFTPD): then the
+// server's "/" is the machine's root, and the user starts in the root
+// folder as its home (PWD names Root()).
 //
 // With TLS the server presents TestCertificates' loopback identity (vsftpd
 // the RSA one: its own cipher list has ECDHE-RSA only below TLS 1.3) and
@@ -25,10 +28,11 @@ class RealFtpServer : public LoopbackFtpServer {
  public:
   enum class Product { kVsftpd, kProftpd, kPureFtpd };
   enum class Tls { kNone, kExplicit, kImplicit };
+  enum class Confinement { kHome, kNone };
 
   // Starts the server and returns once it accepts connections; throws
   // std::runtime_error (with the server's log) when it does not start.
-  RealFtpServer(Product eProduct, Tls eTls);
+  RealFtpServer(Product eProduct, Tls eTls, Confinement eConfinement = Confinement::kHome);
   ~RealFtpServer() override;
 
   // Pure-FTPd has no implicit TLS.
@@ -50,5 +54,6 @@ class RealFtpServer : public LoopbackFtpServer {
 
   Product m_eProduct;
   Tls m_eTls;
+  Confinement m_eConfinement;
   std::string m_sSystemAccount;
 };
