@@ -93,7 +93,7 @@ class FtpConnection : private FtpSession {
   static constexpr std::chrono::seconds kFloorWindow{60};
 
  private:
-  enum class Interrupt { kNone, kTimedOut, kTooSlow, kCancelled, kCancelledByUser };
+  enum class Interrupt { kNone, kTimedOut, kTooSlow, kCancelled, kCancelledByUser, kWrongServer };
 
   void Run();
   // The one path every request takes.
@@ -137,6 +137,11 @@ class FtpConnection : private FtpSession {
   void BeginExchange(int32_t lLimitMs);
   Interrupt EndExchange();
   void InterruptLocked(Interrupt eWhy);
+  // Ends the running exchange: the server speaks the other protocol.
+  void RefuseWrongServer(const std::string& sWhy);
+  // SFTP: a handshake that has heard nothing of an SSH server for a while
+  // looks at the server's greeting on a connection of its own, once.
+  void ProbeSshGreeting();
   void NoteActivity();
   // Starts the floor's first window; caller holds m_mutex.
   void StartFloorLocked(Clock::time_point now);
@@ -208,6 +213,8 @@ class FtpConnection : private FtpSession {
   bool m_bStop = false;
   bool m_bExchange = false;  // an exchange with the server is running
   Interrupt m_eInterrupt = Interrupt::kNone;
+  // Why the exchange ended as kWrongServer (FtpWrongServer.h).
+  std::string m_sWrongServer;
   std::chrono::milliseconds m_limit{0};
   std::atomic<Clock::rep> m_lastActivity{0};
 

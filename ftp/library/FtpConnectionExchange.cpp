@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "FtpDispatcher.h"
+#include "FtpWrongServer.h"
 #include "SshKeyText.h"
 
 namespace {
@@ -121,6 +122,23 @@ void FtpConnection::InterruptLocked(Interrupt eWhy) {
   }
   // A failed wake-up costs at most the worker's poll interval.
   if (m_pMulti) (void)curl_multi_wakeup(m_pMulti.get());
+}
+
+void FtpConnection::RefuseWrongServer(const std::string& sWhy) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (!m_bExchange || m_eInterrupt != Interrupt::kNone) return;
+  m_sWrongServer = sWhy;
+  InterruptLocked(Interrupt::kWrongServer);
+}
+
+void FtpConnection::ProbeSshGreeting() {
+  char* szIp = nullptr;
+  long iPort = 0;
+  if (curl_easy_getinfo(m_pActive, CURLINFO_PRIMARY_IP, &szIp) != CURLE_OK || szIp == nullptr || *szIp == '\0' ||
+      curl_easy_getinfo(m_pActive, CURLINFO_PRIMARY_PORT, &iPort) != CURLE_OK || iPort <= 0)
+    return;
+  const std::string sLine = FtpWrongServer_FirstLine(szIp, iPort, std::chrono::milliseconds(1500));
+  if (FtpWrongServer_IsFtpReply(sLine)) RefuseWrongServer(FtpWrongServer_FtpText(Where()));
 }
 
 void FtpConnection::BeginExchange(int32_t lLimitMs) {
@@ -288,10 +306,19 @@ FtpOutcome FtpConnection::Transfer(int32_t lLimitMs) {
   bool bDone = false;
   bool bInterrupted = false;
   int iRoundsWithoutSocket = 0;
+  // An SSH server greets at once; a handshake that is still under way after
+  // this long may be talking to a server of another protocol.
+  constexpr auto kSshGreetingWait = std::chrono::seconds(1);
+  const Clock::time_point tStarted = Clock::now();
+  bool bProbed = !IsSftp() || m_bOpen;
   while (!bDone && mc == CURLM_OK) {
     int iRunning = 0;
     mc = curl_multi_perform(pMulti, &iRunning);
     if (mc != CURLM_OK) break;
+    if (!bProbed && Clock::now() - tStarted >= kSshGreetingWait) {
+      bProbed = true;
+      ProbeSshGreeting();
+    }
     int iLeft = 0;
     while (CURLMsg* pMsg = curl_multi_info_read(pMulti, &iLeft)) {
       if (pMsg->msg != CURLMSG_DONE) continue;
@@ -336,6 +363,12 @@ FtpOutcome FtpConnection::Transfer(int32_t lLimitMs) {
   outcome.sCommand = m_sLastCommand;
   outcome.sReply = m_sLastReply;
   outcome.sCurlText = m_sErrorBuffer;
+  if (eWhy == Interrupt::kWrongServer) {
+    // Final: the same address speaks the same protocol a moment later.
+    outcome.rc = CURLE_UNSUPPORTED_PROTOCOL;
+    outcome.lResponse = 0;
+    outcome.sWhy = m_sWrongServer;
+  }
   if (IsSftp()) ReadSftpOutcome(outcome);
   // libcurl asks PWD after each log-in, so knowing costs no command.
   const char* szLoginFolder = nullptr;
@@ -525,6 +558,10 @@ int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, v
       break;
     case CURLINFO_HEADER_IN:
       self->m_sLastReply = OneLine(p, n);
+      if (!self->m_bOpen && FtpWrongServer_IsSshGreeting(self->m_sLastReply)) {
+        self->RefuseWrongServer(FtpWrongServer_SshText(self->Where()));
+        break;
+      }
       if (IsFinalReplyLine(self->m_sLastReply)) {
         self->m_lLastReplyCode = std::stol(self->m_sLastReply.substr(0, 3));
         // 125 and 150 open the data transfer.

@@ -6,12 +6,14 @@
 
 #include <fcntl.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "FtpLibraryTestSupport.h"
+#include "FtpTestServer.h"
 #include "SshTestServer.h"
 #include "TempFolder.h"
 
@@ -233,4 +235,29 @@ TEST_F(SftpTest, ProgressAndCancelOverSftpLeaveNothingHalf) {
   EXPECT_EQ(std::distance(fs::directory_iterator(server.LocalPath("/up")), fs::directory_iterator()), 1)
       << "only big.bin: the temporary file is removed";
   g_lSftpCancel = 0;
+}
+
+// SFTP at an FTP server and FTP at an SSH server would each wait for what
+// the other never sends: both fail at once, once, and the reason says what
+// to use.
+TEST_F(SftpTest, EachProtocolAtAServerOfTheOtherFailsAtOnceAndSaysWhatToUse) {
+  SshTestServer ssh;
+  FtpTestServer ftp;
+  const auto tStart = std::chrono::steady_clock::now();
+  const int32_t hSftp = OrvFtpClientCreateSecure(ftp.Host().c_str(), static_cast<int16_t>(ftp.Port()),
+                                                 ftp.User().c_str(), ftp.Password().c_str(), OrvFtpSecurity::kSftp);
+  const int32_t hFtp = OrvFtpClientCreate(ssh.Host().c_str(), static_cast<int16_t>(static_cast<uint16_t>(ssh.Port())),
+                                          ssh.User().c_str(), ssh.Password().c_str());
+  Dir(hSftp, "/", "sftp at ftp");
+  Dir(hFtp, "/", "ftp at ssh");
+  ASSERT_TRUE(WaitForAnswers(2));
+  EXPECT_LT(std::chrono::steady_clock::now() - tStart, std::chrono::seconds(3));
+  for (const auto& answer : Answers()) EXPECT_EQ(answer.lCode, -1) << answer.sId;
+  const std::string sFtpPort = std::to_string(ftp.Port()), sSshPort = std::to_string(ssh.Port());
+  EXPECT_THAT(OrvFtpClientLastFailure(hSftp),
+              ::testing::HasSubstr("127.0.0.1:" + sFtpPort + " is an FTP server; use ftp://, ftpes:// or ftps://"));
+  EXPECT_THAT(OrvFtpClientLastFailure(hFtp),
+              ::testing::HasSubstr("127.0.0.1:" + sSshPort + " is an SSH server; use sftp://"));
+  // The FTP server heard SSH's version line and nothing else: no password.
+  for (const std::string& sCommand : ftp.Commands()) EXPECT_EQ(sCommand.rfind("SSH-", 0), 0u) << sCommand;
 }
