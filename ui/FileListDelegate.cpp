@@ -1,7 +1,9 @@
 #include "FileListDelegate.h"
 
+#include <QHelpEvent>
 #include <QListWidget>
 #include <QPainter>
+#include <QToolTip>
 
 #include "FileList.h"
 
@@ -45,4 +47,18 @@ void FileListDelegate::paint(QPainter* pPainter, const QStyleOptionViewItem& oOp
   pPainter->drawText(QRect(iDateLeft, oRow.top(), DateWidth(oMetrics), oRow.height()),
                      Qt::AlignLeft | Qt::AlignVCenter, sDate);
   pPainter->restore();
+}
+
+bool FileListDelegate::helpEvent(QHelpEvent* pEvent, QAbstractItemView* pView, const QStyleOptionViewItem& oOption,
+                                 const QModelIndex& oIndex) {
+  const auto* pList = qobject_cast<const QListWidget*>(pView);
+  const QListWidgetItem* pItem = pList ? pList->item(oIndex.row()) : nullptr;
+  if (!pItem || pEvent->type() != QEvent::ToolTip) return QStyledItemDelegate::helpEvent(pEvent, pView, oOption, oIndex);
+  QStringList vsFacts;
+  for (const QString& s : {FileList_SizeText(pItem), FileList_DateText(pItem)})
+    if (!s.isEmpty()) vsFacts.append(s);
+  if (vsFacts.isEmpty()) return QStyledItemDelegate::helpEvent(pEvent, pView, oOption, oIndex);
+  QToolTip::showText(pEvent->globalPos(), pItem->text() + QLatin1Char('\n') + vsFacts.join(QStringLiteral(", ")),
+                     pView);
+  return true;
 }

@@ -170,7 +170,7 @@ def start_xvfb():
     for number in range(90 + os.getpid() % 50, 200):
         if os.path.exists(f"/tmp/.X11-unix/X{number}") or os.path.exists(f"/tmp/.X{number}-lock"):
             continue
-        xvfb = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        xvfb = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1600x900x24", "-nolisten", "tcp"],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             wait_for("Xvfb", lambda: os.path.exists(f"/tmp/.X11-unix/X{number}") or xvfb.poll() is not None, 10)
@@ -192,6 +192,11 @@ def run(program, shots):
             f.write("old")
         with open(os.path.join(root, "pub", "size.bin"), "wb") as f:
             f.write(b"x" * 12345)
+        # Names that byte order sorts apart from where people look for them.
+        for name, size in (("Stra\u00dfe.csv", 2048), ("big 50MB.iso", 3 << 20), ("\u00fcber uns.html", 900),
+                           ("file10.txt", 10), ("file2.txt", 2), ("Umbau.txt", 77)):
+            with open(os.path.join(root, "pub", name), "wb") as f:
+                f.write(b"n" * size)
         commands = os.path.join(work, "commands")
         ftpd = subprocess.Popen(["/usr/bin/python3", FTPD, "--root", root, "--user", USER, "--password", PASSWORD,
                                  "--commands", commands, "--kind", "slow_upload"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
@@ -247,6 +252,16 @@ def run(program, shots):
         s.click("cbConnect")
         s.wait_for_log("FTP-DIR OK")
 
+        # Enter in the remote path lists the folder: sorted as people sort,
+        # each file with its size and date.
+        s.type_into("tbFtpPath", "/pub/")
+        s.key("Return")
+        s.wait_for_log("FTP-DIR OK", 2)
+        # Wider, the lists show the dates after the sizes too.
+        xdo("windowsize", window, "1500", "600", display=display)
+        s.shot("window-sorted-lists.png")
+        xdo("windowsize", window, "804", "431", display=display)
+
         s.type_into("tbFtpPath", "/pub/")
         s.type_into("tbFtpText", "made")
         s.click("cbMkDir")
@@ -287,6 +302,20 @@ def run(program, shots):
         if "FTP Put " + os.path.join(local, "pick.txt") not in s.log() or \
                 open(os.path.join(root, "pub", "pick.txt")).read() != "picked":
             raise Failure("the right-click did not pick the file")
+
+        # The listed file is not replaced without a question; No sends
+        # nothing.
+        def stors():
+            return sum(c.startswith("STOR") for c in open(commands).read().splitlines())
+        before = stors()
+        time.sleep(0.5)
+        s.click("lbLocalFiles.0")
+        s.click("cbPut")
+        s.shot("window-replace-question.png", s.question("Put file to FTP server"))
+        s.answer(["Return"], "Put file to FTP server")
+        time.sleep(1.0)
+        if stors() != before:
+            raise Failure("No to the replace question still sent the file")
 
         # A close while an upload runs asks; No carries on, Yes cancels the
         # upload, removes what arrived of it and ends the program.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "FileList.h"
+#include "FileListDelegate.h"
 
 TEST(FileList, EveryRowIsAsWideAsTheWidestNameSoNoneIsCut) {
   QListWidget oList;
@@ -19,6 +20,9 @@ TEST(FileList, EveryRowIsAsWideAsTheWidestNameSoNoneIsCut) {
   const QModelIndex oLong = oList.indexFromItem(oList.item(1000));
   EXPECT_GE(oList.sizeHintForIndex(oLong).width(), oMetrics.horizontalAdvance(sLong));
   EXPECT_GE(oList.visualRect(oLong).width(), oMetrics.horizontalAdvance(sLong));
+  // The size and date beside the name have their room after it too.
+  EXPECT_GE(oList.visualRect(oLong).width(),
+            oMetrics.horizontalAdvance(sLong) + FileListDelegate::FactsWidth(oMetrics));
 
   // Refilled with short names only, the rows narrow again.
   oList.clear();
