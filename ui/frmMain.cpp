@@ -368,6 +368,7 @@ bool frmMain::Form_Unload() {
     }
     Terminate();
   }
+  m_oTransferClient.reset();
   m_oFtpClient.reset();
   return false;
 }

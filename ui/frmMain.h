@@ -114,6 +114,13 @@ class frmMain : public QWidget, public AppWindow {
 
   // The window's client object; empty while disconnected.
   const std::shared_ptr<cOrvFtpClient>& FtpClient() const { return m_oFtpClient; }
+  // The client that gets and puts go over: in the window a second
+  // connection to the same server, so that listings and the commands go on
+  // meanwhile; in an automatic run the one connection, which keeps the
+  // run's order of requests.
+  const std::shared_ptr<cOrvFtpClient>& TransferClient() const {
+    return m_oTransferClient ? m_oTransferClient : m_oFtpClient;
+  }
   // The automatic run's message text and image path, from the command line.
   const std::string& AutoMsg() const { return m_sMsg; }
   const std::string& AutoAlarmImg() const { return m_sAlarmImg; }
@@ -210,8 +217,9 @@ class frmMain : public QWidget, public AppWindow {
   // a success clears it.
   void ShowStatus(const std::string& sText, bool bFailed = false, const std::string& sWhy = "");
   // The FTP library's reason for the request whose event runs; empty
-  // without a connection.
+  // without a connection. TransferFailureReason for a get or put.
   std::string FailureReason() const;
+  std::string TransferFailureReason() const;
   // Over SFTP, a server whose host key the user does not know yet: offers
   // the key to the user and, once trusted, connects again; false when
   // nothing was done.
@@ -261,6 +269,7 @@ class frmMain : public QWidget, public AppWindow {
   std::string m_sCommandLine;
   std::vector<CommandLinePair> m_vCommandLinePairs;
   std::shared_ptr<cOrvFtpClient> m_oFtpClient;
+  std::shared_ptr<cOrvFtpClient> m_oTransferClient;
   std::string m_sAutoStatus;
   std::string m_sMsg;
   std::string m_sAlarmImg;

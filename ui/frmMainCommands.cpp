@@ -85,14 +85,8 @@ void frmMain::cbConnect_Click() {
   m_oFtpClient->DirEvent = [this](const std::string& sDirList, const std::string& sRequestID, long lErrCode) {
     m_oFtpClient_DirEvent(sDirList, sRequestID, lErrCode);
   };
-  m_oFtpClient->PutEvent = [this](const std::string& sRequestID, long lErrCode) {
-    m_oFtpClient_PutEvent(sRequestID, lErrCode);
-  };
   m_oFtpClient->GetEvent = [this](const std::string& sData, const std::string& sRequestID, bool bEndOfData,
                                   long lErrCode) { m_oFtpClient_GetEvent(sData, sRequestID, bEndOfData, lErrCode); };
-  m_oFtpClient->GetFileEvent = [this](const std::string& sRequestID, long lErrCode) {
-    m_oFtpClient_GetFileEvent(sRequestID, lErrCode);
-  };
   m_oFtpClient->MkDirEvent = [this](const std::string& sRequestID, long lErrCode) {
     m_oFtpClient_MkDirEvent(sRequestID, lErrCode);
   };
@@ -114,6 +108,21 @@ void frmMain::cbConnect_Click() {
   }
 
   const FtpServerAddress address = FtpServerAddress_Parse(sServer);
+  // The window's gets and puts have a connection of their own, which opens
+  // with the first of them; an automatic run keeps to one.
+  m_oTransferClient.reset();
+  if (m_sCommandLine.empty()) m_oTransferClient = cOrvFtpClient::Create();
+  const std::shared_ptr<cOrvFtpClient>& oTransfers = TransferClient();
+  oTransfers->PutEvent = [this](const std::string& sRequestID, long lErrCode) {
+    m_oFtpClient_PutEvent(sRequestID, lErrCode);
+  };
+  oTransfers->GetFileEvent = [this](const std::string& sRequestID, long lErrCode) {
+    m_oFtpClient_GetFileEvent(sRequestID, lErrCode);
+  };
+  if (m_oTransferClient) {
+    m_oTransferClient->RetryEvent = m_oFtpClient->RetryEvent;
+    m_oTransferClient->FtpConnect(address.sHost, address.sPort, sUsr, FtpPwdText(), address.eSecurity);
+  }
   // The client object reports a failed connection itself; the listing below
   // then fails as well and turns the button red.
   m_oFtpClient->FtpConnect(address.sHost, address.sPort, sUsr, FtpPwdText(), address.eSecurity);
@@ -128,6 +137,7 @@ void frmMain::cbDisconnect_Click() {
   const bool bAnswerLost = AutoRunAwaitsAnswer();
   SetConnected(false);
   cbConnect->setEnabled(true);
+  m_oTransferClient.reset();
   m_oFtpClient.reset();
   while (TransferRunning()) TransferEnded();
   m_vsRenamedTo.clear();
@@ -163,7 +173,7 @@ void frmMain::cbGet_Click() {
   }
   // Written while it arrives, beside the target, which it replaces only
   // once it is whole.
-  m_oFtpClient->FtpGetFile(sFtpPath, sTarget, sTarget);
+  TransferClient()->FtpGetFile(sFtpPath, sTarget, sTarget);
   TransferStarted("FTP-GET", sTarget);
 }
 
@@ -209,7 +219,7 @@ void frmMain::cbPut_Click() {
     sTemporary = m_oAlarm->Sending(OutboxDraft::Piece::kImage, sTarget);
   else if (m_oAlarm && m_sAutoStatus == AutoRunState::kAutoUpload)
     sTemporary = m_oAlarm->Sending(OutboxDraft::Piece::kLocalFile, sTarget);
-  m_oFtpClient->FtpPut(std::move(*oData), sTarget, "", sTemporary);
+  TransferClient()->FtpPut(std::move(*oData), sTarget, "", sTemporary);
   TransferStarted("FTP-PUT", "");
 }
 
@@ -224,14 +234,14 @@ void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
     // The user's own cancel needs no box; an automatic run reports it.
     if (m_sCommandLine.empty()) Log24("FTP-PUT cancelled");
     else Report(1, "FTP-PUT failed", "Cancelled");
-    ShowStatus("FTP-PUT cancelled", true);
+    ShowStatus("FTP-PUT cancelled", true, TransferFailureReason());
     SetButtonColour(cbPut, kRed);
     return;
   }
   if (lErrCode != 0) {
     const std::string sError = "Error " + std::to_string(lErrCode);
-    ReportFailure(1, "FTP-PUT failed", sError, FailureReason());
-    ShowStatus("FTP-PUT failed: " + sError, true);
+    ReportFailure(1, "FTP-PUT failed", sError, TransferFailureReason());
+    ShowStatus("FTP-PUT failed: " + sError, true, TransferFailureReason());
     SetButtonColour(cbPut, kRed);
     return;
   }
@@ -283,14 +293,14 @@ void frmMain::m_oFtpClient_GetFileEvent(const std::string& sRequestID, long lErr
     // The old local file, if any, is as it was; nothing half is left.
     if (m_sCommandLine.empty()) Log24("FTP-GET cancelled");
     else Report(1, "FTP-GET failed", "Cancelled");
-    ShowStatus("FTP-GET cancelled", true);
+    ShowStatus("FTP-GET cancelled", true, TransferFailureReason());
     SetButtonColour(cbGet, kRed);
     return;
   }
   if (lErrCode != 0) {
     const std::string sError = "Error " + std::to_string(lErrCode);
-    ReportFailure(1, "FTP-GET failed", sError, FailureReason());
-    ShowStatus("FTP-GET failed: " + sError, true);
+    ReportFailure(1, "FTP-GET failed", sError, TransferFailureReason());
+    ShowStatus("FTP-GET failed: " + sError, true, TransferFailureReason());
     SetButtonColour(cbGet, kRed);
     return;
   }
@@ -308,3 +318,7 @@ void frmMain::ShowStatus(const std::string& sText, bool bFailed, const std::stri
 }
 
 std::string frmMain::FailureReason() const { return m_oFtpClient ? m_oFtpClient->FtpLastFailure() : std::string(); }
+
+std::string frmMain::TransferFailureReason() const {
+  return TransferClient() ? TransferClient()->FtpLastFailure() : std::string();
+}

@@ -52,11 +52,12 @@ void frmMain::PlaceCancel() {
 }
 
 void frmMain::WatchProgress() {
-  if (!m_sCommandLine.empty() || !m_oFtpClient) return;
-  m_oFtpClient->ProgressEvent = [this](const std::string& sRequestID, std::uint64_t lDone, std::uint64_t lTotal) {
+  if (!m_sCommandLine.empty() || !TransferClient()) return;
+  TransferClient()->ProgressEvent = [this](const std::string& sRequestID, std::uint64_t lDone,
+                                           std::uint64_t lTotal) {
     m_oFtpClient_ProgressEvent(sRequestID, lDone, lTotal);
   };
-  m_oFtpClient->FtpWatchProgress(true);
+  TransferClient()->FtpWatchProgress(true);
 }
 
 void frmMain::TransferStarted(const std::string& sCommand, const std::string& sRequestID) {
@@ -86,7 +87,7 @@ void frmMain::TransferEnded() {
 // transfer whose progress has arrived is known to be that request. One
 // asked to end before that is cancelled with its first progress.
 void frmMain::cbCancel_Click() {
-  if (m_oTransfers.empty() || !m_oFtpClient) return;
+  if (m_oTransfers.empty() || !TransferClient()) return;
   Transfer& o = m_oTransfers.front();
   if (o.bCancel) return;
   o.bCancel = true;
@@ -96,7 +97,7 @@ void frmMain::cbCancel_Click() {
   // word and ends by itself.
   if (o.bMoving && (o.lTotal == 0 || o.lDone < o.lTotal)) {
     o.bCancelSent = true;
-    m_oFtpClient->FtpCancel();
+    TransferClient()->FtpCancel();
   }
 }
 
@@ -115,7 +116,7 @@ void frmMain::m_oFtpClient_ProgressEvent(const std::string& sRequestID, std::uin
   if (o.bCancel && !o.bCancelSent) {
     if (lTotal == 0 || lDone < lTotal) {
       o.bCancelSent = true;
-      if (m_oFtpClient) m_oFtpClient->FtpCancel();
+      if (TransferClient()) TransferClient()->FtpCancel();
     }
     return;
   }
@@ -146,7 +147,7 @@ void frmMain::ShowProgress() {
 // the wait is bounded, since the program ends either way.
 void frmMain::CancelTransfersForClose() {
   constexpr int kCancelBudgetMs = 1000;
-  if (!m_oFtpClient || !TransferRunning()) return;
+  if (!TransferClient() || !TransferRunning()) return;
   Log24("Closing while a transfer runs: it is cancelled");
   cbCancel_Click();
   QEventLoop oLoop;

@@ -777,7 +777,7 @@ TEST_F(RemoteWindow, DisconnectResetsTheRemoteSideAndDropsOutstandingResults) {
   EXPECT_EQ(Entries(w.lbFtpFiles), std::vector<std::string>{"top.txt"});
   EXPECT_EQ(static_cast<std::size_t>(server.LoginCount()), lLogins + 1);
   EXPECT_TRUE(m_oApp.messages.empty());
-  EXPECT_EQ(FTP_SubscriberCnt(), 1);
+  EXPECT_EQ(FTP_SubscriberCnt(), 2) << "browsing and transfers";
 }
 
 TEST_F(RemoteWindow, DisconnectWhileConnectingToAMuteServer) {
@@ -796,7 +796,7 @@ TEST_F(RemoteWindow, DisconnectWhileConnectingToAMuteServer) {
 TEST_F(RemoteWindow, ClosingWhileEndingReleasesTheClient) {
   FtpTestServer server;
   ASSERT_TRUE(Connect(server));
-  ASSERT_EQ(FTP_SubscriberCnt(), 1);
+  ASSERT_EQ(FTP_SubscriberCnt(), 2);
   m_oApp.SetStatus(2);
   EXPECT_TRUE(W().close());
   EXPECT_FALSE(W().isVisible());
