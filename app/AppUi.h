@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "AppChannel.h"
+
 class AppWindow;
 
 // The user interface as the application frame sees it. The window toolkit
@@ -15,6 +17,10 @@ class AppUi {
   // A modal question with Yes and No buttons, No the default; true once
   // Yes was pressed.
   virtual bool AskQuestion(const std::string& sQuestion, const std::string& sTitle) = 0;
+  // The same with "Yes to all" and "No to all" as well; No the default.
+  virtual AppAnswer AskQuestionForEach(const std::string& sQuestion, const std::string& sTitle) {
+    return AskQuestion(sQuestion, sTitle) ? AppAnswer::kYes : AppAnswer::kNo;
+  }
   // The main window. The first call creates it and runs its load handler
   // to completion before returning.
   virtual AppWindow& MainWindow() = 0;

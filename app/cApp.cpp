@@ -201,6 +201,11 @@ bool cApp::Ask(const std::string& sQuestion, const std::string& sTitle) {
   return m_ui.AskQuestion(sQuestion, sTitle);
 }
 
+AppAnswer cApp::AskForEach(const std::string& sQuestion, const std::string& sTitle) {
+  if (Unattended()) return AppAnswer::kNo;
+  return m_ui.AskQuestionForEach(sQuestion, sTitle);
+}
+
 void cApp::NoteAlarmUndelivered(bool bKept) {
   m_bAlarmUndelivered = true;
   if (bKept || m_bAlarmLost) return;

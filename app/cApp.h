@@ -37,6 +37,7 @@ class cApp : public AppChannel {
   void Progress(long lVal = 0, long lMax = 0);
   void MsgBox(const std::string& sText, const std::string& sTitle) override;
   bool Ask(const std::string& sQuestion, const std::string& sTitle) override;
+  AppAnswer AskForEach(const std::string& sQuestion, const std::string& sTitle) override;
 
   const std::string& CommandLine() const { return m_sCommandLine; }
   const std::string& ProgramFolder() const { return m_sProgramFolder; }

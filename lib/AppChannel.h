@@ -4,6 +4,9 @@
 
 class OrvError;
 
+// The answers to a question asked about each of several things.
+enum class AppAnswer { kYes, kNo, kYesToAll, kNoToAll };
+
 // What the support library and the FTP layer need of the running
 // application: messages to the user, the run's log, the life-cycle status and
 // the run's start stamp. The application object implements it and makes
@@ -22,6 +25,12 @@ class AppChannel {
   virtual void MsgBox(const std::string& sText, const std::string& sTitle) = 0;
   // A modal question with Yes and No, No the default; true for Yes.
   virtual bool Ask(const std::string& sQuestion, const std::string& sTitle) = 0;
+  // The same question about one of several things, with "Yes to all" and
+  // "No to all" beside Yes and No; No the default. Without those buttons it
+  // is Ask's question.
+  virtual AppAnswer AskForEach(const std::string& sQuestion, const std::string& sTitle) {
+    return Ask(sQuestion, sTitle) ? AppAnswer::kYes : AppAnswer::kNo;
+  }
 };
 
 // The current application, or nullptr while there is none.

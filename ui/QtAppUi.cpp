@@ -32,22 +32,42 @@ void QtAppUi::ShowMessageBox(const std::string& sText, const std::string& sTitle
   box.exec();
 }
 
-bool QtAppUi::AskQuestion(const std::string& sQuestion, const std::string& sTitle) {
+namespace {
+
+// Yes, No and the other buttons asked for; No the default and Escape's.
+QMessageBox::StandardButton AskWith(const std::string& sQuestion, const std::string& sTitle,
+                                    QMessageBox::StandardButtons eButtons) {
   QString qText = ByteText_FromBytes(sQuestion);
   qText.replace(QChar('\r'), QChar('\n'));
   const QString qTitle = ByteText_FromBytes(sTitle);
-  if (Offscreen()) {
+  if (QtAppUi::Offscreen()) {
     // Nobody can answer without a screen: the question goes to standard
     // error and the answer is the default, No.
     std::fprintf(stderr, "%s\n%s\n(answered No)\n\n", ByteText_ToBytes(qTitle).c_str(),
                  ByteText_ToBytes(qText).c_str());
     std::fflush(stderr);
-    return false;
+    return QMessageBox::No;
   }
-  QMessageBox box(QMessageBox::Question, qTitle, qText, QMessageBox::Yes | QMessageBox::No);
+  QMessageBox box(QMessageBox::Question, qTitle, qText, eButtons);
   box.setDefaultButton(QMessageBox::No);
   box.setEscapeButton(QMessageBox::No);
-  return box.exec() == QMessageBox::Yes;
+  return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+}  // namespace
+
+bool QtAppUi::AskQuestion(const std::string& sQuestion, const std::string& sTitle) {
+  return AskWith(sQuestion, sTitle, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+AppAnswer QtAppUi::AskQuestionForEach(const std::string& sQuestion, const std::string& sTitle) {
+  switch (AskWith(sQuestion, sTitle,
+                  QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll)) {
+    case QMessageBox::Yes: return AppAnswer::kYes;
+    case QMessageBox::YesToAll: return AppAnswer::kYesToAll;
+    case QMessageBox::NoToAll: return AppAnswer::kNoToAll;
+    default: return AppAnswer::kNo;
+  }
 }
 
 AppWindow& QtAppUi::MainWindow() {

@@ -18,6 +18,7 @@ class QtAppUi : public AppUi {
 
   void ShowMessageBox(const std::string& sText, const std::string& sTitle) override;
   bool AskQuestion(const std::string& sQuestion, const std::string& sTitle) override;
+  AppAnswer AskQuestionForEach(const std::string& sQuestion, const std::string& sTitle) override;
   AppWindow& MainWindow() override;
   bool HasMainWindow() const override { return m_pWindow != nullptr; }
 

@@ -130,6 +130,7 @@ void frmMain::CreateControls() {
   Drive1 = new QComboBox(this);
   dlb = new DirListBox(this);
   lbLocalFiles = new QListWidget(this);
+  lbLocalFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
   cbGet = NewPictureButton(this, frmMainImages_ArrowLeft(), "Get file from FTP server");
   cbPut = NewPictureButton(this, frmMainImages_ArrowRight(), "Put file to FTP server");
   tvFtpDirs = new QTreeWidget(this);
@@ -140,6 +141,7 @@ void frmMain::CreateControls() {
   // of a large folder's thousands of nodes to find where one of them is.
   tvFtpDirs->setUniformRowHeights(true);
   lbFtpFiles = new QListWidget(this);
+  lbFtpFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
   tbLocalPath = new QLineEdit(this);
   tbFtpPath = new QLineEdit(this);
   labStatus = new QLabel(this);

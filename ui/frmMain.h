@@ -7,6 +7,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -240,6 +241,13 @@ class frmMain : public QWidget, public AppWindow {
   // briefly for its answer.
   void CancelTransfersForClose();
 
+  // Several files picked in a list: their gets or puts run one after
+  // another (frmMainQueue.cpp). True when the click is handled so.
+  bool QueuePicked(bool bPut);
+  void StartNextQueued();
+  void QueuedFileDone(long lErrCode);
+  void EndQueue();
+
   // The automatic run's alarm and outbox (frmMainAutoRun.cpp).
   void PlanAlarm();
   void AfterOwnAlarm();
@@ -307,6 +315,25 @@ class frmMain : public QWidget, public AppWindow {
     std::deque<std::pair<Clock::time_point, std::uint64_t>> vSamples;
   };
   std::deque<Transfer> m_oTransfers;
+  // The files of one Get or Put of several, while it runs.
+  struct QueuedFile {
+    std::string sSource;
+    std::string sTarget;
+    std::string sName;
+  };
+  struct TransferQueue {
+    std::string sCommand;  // "FTP-PUT" or "FTP-GET"
+    std::deque<QueuedFile> vWaiting;
+    int iTotal = 0;
+    int iStarted = 0;
+    int iOk = 0;
+    int iFailed = 0;
+    // "name: why" of each file that failed.
+    std::vector<std::string> vsFailures;
+    bool bCancelled = false;
+    std::string sRunning;  // the name of the file on its way
+  };
+  std::optional<TransferQueue> m_oQueue;
   // The new paths of the renames requested and not yet answered, earliest
   // first.
   std::deque<std::string> m_vsRenamedTo;

@@ -81,6 +81,7 @@ void frmMain::cbConnect_Click() {
   // The transfers of a connection before, if any, end with it unanswered.
   while (TransferRunning()) TransferEnded();
   m_vsRenamedTo.clear();
+  m_oQueue.reset();
   m_oFtpClient = cOrvFtpClient::Create();
   m_oFtpClient->DirEvent = [this](const std::string& sDirList, const std::string& sRequestID, long lErrCode) {
     m_oFtpClient_DirEvent(sDirList, sRequestID, lErrCode);
@@ -137,6 +138,7 @@ void frmMain::cbDisconnect_Click() {
   const bool bAnswerLost = AutoRunAwaitsAnswer();
   SetConnected(false);
   cbConnect->setEnabled(true);
+  m_oQueue.reset();
   m_oTransferClient.reset();
   m_oFtpClient.reset();
   while (TransferRunning()) TransferEnded();
@@ -148,6 +150,7 @@ void frmMain::cbDisconnect_Click() {
 }
 
 void frmMain::cbGet_Click() {
+  if (QueuePicked(false)) return;
   const std::string sFtpPath = ByteText_ToBytes(tbFtpPath->text());
   Log24("FTP Get " + sFtpPath);
   const std::string sFile = LibOrv_Extract(sFtpPath, "/", -1);
@@ -178,6 +181,7 @@ void frmMain::cbGet_Click() {
 }
 
 void frmMain::cbPut_Click() {
+  if (QueuePicked(true)) return;
   const std::string sLocalPath = ByteText_ToBytes(tbLocalPath->text());
   Log24("FTP Put " + sLocalPath);
   const std::string sFile = LibOrv_Extract(sLocalPath, "/", -1);
@@ -225,6 +229,10 @@ void frmMain::cbPut_Click() {
 
 void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
   TransferEnded();
+  if (m_oQueue) {
+    QueuedFileDone(lErrCode);
+    return;
+  }
   if (m_sAutoStatus == AutoRunState::kOutbox) {
     KeptFilePutDone(lErrCode);
     return;
@@ -289,6 +297,10 @@ void frmMain::m_oFtpClient_GetEvent(const std::string& sData, const std::string&
 
 void frmMain::m_oFtpClient_GetFileEvent(const std::string& sRequestID, long lErrCode) {
   TransferEnded();
+  if (m_oQueue) {
+    QueuedFileDone(lErrCode);
+    return;
+  }
   if (lErrCode == kCancelled) {
     // The old local file, if any, is as it was; nothing half is left.
     if (m_sCommandLine.empty()) Log24("FTP-GET cancelled");

@@ -88,6 +88,8 @@ void frmMain::TransferEnded() {
 // asked to end before that is cancelled with its first progress.
 void frmMain::cbCancel_Click() {
   if (m_oTransfers.empty() || !TransferClient()) return;
+  // The files of the queue that have not started stay where they are.
+  if (m_oQueue) m_oQueue->bCancelled = true;
   Transfer& o = m_oTransfers.front();
   if (o.bCancel) return;
   o.bCancel = true;

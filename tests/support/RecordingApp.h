@@ -41,6 +41,10 @@ class RecordingApp : public AppChannel {
     questions.push_back({sQuestion, sTitle});
     return bAnswer;
   }
+  AppAnswer AskForEach(const std::string& sQuestion, const std::string& sTitle) override {
+    questions.push_back({sQuestion, sTitle});
+    return eAnswerForEach;
+  }
 
   void SetStatus(long lStatus) { m_lStatus = lStatus; }
 
@@ -49,6 +53,7 @@ class RecordingApp : public AppChannel {
   std::vector<Box> boxes;
   std::vector<Box> questions;
   bool bAnswer = false;  // to every question
+  AppAnswer eAnswerForEach = AppAnswer::kNo;  // to every question about each of several
 
  private:
   long m_lStatus;

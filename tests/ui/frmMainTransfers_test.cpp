@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -11,9 +12,16 @@
 #include <string>
 
 #include "CommandWindow.h"
+#include "LibOrv.h"
 #include "WidgetProbes.h"
 
 using namespace window_test;
+
+namespace {
+
+std::string ReadLocal(const std::string& sPath) { return LibOrv_ReadFile(sPath); }
+
+}  // namespace
 
 namespace {
 
@@ -40,6 +48,49 @@ TEST_F(CommandWindow, GetSizeIsAnsweredWhileASlowUploadRunsAndTheListingAfterSho
   EXPECT_EQ(Entries(w.lbFtpFiles), (std::vector<std::string>{"big.bin", "size.bin"}));
   EXPECT_EQ(server.LoginCount(), 2) << "one connection for browsing, one for transfers";
   EXPECT_TRUE(m_oApp.messages.empty());
+}
+
+// Files picked with Ctrl go in one queue, one after another; one that
+// fails turns the arrow red and the queue goes on; the replace question's
+// "No to all" holds for the rest of the queue.
+TEST_F(CommandWindow, SeveralPickedFilesGoInOneQueueAndAFailureDoesNotStopIt) {
+  FtpTestServer server;
+  for (const char* szName : {"a.txt", "b.txt", "c.txt"}) std::ofstream(Local(szName)) << szName;
+  W().dlb_Click();
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  w.tbFtpPath->setText("/");
+  QListWidget* pLocal = w.lbLocalFiles;
+  ASSERT_EQ(Entries(pLocal), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+  QTest::mouseClick(pLocal->viewport(), Qt::LeftButton, Qt::NoModifier, pLocal->visualItemRect(pLocal->item(0)).center());
+  QTest::mouseClick(pLocal->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                    pLocal->visualItemRect(pLocal->item(2)).center());
+  ASSERT_EQ(pLocal->selectedItems().size(), 3);
+  fs::remove(Local("b.txt"));  // gone before its turn
+  w.cbPut->click();
+  ASSERT_TRUE(PumpUntil([&] { return Logged("FTP-PUT 2 of 3 OK, 1 failed"); }));
+  EXPECT_EQ(Text(w.labStatus), "FTP-PUT 2 of 3 OK, 1 failed");
+  EXPECT_NE(w.labStatus->toolTip().toStdString().find("b.txt: "), std::string::npos) << Text(w.labStatus);
+  EXPECT_EQ(Colour(w.cbPut), kRed);
+  EXPECT_EQ(server.ReadFile("/a.txt"), "a.txt");
+  EXPECT_EQ(server.ReadFile("/c.txt"), "c.txt");
+  std::size_t lStors = 0;
+  for (const std::string& s : server.Commands()) lStors += s.rfind("STOR ", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(lStors, 2u) << "each file once";
+  EXPECT_TRUE(m_oApp.messages.empty()) << "the queue goes on without a box";
+
+  // Both back: the local a.txt exists, "No to all" keeps it and c.txt too,
+  // with one question; nothing is fetched.
+  ASSERT_TRUE(PumpUntil([&] { return Entries(w.lbFtpFiles).size() == 2; }));
+  w.lbFtpFiles->selectAll();
+  m_oApp.eAnswerForEach = AppAnswer::kNoToAll;
+  const std::size_t lRetrs = server.Commands().size();
+  w.cbGet->click();
+  EXPECT_EQ(m_oApp.questions.size(), 1u);
+  PumpFor(std::chrono::milliseconds(300));
+  for (std::size_t i = lRetrs; i < server.Commands().size(); ++i)
+    EXPECT_NE(server.Commands()[i].rfind("RETR", 0), 0u) << server.Commands()[i];
+  EXPECT_EQ(ReadLocal(Local("a.txt")), "a.txt");
 }
 
 }  // namespace
