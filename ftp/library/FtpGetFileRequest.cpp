@@ -54,7 +54,8 @@ int FtpGetFileRequest::NewTemporary() {
   m_lFileEnd = 0;
   m_bStartAfresh = false;
   const std::size_t lSlash = m_sLocalPath.rfind('/');
-  const std::string sFolder = lSlash == std::string::npos ? std::string() : m_sLocalPath.substr(0, lSlash + 1);
+  const std::string sFolder =
+      lSlash == std::string::npos ? std::string() : m_sLocalPath.substr(0, lSlash + 1);
   std::string sPattern = sFolder + TemporaryPattern(m_sLocalPath.substr(sFolder.size()));
   std::vector<char> acPattern(sPattern.begin(), sPattern.end());
   acPattern.push_back('\0');

@@ -95,29 +95,31 @@ FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool b
   }
   if (!m_vsRemoveFirst.empty()) m_pBefore = RemoveFirst(std::move(m_pBefore));
   FtpTransfer transfer{m_sFolder + sName,
-          [this](EasyOptions& options) {
-            options.Set(CURLOPT_UPLOAD, 1L)
-                .Set(CURLOPT_READFUNCTION, &FtpPutRequest::OnRead)
-                .Set(CURLOPT_READDATA, static_cast<void*>(this))
-                .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(Size()))
-                // One folder at a time, so that each missing one is made.
-                .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD))
-                .Set(CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY))
-                .Set(CURLOPT_PREQUOTE, m_pBefore.get())
-                .Set(CURLOPT_POSTQUOTE, m_pCommands.get());
-            // libcurl appends (APPE over FTP) and reads the data on from
-            // the byte it seeks to.
-            if (m_lResumeFrom > 0)
-              options.Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(m_lResumeFrom))
-                  .Set(CURLOPT_SEEKFUNCTION, &FtpPutRequest::OnSeek)
-                  .Set(CURLOPT_SEEKDATA, static_cast<void*>(this));
-          },
-          [this] {
-            m_lOffset = m_lResumeFrom;
-            m_iErrno = 0;
-            m_lServerSize.reset();
-          },
-          [this](const std::string& sCommand, const std::string& sReply) { ReadSize(sCommand, sReply); }};
+                     [this](EasyOptions& options) {
+                       options.Set(CURLOPT_UPLOAD, 1L)
+                           .Set(CURLOPT_READFUNCTION, &FtpPutRequest::OnRead)
+                           .Set(CURLOPT_READDATA, static_cast<void*>(this))
+                           .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(Size()))
+                           // One folder at a time, so that each missing one is made.
+                           .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD))
+                           .Set(CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY))
+                           .Set(CURLOPT_PREQUOTE, m_pBefore.get())
+                           .Set(CURLOPT_POSTQUOTE, m_pCommands.get());
+                       // libcurl appends (APPE over FTP) and reads the data on from
+                       // the byte it seeks to.
+                       if (m_lResumeFrom > 0)
+                         options.Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(m_lResumeFrom))
+                             .Set(CURLOPT_SEEKFUNCTION, &FtpPutRequest::OnSeek)
+                             .Set(CURLOPT_SEEKDATA, static_cast<void*>(this));
+                     },
+                     [this] {
+                       m_lOffset = m_lResumeFrom;
+                       m_iErrno = 0;
+                       m_lServerSize.reset();
+                     },
+                     [this](const std::string& sCommand, const std::string& sReply) {
+                       ReadSize(sCommand, sReply);
+                     }};
   transfer.lDoneBefore = lFrom;
   return transfer;
 }
@@ -152,7 +154,9 @@ FtpTransfer FtpPutRequest::TemporarySize(Stage eStage) {
   // into the data, which must not reach standard output.
   m_eStage = eStage;
   return {m_sFolder + m_sTemporary,
-          [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L).Set(CURLOPT_WRITEFUNCTION, &OnDiscard); },
+          [](EasyOptions& options) {
+            options.Set(CURLOPT_NOBODY, 1L).Set(CURLOPT_WRITEFUNCTION, &OnDiscard);
+          },
           [] {}};
 }
 
@@ -163,12 +167,13 @@ FtpTransfer FtpPutRequest::Resume(std::optional<std::uint64_t> lHeld, FtpSession
     return Upload(m_sTemporary, false);
   }
   if (*lHeld > Size()) {
-    session.Note("the server holds " + std::to_string(*lHeld) + " bytes of " + m_sTemporary + ", more than the " +
-                 std::to_string(Size()) + " to send" + sAfresh);
+    session.Note("the server holds " + std::to_string(*lHeld) + " bytes of " + m_sTemporary +
+                 ", more than the " + std::to_string(Size()) + " to send" + sAfresh);
     return Upload(m_sTemporary, false);
   }
   if (*lHeld == 0) return Upload(m_sTemporary, false);
-  const std::string sResumed = Name() + " " + m_sFolder + m_sName + " resumed from byte " + std::to_string(*lHeld);
+  const std::string sResumed =
+      Name() + " " + m_sFolder + m_sName + " resumed from byte " + std::to_string(*lHeld);
   if (*lHeld < Size()) {
     FtpTransfer transfer = Upload(m_sTemporary, false, false, *lHeld);
     // Told once the server has taken the APPE; SFTP just writes on.
@@ -296,8 +301,8 @@ std::optional<FtpTransfer> FtpPutRequest::Continue(FtpOutcome& outcome, FtpSessi
       CheckUpload(outcome);
       if (outcome.rc == CURLE_OK)
         return m_bSftp && m_eStage == Stage::kUpload ? TemporarySize(Stage::kSftpSize) : Rename();
-      if (m_eStage == Stage::kUpload && m_lResumeFrom > 0 && m_lOffset == m_lResumeFrom && !outcome.bTimedOut &&
-          outcome.lResponse >= 500 && outcome.rc != CURLE_READ_ERROR) {
+      if (m_eStage == Stage::kUpload && m_lResumeFrom > 0 && m_lOffset == m_lResumeFrom &&
+          !outcome.bTimedOut && outcome.lResponse >= 500 && outcome.rc != CURLE_READ_ERROR) {
         // The server would not go on with the file (APPE refused).
         session.facts.bNoResume = true;
         session.Note("the server refuses " +
@@ -341,7 +346,8 @@ std::optional<FtpTransfer> FtpPutRequest::BrokenOff(const FtpOutcome& outcome, F
   if (bConnectionUsable && !m_bResume) return CleanUp();
   // The next put of the connection removes what stayed; only a path from
   // the root names it from wherever that put stands (FTP).
-  if (!bConnectionUsable && !m_bSftp && !m_sFolder.empty() && m_sFolder.front() == '/' && !session.facts.bNoRename)
+  if (!bConnectionUsable && !m_bSftp && !m_sFolder.empty() && m_sFolder.front() == '/' &&
+      !session.facts.bNoRename)
     session.facts.vsLeftTemporaries.push_back(m_sFolder + m_sTemporary);
   return std::nullopt;
 }

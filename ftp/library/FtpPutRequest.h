@@ -63,7 +63,8 @@ class FtpPutRequest : public FtpRequestKind {
   // bDropTemporary: a rename was refused, and its temporary file goes
   // before the data goes directly under the name. lFrom: the bytes the
   // server holds already, which are not sent again.
-  FtpTransfer Upload(const std::string& sName, bool bDirect, bool bDropTemporary = false, std::uint64_t lFrom = 0);
+  FtpTransfer Upload(const std::string& sName, bool bDirect, bool bDropTemporary = false,
+                     std::uint64_t lFrom = 0);
   // pCommands after the removal of the temporary files that earlier puts
   // of the connection left.
   CurlSlistPtr RemoveFirst(CurlSlistPtr pCommands);
@@ -75,7 +76,8 @@ class FtpPutRequest : public FtpRequestKind {
   // The temporary file's data broke off, or what follows it failed: it
   // stays for the next attempt when one follows, else it goes, now when
   // the connection is usable, or with the connection's next put.
-  std::optional<FtpTransfer> BrokenOff(const FtpOutcome& outcome, FtpSession& session, bool bConnectionUsable);
+  std::optional<FtpTransfer> BrokenOff(const FtpOutcome& outcome, FtpSession& session,
+                                       bool bConnectionUsable);
   FtpTransfer Rename();
   FtpTransfer CleanUp();
   // A transfer that only runs the commands, in the target folder.
