@@ -150,6 +150,7 @@ void FtpConnection::Execute(FtpRequest& request) {
   // A request that cannot be prepared fails before anything goes out.
   if (kind.Prepare(request.sPath, outcome)) {
     for (std::size_t lRetry = 0;; ++lRetry) {
+      m_lRetry = lRetry;
       outcome = RunTransfers(request);
       if (outcome.bCancelled) return;
       bSent = true;
@@ -217,6 +218,10 @@ bool FtpConnection::WantsAFreshSession(const FtpOutcome& outcome) const {
   // vsftpd says "522 SSL connection failed: session reuse required",
   // ProFTPD "425 Unable to build data connection: Operation not permitted".
   return outcome.lResponse == 522 || outcome.lResponse == 425;
+}
+
+bool FtpConnection::WillTryAgain(const FtpOutcome& outcome) const {
+  return m_lRetry < std::size(kRetryDelays) && MayPass(ResultCode(outcome));
 }
 
 bool FtpConnection::WaitBeforeRetry(std::chrono::seconds delay) {
@@ -332,7 +337,10 @@ FtpOutcome FtpConnection::Perform(const FtpTransfer& transfer, const FtpRequest&
 
 bool FtpConnection::FoundConnectionDead(const FtpOutcome& outcome, bool bWasOpen) const {
   if (outcome.rc == CURLE_OK || outcome.bCancelled || outcome.bTimedOut) return false;
-  if (!bWasOpen || m_bOpen || m_bTransferStarted) return false;
+  // Data that moved (SFTP tells of no transfer that starts) shows a
+  // transfer that began; trying it again is for the retries, which go on
+  // from where it broke off.
+  if (!bWasOpen || m_bOpen || m_bTransferStarted || m_lCurlMoved.load() > 0) return false;
   const int32_t lCode = ResultCode(outcome);
   return lCode == 421 || lCode < 0;
 }

@@ -111,6 +111,7 @@ class FtpConnection : private FtpSession {
   bool OpenHandles();
   bool Reopen();
   void Note(const std::string& sText) override;
+  bool WillTryAgain(const FtpOutcome& outcome) const override;
   bool IsSftp() const override { return m_server.eSecurity == OrvFtpSecurity::kSftp; }
   std::string UrlPath(const FtpTransfer& transfer) const;
   void CloseControlConnection(int32_t lLimitMs);
@@ -219,6 +220,7 @@ class FtpConnection : private FtpSession {
   std::atomic<Clock::rep> m_lastActivity{0};
 
   bool m_bRequestRunning = false;
+  std::size_t m_lRetry = 0;  // how often the running request was tried again
   bool m_bCancelWaiting = false;  // a cancel for the request's next exchange
 
   std::atomic<OrvFtpProgressCallback> m_pfnProgress{nullptr};

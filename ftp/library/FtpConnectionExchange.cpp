@@ -416,8 +416,12 @@ int FtpConnection::OnProgress(void* pSelf, curl_off_t lDownTotal, curl_off_t lDo
   const OrvFtpProgressCallback pfn = self->m_pfnProgress.load();
   if (!self->m_bTellProgress || pfn == nullptr || self->m_pRequest == nullptr) return 0;
   const bool bUp = lUpTotal > 0 || lUpNow > 0;
-  const auto lDone = static_cast<uint64_t>(bUp ? lUpNow : lDownNow);
-  const auto lTotal = static_cast<uint64_t>(std::max<curl_off_t>(0, bUp ? lUpTotal : lDownTotal));
+  // A transfer that goes on from where an earlier one broke off counts
+  // what that one moved.
+  const std::uint64_t lBefore = self->m_pTransfer != nullptr ? self->m_pTransfer->lDoneBefore : 0;
+  const auto lDone = static_cast<uint64_t>(bUp ? lUpNow : lDownNow) + lBefore;
+  auto lTotal = static_cast<uint64_t>(std::max<curl_off_t>(0, bUp ? lUpTotal : lDownTotal));
+  if (lTotal > 0) lTotal += lBefore;
   // A few times a second, and once more when the data is complete.
   constexpr auto kInterval = std::chrono::milliseconds(250);
   const Clock::time_point now = Clock::now();

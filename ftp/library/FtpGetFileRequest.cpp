@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -37,39 +38,79 @@ std::string FtpGetFileRequest::TemporaryPattern(const std::string& sName) {
 
 bool FtpGetFileRequest::Prepare(const std::string& sPath, FtpOutcome& failure) {
   if (!FtpCheckFilePath(sPath, failure)) return false;
-  const std::size_t lSlash = m_sLocalPath.rfind('/');
-  const std::string sFolder = lSlash == std::string::npos ? std::string() : m_sLocalPath.substr(0, lSlash + 1);
-  const std::string sName = m_sLocalPath.substr(sFolder.size());
-  if (sName.empty()) {
+  if (m_sLocalPath.empty() || m_sLocalPath.back() == '/') {
     failure.rc = CURLE_WRITE_ERROR;
     failure.sWhy = "the local path names no file";
     return false;
   }
-  std::string sPattern = sFolder + TemporaryPattern(sName);
-  std::vector<char> acPattern(sPattern.begin(), sPattern.end());
-  acPattern.push_back('\0');
-  m_iFd = ::mkostemp(acPattern.data(), O_CLOEXEC);
-  if (m_iFd < 0) return LocalFailure(failure, "cannot create a file beside " + m_sLocalPath, errno);
-  m_sTemporary = acPattern.data();
+  if (const int iErrno = NewTemporary())
+    return LocalFailure(failure, "cannot create a file beside " + m_sLocalPath, iErrno);
   return true;
 }
 
-FtpTransfer FtpGetFileRequest::Start(const std::string& sPath, FtpSession&) {
-  auto fnRestart = [this] {
-    m_lWritten = 0;
-    m_iErrno = 0;
-    if (::ftruncate(m_iFd, 0) != 0) m_iErrno = errno;
-  };
-  fnRestart();
-  return {sPath,
-          [this](EasyOptions& options) {
-            options.Set(CURLOPT_WRITEFUNCTION, &FtpGetFileRequest::OnData)
-                .Set(CURLOPT_WRITEDATA, static_cast<void*>(this))
-                // Large reads and writes: libcurl's 16 KiB default costs a
-                // large file twice the system calls it needs.
-                .Set(CURLOPT_BUFFERSIZE, kReceiveBuffer);
-          },
-          fnRestart};
+int FtpGetFileRequest::NewTemporary() {
+  Discard();
+  m_lWritten = 0;
+  m_lFileEnd = 0;
+  m_bStartAfresh = false;
+  const std::size_t lSlash = m_sLocalPath.rfind('/');
+  const std::string sFolder =
+      lSlash == std::string::npos ? std::string() : m_sLocalPath.substr(0, lSlash + 1);
+  std::string sPattern = sFolder + TemporaryPattern(m_sLocalPath.substr(sFolder.size()));
+  std::vector<char> acPattern(sPattern.begin(), sPattern.end());
+  acPattern.push_back('\0');
+  // A new file is empty: it needs no truncation, which on ext4 would cost
+  // a flush of the data at its close.
+  m_iFd = ::mkostemp(acPattern.data(), O_CLOEXEC);
+  if (m_iFd < 0) return errno;
+  m_sTemporary = acPattern.data();
+  return 0;
+}
+
+FtpTransfer FtpGetFileRequest::Start(const std::string& sPath, FtpSession& session) {
+  m_sPath = sPath;
+  m_lResumeFrom = 0;
+  m_iErrno = 0;
+  if (m_lWritten > 0 && !m_bStartAfresh && !session.facts.bNoResume) {
+    m_lResumeFrom = m_lWritten;
+  } else if (m_lFileEnd > 0 || m_bStartAfresh) {
+    m_iErrno = NewTemporary();
+  }
+  FtpTransfer transfer = Transfer();
+  if (m_lResumeFrom == 0) return transfer;
+  // Told once the server has taken the REST; SFTP just reads on from there.
+  const std::string sResumed = Name() + " " + sPath + " resumed from byte " + std::to_string(m_lResumeFrom);
+  if (session.IsSftp()) {
+    session.Note(sResumed);
+  } else {
+    transfer.fnReply = [&session, sResumed](const std::string& sCommand, const std::string& sReply) {
+      if (sCommand.rfind("REST ", 0) == 0 && sReply.rfind("350", 0) == 0) session.Note(sResumed);
+    };
+  }
+  return transfer;
+}
+
+FtpTransfer FtpGetFileRequest::Transfer() {
+  m_lWritten = m_lResumeFrom;
+  FtpTransfer transfer{m_sPath,
+                       [this](EasyOptions& options) {
+                         options.Set(CURLOPT_WRITEFUNCTION, &FtpGetFileRequest::OnData)
+                             .Set(CURLOPT_WRITEDATA, static_cast<void*>(this))
+                             // Large reads and writes: libcurl's 16 KiB
+                             // default costs a large file twice the system
+                             // calls it needs.
+                             .Set(CURLOPT_BUFFERSIZE, kReceiveBuffer);
+                         if (m_lResumeFrom > 0)
+                           options.Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(m_lResumeFrom));
+                       },
+                       [this] {
+                         // What the attempt wrote is written once more, at
+                         // the same place.
+                         m_lWritten = m_lResumeFrom;
+                         if (m_iFd >= 0) m_iErrno = 0;
+                       }};
+  transfer.lDoneBefore = m_lResumeFrom;
+  return transfer;
 }
 
 std::size_t FtpGetFileRequest::OnData(char* p, std::size_t lSize, std::size_t lCount, void* pSelf) {
@@ -86,13 +127,33 @@ std::size_t FtpGetFileRequest::OnData(char* p, std::size_t lSize, std::size_t lC
     }
     lDone += static_cast<std::size_t>(lWritten);
     self->m_lWritten += static_cast<std::uint64_t>(lWritten);
+    self->m_lFileEnd = std::max(self->m_lFileEnd, self->m_lWritten);
   }
   return n;
 }
 
-std::optional<FtpTransfer> FtpGetFileRequest::Continue(FtpOutcome& outcome, FtpSession&) {
+std::optional<FtpTransfer> FtpGetFileRequest::Continue(FtpOutcome& outcome, FtpSession& session) {
+  if (m_iFd < 0) {
+    LocalFailure(outcome, "cannot create a file beside " + m_sLocalPath, m_iErrno);
+    return std::nullopt;
+  }
   if (outcome.rc != CURLE_OK) {
-    if (m_iErrno != 0) LocalFailure(outcome, "cannot write " + m_sTemporary, m_iErrno);
+    if (m_iErrno != 0) {
+      LocalFailure(outcome, "cannot write " + m_sTemporary, m_iErrno);
+      return std::nullopt;
+    }
+    // A server that will not go on from a byte, or whose file is now
+    // shorter than what arrived of it, gets the whole file asked for anew.
+    const bool bRefused = outcome.rc == CURLE_FTP_COULDNT_USE_REST;
+    if (m_lResumeFrom > 0 && (bRefused || outcome.rc == CURLE_BAD_DOWNLOAD_RESUME)) {
+      if (bRefused) session.facts.bNoResume = true;
+      session.Note((bRefused ? "the server refuses " + outcome.sCommand + " (" + outcome.sReply + ")"
+                             : "the file on the server is shorter than the " + std::to_string(m_lResumeFrom) +
+                                   " bytes received of it") +
+                   "; the get starts again from byte 0");
+      m_bStartAfresh = true;
+      return Start(m_sPath, session);
+    }
     return std::nullopt;
   }
   Finish(outcome);
@@ -100,12 +161,22 @@ std::optional<FtpTransfer> FtpGetFileRequest::Continue(FtpOutcome& outcome, FtpS
 }
 
 bool FtpGetFileRequest::Finish(FtpOutcome& outcome) {
-  if (outcome.lExpectedSize >= 0 && static_cast<std::uint64_t>(outcome.lExpectedSize) != m_lWritten) {
+  // libcurl announces the bytes that follow the byte it resumed from; for
+  // a file that was whole already, the file's size, and it sends nothing.
+  const std::uint64_t lReceived = m_lWritten - m_lResumeFrom;
+  const auto lExpected = static_cast<std::uint64_t>(outcome.lExpectedSize);
+  if (outcome.lExpectedSize >= 0 && lExpected != lReceived && !(lReceived == 0 && lExpected == m_lWritten)) {
     outcome.rc = CURLE_PARTIAL_FILE;
     outcome.sWhy = "the server announced " + std::to_string(outcome.lExpectedSize) + " bytes and sent " +
-                   std::to_string(m_lWritten);
+                   std::to_string(lReceived);
+    // What the temporary file holds may not be the file's start.
+    m_bStartAfresh = true;
     return false;
   }
+  // An attempt written once more from an earlier byte may have left bytes
+  // beyond the end.
+  if (m_lFileEnd > m_lWritten && ::ftruncate(m_iFd, static_cast<off_t>(m_lWritten)) != 0)
+    return LocalFailure(outcome, "cannot write " + m_sTemporary, errno);
   // The file gets the mode a new file of the user gets. It is not forced to
   // the disk before the rename (curl, wget and browsers do not either): that
   // cost a 512 MiB get half its time again, while the rename alone already

@@ -21,6 +21,8 @@ std::uint32_t NewTag() {
   return static_cast<std::uint32_t>(engine());
 }
 
+std::size_t OnDiscard(char*, std::size_t lSize, std::size_t lCount, void*) { return lSize * lCount; }
+
 bool IsSizeReply(const std::string& sCommand, const std::string& sReply) {
   return sCommand.rfind("SIZE ", 0) == 0 && sReply.rfind("213 ", 0) == 0;
 }
@@ -68,12 +70,16 @@ FtpTransfer FtpPutRequest::Start(const std::string& sPath, FtpSession& session) 
   std::vector<std::string>& vsLeft = session.facts.vsLeftTemporaries;
   std::erase(vsLeft, m_sFolder + m_sTemporary);
   m_vsRemoveFirst = std::exchange(vsLeft, {});
+  if (std::exchange(m_bResume, false) && !session.facts.bNoResume && !session.facts.bNoRename)
+    return TemporarySize(Stage::kResumeSize);
   return session.facts.bNoRename ? Upload(m_sName, true) : Upload(m_sTemporary, false);
 }
 
-FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool bDropTemporary) {
+FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool bDropTemporary,
+                                  std::uint64_t lFrom) {
   m_eStage = bDirect ? Stage::kDirect : Stage::kUpload;
-  m_lOffset = 0;
+  m_lResumeFrom = lFrom;
+  m_lOffset = lFrom;
   m_iErrno = 0;
   m_lServerSize.reset();
   m_pCommands.reset();
@@ -88,29 +94,41 @@ FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool b
     if (bDropTemporary) m_pBefore = FtpCommandList({"*DELE " + m_sTemporary});
   }
   if (!m_vsRemoveFirst.empty()) m_pBefore = RemoveFirst(std::move(m_pBefore));
-  return {m_sFolder + sName,
-          [this](EasyOptions& options) {
-            options.Set(CURLOPT_UPLOAD, 1L)
-                .Set(CURLOPT_READFUNCTION, &FtpPutRequest::OnRead)
-                .Set(CURLOPT_READDATA, static_cast<void*>(this))
-                .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(Size()))
-                // One folder at a time, so that each missing one is made.
-                .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD))
-                .Set(CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY))
-                .Set(CURLOPT_PREQUOTE, m_pBefore.get())
-                .Set(CURLOPT_POSTQUOTE, m_pCommands.get());
-          },
-          [this] {
-            m_lOffset = 0;
-            m_iErrno = 0;
-            m_lServerSize.reset();
-          },
-          [this](const std::string& sCommand, const std::string& sReply) {
-            if (!IsSizeReply(sCommand, sReply)) return;
-            char* pEnd = nullptr;
-            const unsigned long long lSize = std::strtoull(sReply.c_str() + 4, &pEnd, 10);
-            if (pEnd != sReply.c_str() + 4) m_lServerSize = lSize;
-          }};
+  FtpTransfer transfer{m_sFolder + sName,
+                     [this](EasyOptions& options) {
+                       options.Set(CURLOPT_UPLOAD, 1L)
+                           .Set(CURLOPT_READFUNCTION, &FtpPutRequest::OnRead)
+                           .Set(CURLOPT_READDATA, static_cast<void*>(this))
+                           .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(Size()))
+                           // One folder at a time, so that each missing one is made.
+                           .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD))
+                           .Set(CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY))
+                           .Set(CURLOPT_PREQUOTE, m_pBefore.get())
+                           .Set(CURLOPT_POSTQUOTE, m_pCommands.get());
+                       // libcurl appends (APPE over FTP) and reads the data on from
+                       // the byte it seeks to.
+                       if (m_lResumeFrom > 0)
+                         options.Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(m_lResumeFrom))
+                             .Set(CURLOPT_SEEKFUNCTION, &FtpPutRequest::OnSeek)
+                             .Set(CURLOPT_SEEKDATA, static_cast<void*>(this));
+                     },
+                     [this] {
+                       m_lOffset = m_lResumeFrom;
+                       m_iErrno = 0;
+                       m_lServerSize.reset();
+                     },
+                     [this](const std::string& sCommand, const std::string& sReply) {
+                       ReadSize(sCommand, sReply);
+                     }};
+  transfer.lDoneBefore = lFrom;
+  return transfer;
+}
+
+void FtpPutRequest::ReadSize(const std::string& sCommand, const std::string& sReply) {
+  if (!IsSizeReply(sCommand, sReply)) return;
+  char* pEnd = nullptr;
+  const unsigned long long lSize = std::strtoull(sReply.c_str() + 4, &pEnd, 10);
+  if (pEnd != sReply.c_str() + 4) m_lServerSize = lSize;
 }
 
 CurlSlistPtr FtpPutRequest::RemoveFirst(CurlSlistPtr pCommands) {
@@ -130,9 +148,54 @@ CurlSlistPtr FtpPutRequest::RemoveFirst(CurlSlistPtr pCommands) {
   return pList;
 }
 
-FtpTransfer FtpPutRequest::SftpSize() {
-  m_eStage = Stage::kSftpSize;
-  return {m_sFolder + m_sTemporary, [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L); }, [] {}};
+FtpTransfer FtpPutRequest::TemporarySize(Stage eStage) {
+  // Over FTP libcurl asks in binary mode (TYPE I, SIZE), as many servers
+  // want, and writes the size as a header line ("Content-Length: ...")
+  // into the data, which must not reach standard output.
+  m_eStage = eStage;
+  return {m_sFolder + m_sTemporary,
+          [](EasyOptions& options) {
+            options.Set(CURLOPT_NOBODY, 1L).Set(CURLOPT_WRITEFUNCTION, &OnDiscard);
+          },
+          [] {}};
+}
+
+FtpTransfer FtpPutRequest::Resume(std::optional<std::uint64_t> lHeld, FtpSession& session) {
+  const std::string sAfresh = "; the put starts again from byte 0";
+  if (!lHeld) {
+    session.Note("the server tells no size of " + m_sTemporary + sAfresh);
+    return Upload(m_sTemporary, false);
+  }
+  if (*lHeld > Size()) {
+    session.Note("the server holds " + std::to_string(*lHeld) + " bytes of " + m_sTemporary +
+                 ", more than the " + std::to_string(Size()) + " to send" + sAfresh);
+    return Upload(m_sTemporary, false);
+  }
+  if (*lHeld == 0) return Upload(m_sTemporary, false);
+  const std::string sResumed =
+      Name() + " " + m_sFolder + m_sName + " resumed from byte " + std::to_string(*lHeld);
+  if (*lHeld < Size()) {
+    FtpTransfer transfer = Upload(m_sTemporary, false, false, *lHeld);
+    // Told once the server has taken the APPE; SFTP just writes on.
+    if (m_bSftp) {
+      session.Note(sResumed);
+    } else {
+      transfer.fnReply = [this, &session, sResumed](const std::string& sCommand, const std::string& sReply) {
+        ReadSize(sCommand, sReply);
+        if (sCommand.rfind("APPE ", 0) == 0 && (sReply.rfind("150", 0) == 0 || sReply.rfind("125", 0) == 0))
+          session.Note(sResumed);
+      };
+    }
+    return transfer;
+  }
+  // All of it had arrived: the size is checked, the rename is left. The
+  // temporaries to remove wait for the next put.
+  session.Note(sResumed);
+  m_lServerSize = lHeld;
+  std::vector<std::string>& vsLeft = session.facts.vsLeftTemporaries;
+  vsLeft.insert(vsLeft.end(), m_vsRemoveFirst.begin(), m_vsRemoveFirst.end());
+  m_vsRemoveFirst.clear();
+  return Rename();
 }
 
 FtpTransfer FtpPutRequest::Rename() {
@@ -195,6 +258,14 @@ std::size_t FtpPutRequest::OnRead(char* p, std::size_t lSize, std::size_t lCount
   }
 }
 
+int FtpPutRequest::OnSeek(void* pSelf, curl_off_t lOffset, int iOrigin) {
+  auto* self = static_cast<FtpPutRequest*>(pSelf);
+  if (iOrigin != SEEK_SET || lOffset < 0 || static_cast<std::uint64_t>(lOffset) > self->Size())
+    return CURL_SEEKFUNC_FAIL;
+  self->m_lOffset = static_cast<std::uint64_t>(lOffset);
+  return CURL_SEEKFUNC_OK;
+}
+
 void FtpPutRequest::CheckUpload(FtpOutcome& outcome) {
   if (outcome.rc != CURLE_OK) {
     if (m_iErrno != 0) {
@@ -212,25 +283,39 @@ void FtpPutRequest::CheckUpload(FtpOutcome& outcome) {
 
 std::optional<FtpTransfer> FtpPutRequest::Continue(FtpOutcome& outcome, FtpSession& session) {
   switch (m_eStage) {
+    case Stage::kResumeSize: {
+      std::optional<std::uint64_t> lHeld;
+      if (outcome.rc == CURLE_OK) {
+        if (outcome.lExpectedSize >= 0) lHeld = static_cast<std::uint64_t>(outcome.lExpectedSize);
+      } else if (outcome.bTimedOut || outcome.lResponse < 500 || outcome.bUserCancelled) {
+        // No answer, or one that may pass: the next attempt asks once more.
+        return BrokenOff(outcome, session, outcome.bUserCancelled && !outcome.bTimedOut);
+      }
+      return Resume(lHeld, session);
+    }
     case Stage::kSftpSize:
       if (outcome.rc == CURLE_OK && outcome.lExpectedSize >= 0)
         m_lServerSize = static_cast<std::uint64_t>(outcome.lExpectedSize);
       [[fallthrough]];
     case Stage::kUpload: {
       CheckUpload(outcome);
-      if (outcome.rc == CURLE_OK) return m_bSftp && m_eStage == Stage::kUpload ? SftpSize() : Rename();
-      m_failure = outcome;
+      if (outcome.rc == CURLE_OK)
+        return m_bSftp && m_eStage == Stage::kUpload ? TemporarySize(Stage::kSftpSize) : Rename();
+      if (m_eStage == Stage::kUpload && m_lResumeFrom > 0 && m_lOffset == m_lResumeFrom &&
+          !outcome.bTimedOut && outcome.lResponse >= 500 && outcome.rc != CURLE_READ_ERROR) {
+        // The server would not go on with the file (APPE refused).
+        session.facts.bNoResume = true;
+        session.Note("the server refuses " +
+                     (outcome.sCommand.empty() ? "to go on with " + m_sTemporary : outcome.sCommand) + " (" +
+                     (outcome.sReply.empty() ? outcome.sCurlText : outcome.sReply) +
+                     "); the put starts again from byte 0");
+        return Upload(m_sTemporary, false);
+      }
       // A server that answered (or data of ours that was wrong, or a
       // cancel) leaves a server that can still remove what arrived.
-      const bool bConnectionUsable =
-          !outcome.bTimedOut && (outcome.lResponse >= 400 || outcome.rc == CURLE_READ_ERROR ||
-                                 outcome.rc == CURLE_PARTIAL_FILE || outcome.bUserCancelled);
-      if (bConnectionUsable) return CleanUp();
-      // The next put of the connection removes what stayed; only a path
-      // from the root names it from wherever that put stands (FTP).
-      if (!m_bSftp && !m_sFolder.empty() && m_sFolder.front() == '/' && !session.facts.bNoRename)
-        session.facts.vsLeftTemporaries.push_back(m_sFolder + m_sTemporary);
-      return std::nullopt;
+      return BrokenOff(outcome, session,
+                       !outcome.bTimedOut && (outcome.lResponse >= 400 || outcome.rc == CURLE_READ_ERROR ||
+                                              outcome.rc == CURLE_PARTIAL_FILE || outcome.bUserCancelled));
     }
     case Stage::kRename:
       if (outcome.rc == CURLE_OK) return std::nullopt;
@@ -240,9 +325,7 @@ std::optional<FtpTransfer> FtpPutRequest::Continue(FtpOutcome& outcome, FtpSessi
                      "); the data goes once more, directly under " + m_sName);
         return Upload(m_sName, true, true);
       }
-      m_failure = outcome;
-      if (!outcome.bTimedOut && outcome.lResponse >= 400) return CleanUp();
-      return std::nullopt;
+      return BrokenOff(outcome, session, !outcome.bTimedOut && outcome.lResponse >= 400);
     case Stage::kCleanUp:
       outcome = m_failure;
       return std::nullopt;
@@ -253,6 +336,19 @@ std::optional<FtpTransfer> FtpPutRequest::Continue(FtpOutcome& outcome, FtpSessi
       if (m_bRenameRefused && outcome.rc == CURLE_OK) session.facts.bNoRename = true;
       return std::nullopt;
   }
+  return std::nullopt;
+}
+
+std::optional<FtpTransfer> FtpPutRequest::BrokenOff(const FtpOutcome& outcome, FtpSession& session,
+                                                    bool bConnectionUsable) {
+  m_failure = outcome;
+  m_bResume = m_lOffset > 0 && MayRetry(outcome) && session.WillTryAgain(outcome);
+  if (bConnectionUsable && !m_bResume) return CleanUp();
+  // The next put of the connection removes what stayed; only a path from
+  // the root names it from wherever that put stands (FTP).
+  if (!bConnectionUsable && !m_bSftp && !m_sFolder.empty() && m_sFolder.front() == '/' &&
+      !session.facts.bNoRename)
+    session.facts.vsLeftTemporaries.push_back(m_sFolder + m_sTemporary);
   return std::nullopt;
 }
 

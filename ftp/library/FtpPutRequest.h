@@ -28,7 +28,10 @@ struct FtpPutFile {
 // rename gets the data once more directly under its name, and later puts
 // of the connection go there directly. The data is what is in memory,
 // followed by the rest of an open local file if there is one, read while
-// it is sent.
+// it is sent. An attempt that follows a passing fault after data moved asks
+// the size of the temporary file and sends only what it lacks (APPE over
+// FTP); a temporary file of unknown size or larger than the data, or a
+// server that refuses that, gets the data from byte 0.
 class FtpPutRequest : public FtpRequestKind {
  public:
   // An empty sTemporary is a new temporary name.
@@ -55,15 +58,26 @@ class FtpPutRequest : public FtpRequestKind {
   static std::string NewTemporaryName(const std::string& sName);
 
  private:
-  enum class Stage { kUpload, kSftpSize, kRename, kCleanUp, kDirect };
+  enum class Stage { kResumeSize, kUpload, kSftpSize, kRename, kCleanUp, kDirect };
 
   // bDropTemporary: a rename was refused, and its temporary file goes
-  // before the data goes directly under the name.
-  FtpTransfer Upload(const std::string& sName, bool bDirect, bool bDropTemporary = false);
+  // before the data goes directly under the name. lFrom: the bytes the
+  // server holds already, which are not sent again.
+  FtpTransfer Upload(const std::string& sName, bool bDirect, bool bDropTemporary = false,
+                     std::uint64_t lFrom = 0);
   // pCommands after the removal of the temporary files that earlier puts
   // of the connection left.
   CurlSlistPtr RemoveFirst(CurlSlistPtr pCommands);
-  FtpTransfer SftpSize();
+  // The size of the temporary file, asked for on its own.
+  FtpTransfer TemporarySize(Stage eStage);
+  // Goes on from the bytes the temporary file holds (unknown when the
+  // server tells no size), or from byte 0 when that cannot be.
+  FtpTransfer Resume(std::optional<std::uint64_t> lHeld, FtpSession& session);
+  // The temporary file's data broke off, or what follows it failed: it
+  // stays for the next attempt when one follows, else it goes, now when
+  // the connection is usable, or with the connection's next put.
+  std::optional<FtpTransfer> BrokenOff(const FtpOutcome& outcome, FtpSession& session,
+                                       bool bConnectionUsable);
   FtpTransfer Rename();
   FtpTransfer CleanUp();
   // A transfer that only runs the commands, in the target folder.
@@ -71,7 +85,9 @@ class FtpPutRequest : public FtpRequestKind {
   // The outcome of an upload, with the check of the server's size.
   void CheckUpload(FtpOutcome& outcome);
   std::uint64_t Size() const { return m_pFile ? m_pFile->lSize : m_sData.size(); }
+  void ReadSize(const std::string& sCommand, const std::string& sReply);
   static std::size_t OnRead(char* p, std::size_t lSize, std::size_t lCount, void* pSelf);
+  static int OnSeek(void* pSelf, curl_off_t lOffset, int iOrigin);
 
   std::string m_sData;
   std::unique_ptr<FtpPutFile> m_pFile;
@@ -82,6 +98,8 @@ class FtpPutRequest : public FtpRequestKind {
   std::string m_sTemporary;
   Stage m_eStage = Stage::kUpload;
   std::uint64_t m_lOffset = 0;
+  std::uint64_t m_lResumeFrom = 0;  // where the running upload started
+  bool m_bResume = false;  // the next attempt goes on from what the server holds
   int m_iErrno = 0;
   std::optional<std::uint64_t> m_lServerSize;  // from the server's SIZE reply
   FtpOutcome m_failure;  // what failed, while the temporary file is removed

@@ -37,6 +37,9 @@ struct FtpServerFacts {
   // The server wants every data connection to resume the control
   // connection's TLS session, and honours each TLS 1.3 ticket once.
   bool bSessionReuseRequired = false;
+  // The server refused to go on with a transfer from a byte other than the
+  // first (REST or APPE refused) once; later ones start from byte 0.
+  bool bNoResume = false;
   // Temporary files of puts that broke off where they could not be removed
   // (the connection was gone), by absolute path; the next put removes them.
   std::vector<std::string> vsLeftTemporaries;
@@ -51,6 +54,10 @@ class FtpSession {
   // A log line about the running request ("FTP connection 1: request x: "
   // goes before the text).
   virtual void Note(const std::string& sText) = 0;
+  // Whether the request runs once more, from Start, after it ends with
+  // this outcome (a fault that may pass, tries left), as long as the kind's
+  // MayRetry agrees.
+  virtual bool WillTryAgain(const FtpOutcome& outcome) const = 0;
 
  protected:
   ~FtpSession() = default;
@@ -73,6 +80,9 @@ struct FtpTransfer {
   // line ends of a text transfer (a listing) into "\n", bare CRs included;
   // may be empty.
   std::function<void(const char* p, std::size_t n)> fnRawData{};
+  // The bytes of the file that an earlier attempt moved and this transfer
+  // goes on from; progress counts them as done.
+  std::uint64_t lDoneBefore = 0;
 };
 
 // What one kind of request does, run by the connection's single request

@@ -102,6 +102,12 @@ int32_t OrvFtpClientCreateSecure(const char* sHost, int16_t iPort, const char* s
 // request that fails for a reason that may pass (no connection, a lost
 // connection, a time-out, replies 421, 425, 426, 450, 451) is tried again
 // after 1, 2 and 4 s, each try logged; its callback comes once, at the end.
+// A get into a file or a put tried again after data moved goes on from the
+// bytes that moved (REST for a get, the size of the temporary file and APPE
+// for a put; over SFTP the same offsets), logged as "... resumed from byte
+// <n>", with progress counting those bytes as done; a server that refuses
+// REST or APPE gets that transfer, and the connection's later ones, from
+// byte 0.
 // A put arrives whole or not at all: missing folders of its path are made,
 // the data goes under a hidden temporary name in the target folder, its
 // size on the server is checked, and then it is renamed over the target.

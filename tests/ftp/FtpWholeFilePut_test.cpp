@@ -114,9 +114,10 @@ TEST_F(FtpWholeFilePutTest, ASizeThatDoesNotMatchFailsThePutAndNothingIsRenamed)
   EXPECT_THAT(Everything(server.Root()), IsEmpty()) << "the temporary file is removed";
 }
 
-TEST_F(FtpWholeFilePutTest, AnUploadBrokenOffIsSentAgainWhole) {
+TEST_F(FtpWholeFilePutTest, AnUploadBrokenOffGoesOnFromWhatTheServerHolds) {
   FtpTestServer server({"drop_first_upload"});
-  std::string sData(1024 * 1024, 'd');
+  std::string sData(1024 * 1024, '\0');
+  for (std::size_t i = 0; i < sData.size(); ++i) sData[i] = static_cast<char>(i * 7 + i / 4096);
   sData += "end";
   const int32_t h = Connect(server);
   const auto start = std::chrono::steady_clock::now();
@@ -124,13 +125,18 @@ TEST_F(FtpWholeFilePutTest, AnUploadBrokenOffIsSentAgainWhole) {
   ASSERT_TRUE(WaitForAnswers(1));
   EXPECT_EQ(Only().lCode, 0);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
-  EXPECT_EQ(server.ReadFile("/x.bin"), sData);
+  EXPECT_TRUE(server.ReadFile("/x.bin") == sData) << "byte for byte";
   EXPECT_THAT(Everything(server.Root()), ElementsAre("x.bin"));
   // The server's 426, or the reset connection when that comes first.
   EXPECT_TRUE(LogsContain(": STOR .x.bin."));
   EXPECT_TRUE(LogsContain("; trying again in 1 s (1 of 3)"));
-  // Sent twice, under one temporary name, and renamed once.
-  EXPECT_EQ(Count(server.Commands(), "STOR .x.bin."), 2);
+  EXPECT_TRUE(LogsContain("request put: put /x.bin resumed from byte ")) << ::testing::PrintToString(Logs());
+  // Sent once whole up to the break, then the rest appended to the same
+  // temporary file once its size was asked, and renamed once.
+  EXPECT_EQ(Count(server.Commands(), "STOR .x.bin."), 1);
+  EXPECT_EQ(Count(server.Commands(), "APPE .x.bin."), 1);
+  EXPECT_EQ(Count(server.Commands(), "SIZE .x.bin."), 2) << "before the rest and after it";
+  EXPECT_EQ(Count(server.Commands(), "DELE"), 0);
   EXPECT_EQ(Count(server.Commands(), "RNTO x.bin"), 1);
 }
 

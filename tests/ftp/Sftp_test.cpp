@@ -151,7 +151,8 @@ TEST_F(SftpTest, KeyLogInAndRefusedLogIn) {
 }
 
 // A server that drops the session while data moves: the put and the get
-// are tried again on a new session and arrive whole.
+// are tried again on a new session, go on from the bytes that had moved,
+// and arrive whole.
 TEST_F(SftpTest, TransfersBrokenOffByTheServerAreTriedAgainAndArriveWhole) {
   SshTestServer server;
   KnowHosts(server.KnownHostsLine());
@@ -194,6 +195,17 @@ TEST_F(SftpTest, TransfersBrokenOffByTheServerAreTriedAgainAndArriveWhole) {
   };
   EXPECT_EQ(brokenTransfers("request put"), 1) << ::testing::PrintToString(Logs());
   EXPECT_EQ(brokenTransfers("request get"), 1) << ::testing::PrintToString(Logs());
+  // Each went on from at least the 4 MiB that had arrived when the session
+  // was dropped.
+  const auto resumedFrom = [](const std::string& sWhat) {
+    for (const std::string& s : Logs()) {
+      const std::size_t lAt = s.find(sWhat + " resumed from byte ");
+      if (lAt != std::string::npos) return std::stoll(s.substr(lAt + sWhat.size() + 19));
+    }
+    return -1LL;
+  };
+  EXPECT_GT(resumedFrom("request put: put /up/big.bin"), 4LL << 20) << ::testing::PrintToString(Logs());
+  EXPECT_GT(resumedFrom("request get: get /up/big.bin"), 4LL << 20) << ::testing::PrintToString(Logs());
 }
 
 namespace {

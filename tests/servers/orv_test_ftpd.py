@@ -137,6 +137,48 @@ class DropFirstUploadHandler(RecordingHandler):
     dtp_handler = DropFirstUploadDTPHandler
 
 
+class BreakFirstTransfersDTPHandler(DropFirstUploadDTPHandler):
+    """Breaks off the server's first upload as drop_first_upload does, and
+    drops its first download after 64 KiB as drop_data does; later
+    transfers go through."""
+
+    drop_after = DroppingDTPHandler.drop_after
+    download_dropped = False
+
+    def __init__(self, sock, cmd_channel):
+        super().__init__(sock, cmd_channel)
+        self.drops = False
+
+    def use_sendfile(self):
+        return False
+
+    def send(self, data):
+        cls = BreakFirstTransfersDTPHandler
+        if not cls.download_dropped:
+            cls.download_dropped = True
+            self.drops = True
+        if not self.drops:
+            return super().send(data)
+        room = self.drop_after - self.tot_bytes_sent
+        if room <= 0:
+            self.handle_close()
+            return 0
+        return super().send(data[:room])
+
+
+class NoResumeHandler(RecordingHandler):
+    """Breaks off its first upload and its first download, and refuses to
+    go on with a file from any byte: REST and APPE are answered with 502."""
+
+    dtp_handler = BreakFirstTransfersDTPHandler
+
+    def ftp_REST(self, line):
+        self.respond("502 REST not implemented.")
+
+    def ftp_APPE(self, file):
+        self.respond("502 APPE not implemented.")
+
+
 class NoMkdHandler(RecordingHandler):
     def ftp_MKD(self, path):
         self.respond("550 Creating folders is not allowed.")
@@ -441,6 +483,7 @@ KINDS = {
     "wrong_size": WrongSizeHandler,
     "starts_late": RecordingHandler,
     "drop_data": DropDataHandler,
+    "no_resume": NoResumeHandler,
     "trickle": TrickleHandler,
     "slow_upload": SlowUploadHandler,
     "close_control": CloseControlHandler,
