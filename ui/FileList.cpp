@@ -35,7 +35,7 @@ FileListDelegate* DelegateOf(QListWidget* pList) {
 void FileList_Add(QListWidget* pList, std::vector<FileListEntry> vEntries) {
   pList->setUniformItemSizes(true);
   FileListDelegate* pDelegate = DelegateOf(pList);
-  NameOrder().Sort(vEntries, [](const FileListEntry& e) -> const QString& { return e.sName; });
+  NameOrder::Sort(vEntries, [](const FileListEntry& e) -> const QString& { return e.sName; });
   // The names' lengths, taken once: an item hands out its text as a copy.
   const int iBefore = pList->count();
   std::vector<qsizetype> vLength;

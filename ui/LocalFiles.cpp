@@ -82,7 +82,7 @@ std::vector<std::string> LocalFiles_SubFolders(const std::string& sFolder) {
   std::vector<std::pair<QString, std::string>> vNamed;
   vNamed.reserve(vsNames.size());
   for (std::string& sName : vsNames) vNamed.emplace_back(ByteText_FromBytes(sName), std::move(sName));
-  NameOrder().Sort(vNamed, [](const std::pair<QString, std::string>& o) -> const QString& { return o.first; });
+  NameOrder::Sort(vNamed, [](const std::pair<QString, std::string>& o) -> const QString& { return o.first; });
   vsNames.clear();
   for (auto& o : vNamed) vsNames.push_back(std::move(o.second));
   return vsNames;

@@ -334,6 +334,14 @@ class frmMain : public QWidget, public AppWindow {
     std::string sRunning;  // the name of the file on its way
   };
   std::optional<TransferQueue> m_oQueue;
+  // A put queue's outcome, which the status line shows again once the
+  // listing after it has arrived.
+  struct KeptStatus {
+    std::string sText;
+    bool bFailed = false;
+    std::string sWhy;
+  };
+  std::optional<KeptStatus> m_oStatusAfterListing;
   // The new paths of the renames requested and not yet answered, earliest
   // first.
   std::deque<std::string> m_vsRenamedTo;

@@ -149,6 +149,10 @@ void frmMain::EndQueue() {
   const bool bFailed = q.bCancelled || q.iFailed > 0;
   ShowStatus(sText, bFailed, bFailed && sWhy.empty() ? "cancelled" : sWhy);
   SetButtonColour(bPut ? cbPut : cbGet, bFailed ? kRed : kGreen);
-  if (bPut) RefreshFtpDir();
-  else RefreshLocalFiles();
+  if (bPut) {
+    m_oStatusAfterListing = KeptStatus{sText, bFailed, bFailed && sWhy.empty() ? "cancelled" : sWhy};
+    RefreshFtpDir();
+  } else {
+    RefreshLocalFiles();
+  }
 }

@@ -86,6 +86,7 @@ std::string frmMain::FtpNodeImage(const QTreeWidgetItem* pNode) {
 
 void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::string&, long lErrCode) {
   const bool bFirstListing = std::exchange(m_bOpenLoginFolder, false);
+  const std::optional<KeptStatus> oKept = std::exchange(m_oStatusAfterListing, std::nullopt);
   if (lErrCode != 0) {
     m_sPickAfterListing.clear();
     if (OfferHostKey(lErrCode)) return;
@@ -104,7 +105,8 @@ void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::stri
   labFtpFileCnt->setText(QString::number(lbFtpFiles->count()) + QStringLiteral(" files"));
   PickListedFile();
   Log24("FTP-DIR OK");
-  ShowStatus("FTP-DIR OK");
+  if (oKept) ShowStatus(oKept->sText, oKept->bFailed, oKept->sWhy);
+  else ShowStatus("FTP-DIR OK");
   SetButtonColour(cbConnect, kGreen);
   SetConnected(true);
   if (m_sAutoStatus == AutoRunState::kConnect) SetAutoTimer(AutoRunState::kSendMsg, 500);
