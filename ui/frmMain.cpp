@@ -210,6 +210,10 @@ void frmMain::CreateControls() {
     p->installEventFilter(this);
     p->viewport()->installEventFilter(this);
   }
+  // Files and folders are dropped onto the other side (frmMainDrop.cpp).
+  dlb->viewport()->installEventFilter(this);
+  for (QWidget* p : {lbLocalFiles->viewport(), lbFtpFiles->viewport(), tvFtpDirs->viewport(), dlb->viewport()})
+    p->setAcceptDrops(true);
   connect(lbLocalFiles, &QListWidget::currentRowChanged, this, [this] {
     if (m_pKeyList == lbLocalFiles) lbLocalFiles_Click();
   });

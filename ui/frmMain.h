@@ -26,6 +26,7 @@ class QComboBox;
 class QEventLoop;
 class QLabel;
 class QLineEdit;
+class QPoint;
 class QListWidget;
 class QPushButton;
 class QShortcut;
@@ -132,6 +133,14 @@ class frmMain : public QWidget, public AppWindow {
   void SetDriveList(const std::vector<std::string>& vsDrives);
   // The mount point of the drive list's current entry.
   std::string Drive1Text() const;
+
+  // A file of a queue of gets or puts; sName is what the status line calls
+  // it ("cam2.jpg", "photos/cam2.jpg").
+  struct QueuedFile {
+    std::string sSource;
+    std::string sTarget;
+    std::string sName;
+  };
 
   // The automatic run's state as SetAutoTimer last recorded it.
   const std::string& AutoStatus() const { return m_sAutoStatus; }
@@ -244,9 +253,17 @@ class frmMain : public QWidget, public AppWindow {
   // Several files picked in a list: their gets or puts run one after
   // another (frmMainQueue.cpp). True when the click is handled so.
   bool QueuePicked(bool bPut);
+  // Asks about each file that would replace one, then runs the others.
+  void RunQueue(bool bPut, std::vector<QueuedFile> vFiles);
   void StartNextQueued();
   void QueuedFileDone(long lErrCode);
   void EndQueue();
+
+  // Drag and drop (frmMainDrop.cpp): true when the event was handled.
+  bool DropEvent(QObject* pWatched, QEvent* pEvent);
+  bool DragOutEvent(QObject* pWatched, QEvent* pEvent);
+  void StartDragOut(QListWidget* pList);
+  std::string RemoteDropFolder(QObject* pTarget, const QPoint& oAt) const;
 
   // The automatic run's alarm and outbox (frmMainAutoRun.cpp).
   void PlanAlarm();
@@ -316,11 +333,6 @@ class frmMain : public QWidget, public AppWindow {
   };
   std::deque<Transfer> m_oTransfers;
   // The files of one Get or Put of several, while it runs.
-  struct QueuedFile {
-    std::string sSource;
-    std::string sTarget;
-    std::string sName;
-  };
   struct TransferQueue {
     std::string sCommand;  // "FTP-PUT" or "FTP-GET"
     std::deque<QueuedFile> vWaiting;
@@ -334,6 +346,8 @@ class frmMain : public QWidget, public AppWindow {
     std::string sRunning;  // the name of the file on its way
   };
   std::optional<TransferQueue> m_oQueue;
+  // The list a left button was pressed on, over an entry, until released.
+  QListWidget* m_pDragFrom = nullptr;
   // A put queue's outcome, which the status line shows again once the
   // listing after it has arrived.
   struct KeptStatus {
@@ -354,6 +368,10 @@ class frmMain : public QWidget, public AppWindow {
   // The next listing is the connection's first: the login folder opens
   // after it (window only).
   bool m_bOpenLoginFolder = false;
+  // The remote folder whose files the remote list shows ("/a/"), and
+  // whether its listing is still on its way.
+  std::string m_sListedFtpFolder;
+  bool m_bFtpListingPending = false;
   // The file Enter in the remote path named, picked when its folder's
   // listing arrives.
   std::string m_sPickAfterListing;

@@ -129,6 +129,8 @@ void frmMain::cbConnect_Click() {
   m_oFtpClient->FtpConnect(address.sHost, address.sPort, sUsr, FtpPwdText(), address.eSecurity);
   WatchProgress();
   m_bOpenLoginFolder = m_sCommandLine.empty();
+  m_sListedFtpFolder = "/";
+  m_bFtpListingPending = true;
   if (m_oFtpClient) m_oFtpClient->FtpDir("/", "");
 }
 

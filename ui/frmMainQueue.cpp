@@ -46,42 +46,54 @@ bool frmMain::QueuePicked(bool bPut) {
   QListWidget* pList = bPut ? lbLocalFiles : lbFtpFiles;
   const QList<QListWidgetItem*> vpPicked = pList->selectedItems();
   if (!m_sCommandLine.empty() || vpPicked.size() < 2) return false;
-  const std::string sTitle = bPut ? "Put file to FTP server" : "Get file from FTP server";
-  if (!TransferClient()) {
-    Report(1, bPut ? "FTP-PUT failed" : "FTP-GET failed", "Not connected");
-    return true;
-  }
-  if (m_oQueue || TransferRunning()) {
-    Report(2, sTitle, "A transfer is still running");
-    return true;
-  }
   const std::string sRemoteFolder = LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text()));
-  const std::string sLocalFolder = m_sListedFolder;
-  TransferQueue oQueue;
-  oQueue.sCommand = bPut ? "FTP-PUT" : "FTP-GET";
-  std::optional<bool> bReplaceAll;
   // In the list's order, which is the order the user sees.
   std::vector<int> vRows;
   for (const QListWidgetItem* p : vpPicked) vRows.push_back(pList->row(p));
   std::sort(vRows.begin(), vRows.end());
+  std::vector<QueuedFile> vFiles;
   for (const int iRow : vRows) {
     const std::string sName = ByteText_ToBytes(pList->item(iRow)->text());
-    QueuedFile o{bPut ? LocalFiles_Join(sLocalFolder, sName) : sRemoteFolder + sName,
-                 bPut ? sRemoteFolder + sName : LocalFiles_Join(sLocalFolder, sName), sName};
+    vFiles.push_back({bPut ? LocalFiles_Join(m_sListedFolder, sName) : sRemoteFolder + sName,
+                      bPut ? sRemoteFolder + sName : LocalFiles_Join(m_sListedFolder, sName), sName});
+  }
+  RunQueue(bPut, std::move(vFiles));
+  return true;
+}
+
+void frmMain::RunQueue(bool bPut, std::vector<QueuedFile> vFiles) {
+  const std::string sTitle = bPut ? "Put file to FTP server" : "Get file from FTP server";
+  if (!TransferClient()) {
+    Report(1, bPut ? "FTP-PUT failed" : "FTP-GET failed", "Not connected");
+    return;
+  }
+  if (m_oQueue || TransferRunning()) {
+    Report(2, sTitle, "A transfer is still running");
+    return;
+  }
+  TransferQueue oQueue;
+  oQueue.sCommand = bPut ? "FTP-PUT" : "FTP-GET";
+  std::optional<bool> bReplaceAll;
+  for (QueuedFile& o : vFiles) {
+    // A put replaces what the remote list shows of its folder; a get the
+    // local file of its name.
+    const std::string sFolder = bPut ? LibOrv_GetRemoteFolder(o.sTarget) : LibOrv_GetPath(o.sTarget);
+    const std::string sName = LibOrv_GetFileName(o.sTarget);
     std::error_code ec;
-    const bool bExists = bPut ? !lbFtpFiles->findItems(ByteText_FromBytes(sName), Qt::MatchExactly).isEmpty()
-                              : std::filesystem::exists(o.sTarget, ec);
-    if (bExists && !MayReplaceInQueue(sName, bPut ? sRemoteFolder : sLocalFolder, sTitle, bReplaceAll)) {
+    const bool bExists =
+        bPut ? sFolder == m_sListedFtpFolder &&
+                   !lbFtpFiles->findItems(ByteText_FromBytes(sName), Qt::MatchExactly).isEmpty()
+             : std::filesystem::exists(o.sTarget, ec);
+    if (bExists && !MayReplaceInQueue(sName, sFolder, sTitle, bReplaceAll)) {
       Log24(std::string(bPut ? "FTP Put" : "FTP Get") + " not replacing " + o.sTarget);
       continue;
     }
     oQueue.vWaiting.push_back(std::move(o));
   }
   oQueue.iTotal = static_cast<int>(oQueue.vWaiting.size());
-  if (oQueue.iTotal == 0) return true;
+  if (oQueue.iTotal == 0) return;
   m_oQueue = std::move(oQueue);
   StartNextQueued();
-  return true;
 }
 
 // Starts the next file that can go; one that cannot (gone, unreadable,

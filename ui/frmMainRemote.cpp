@@ -103,6 +103,7 @@ void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::stri
     return;
   }
   labFtpFileCnt->setText(QString::number(lbFtpFiles->count()) + QStringLiteral(" files"));
+  m_bFtpListingPending = false;
   PickListedFile();
   Log24("FTP-DIR OK");
   if (oKept) ShowStatus(oKept->sText, oKept->bFailed, oKept->sWhy);
@@ -229,12 +230,14 @@ void frmMain::ResetFtpTree() {
 void frmMain::RefreshFtpDir() {
   if (!m_oFtpClient) return;
   ShowListingPending();
-  m_oFtpClient->FtpDir(LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text())), "");
+  m_sListedFtpFolder = LibOrv_GetRemoteFolder(ByteText_ToBytes(tbFtpPath->text()));
+  m_oFtpClient->FtpDir(m_sListedFtpFolder, "");
 }
 
 // Until a listing arrives the file list is empty: no file of the folder
 // listed before can be picked and joined with the new folder's path.
 void frmMain::ShowListingPending() {
+  m_bFtpListingPending = true;
   lbFtpFiles->clear();
   labFtpFileCnt->setText(QStringLiteral("\u2026 files"));
 }
@@ -267,6 +270,8 @@ bool frmMain::OfferHostKey(long lErrCode) {
     return false;
   }
   Log24("Host key trusted: " + sKey);
+  m_sListedFtpFolder = "/";
+  m_bFtpListingPending = true;
   m_oFtpClient->FtpDir("/", "");
   return true;
 }

@@ -201,6 +201,7 @@ void frmMain::ListFtpFolder(const std::string& sFolder) {
   const std::string sKey = sFolder.empty() || sFolder == "/" ? kRootKey : sFolder.substr(0, sFolder.size() - 1);
   if (QTreeWidgetItem* pNode = FtpNode(sKey)) tvFtpDirs->setCurrentItem(pNode);
   ShowListingPending();
+  m_sListedFtpFolder = sFolder;
   m_oFtpClient->FtpDir(sFolder, "");
 }
 

@@ -3,7 +3,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QPushButton>
+#include <QTreeWidget>
+#include <QUrl>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -91,6 +96,64 @@ TEST_F(CommandWindow, SeveralPickedFilesGoInOneQueueAndAFailureDoesNotStopIt) {
   for (std::size_t i = lRetrs; i < server.Commands().size(); ++i)
     EXPECT_NE(server.Commands()[i].rfind("RETR", 0), 0u) << server.Commands()[i];
   EXPECT_EQ(ReadLocal(Local("a.txt")), "a.txt");
+}
+
+// A folder dropped from the file manager onto a node of the remote tree
+// goes into that folder with everything in it: subfolders, an empty one, a
+// link to a folder elsewhere sent once, a link back into the tree not
+// followed, hidden files left out. Remote files dropped onto the local
+// list are fetched into the folder it shows.
+TEST_F(CommandWindow, DroppedFoldersArePutWholeAndDroppedRemoteFilesAreFetched) {
+  FtpTestServer server;
+  server.MakeFolder("/in");
+  server.MakeFolder("/other");
+  const std::string sPhotos = Local("photos");
+  fs::create_directories(sPhotos + "/sub/deeper");
+  fs::create_directories(sPhotos + "/empty");
+  fs::create_directories(Local("outside"));
+  std::ofstream(sPhotos + "/a.jpg") << "a";
+  std::ofstream(sPhotos + "/sub/b.jpg") << "b";
+  std::ofstream(sPhotos + "/sub/deeper/c.jpg") << "c";
+  std::ofstream(sPhotos + "/.hidden") << "h";
+  std::ofstream(Local("outside/o.jpg")) << "o";
+  fs::create_directory_symlink(sPhotos, sPhotos + "/sub/loop");
+  fs::create_directory_symlink(Local("outside"), sPhotos + "/ext");
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  QTreeWidgetItem* pIn = w.FtpNode("/in");
+  ASSERT_NE(pIn, nullptr);
+
+  QMimeData oFromDesktop;
+  oFromDesktop.setUrls({QUrl::fromLocalFile(QString::fromStdString(sPhotos))});
+  // As a drag arrives: it enters, then drops.
+  const QPoint oAtIn = w.tvFtpDirs->visualItemRect(pIn).center();
+  QDragEnterEvent oEnter(oAtIn, Qt::CopyAction, &oFromDesktop, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w.tvFtpDirs->viewport(), &oEnter);
+  EXPECT_TRUE(oEnter.isAccepted());
+  QDropEvent oDrop(oAtIn, Qt::CopyAction, &oFromDesktop, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w.tvFtpDirs->viewport(), &oDrop);
+  EXPECT_TRUE(oDrop.isAccepted());
+  ASSERT_TRUE(PumpUntil([&] { return Logged("FTP-PUT 4 of 4 OK"); }, std::chrono::seconds(30)));
+  std::vector<std::string> vsSent;
+  for (const auto& e : fs::recursive_directory_iterator(server.LocalPath("/in")))
+    vsSent.push_back(fs::relative(e.path(), server.LocalPath("/in")).string());
+  EXPECT_EQ(Sorted(vsSent), (std::vector<std::string>{"photos", "photos/a.jpg", "photos/empty", "photos/ext",
+                                                      "photos/ext/o.jpg", "photos/sub", "photos/sub/b.jpg",
+                                                      "photos/sub/deeper", "photos/sub/deeper/c.jpg"}));
+  EXPECT_EQ(server.ReadFile("/in/photos/sub/deeper/c.jpg"), "c");
+  EXPECT_TRUE(fs::is_empty(server.LocalPath("/other"))) << "only the folder under the pointer";
+
+  server.WriteFile("/other/r.txt", "remote");
+  QMimeData oFromServer;
+  oFromServer.setData(QStringLiteral("application/x-orvftpuploader-remote-paths"), "/other/r.txt\n");
+  const QPoint oAtLocal = w.lbLocalFiles->viewport()->rect().center();
+  QDragEnterEvent oEnterLocal(oAtLocal, Qt::CopyAction, &oFromServer, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w.lbLocalFiles->viewport(), &oEnterLocal);
+  QDropEvent oGet(oAtLocal, Qt::CopyAction, &oFromServer, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w.lbLocalFiles->viewport(), &oGet);
+  ASSERT_TRUE(PumpUntil([&] { return Logged("FTP-GET 1 of 1 OK"); }));
+  EXPECT_EQ(ReadLocal(Local("r.txt")), "remote");
+  EXPECT_TRUE(m_oApp.messages.empty());
 }
 
 }  // namespace
