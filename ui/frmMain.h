@@ -264,6 +264,7 @@ class frmMain : public QWidget, public AppWindow {
   bool DragOutEvent(QObject* pWatched, QEvent* pEvent);
   void StartDragOut(QListWidget* pList);
   std::string RemoteDropFolder(QObject* pTarget, const QPoint& oAt) const;
+  void MarkDropNode(QTreeWidgetItem* pNode);
 
   // The automatic run's alarm and outbox (frmMainAutoRun.cpp).
   void PlanAlarm();
@@ -348,6 +349,8 @@ class frmMain : public QWidget, public AppWindow {
   std::optional<TransferQueue> m_oQueue;
   // The list a left button was pressed on, over an entry, until released.
   QListWidget* m_pDragFrom = nullptr;
+  // The remote folder node a drag hovers over, highlighted.
+  QTreeWidgetItem* m_pDropNode = nullptr;
   // A put queue's outcome, which the status line shows again once the
   // listing after it has arrived.
   struct KeptStatus {

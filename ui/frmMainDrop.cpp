@@ -112,8 +112,17 @@ std::string frmMain::RemoteDropFolder(QObject* pTarget, const QPoint& oAt) const
   return {};
 }
 
+// The folder node a drag would drop into is highlighted while it hovers.
+void frmMain::MarkDropNode(QTreeWidgetItem* pNode) {
+  if (pNode == m_pDropNode) return;
+  if (m_pDropNode) m_pDropNode->setData(0, Qt::BackgroundRole, QVariant());
+  m_pDropNode = pNode;
+  if (m_pDropNode) m_pDropNode->setBackground(0, tvFtpDirs->palette().brush(QPalette::Highlight).color().lighter(150));
+}
+
 bool frmMain::DropEvent(QObject* pWatched, QEvent* pEvent) {
   const QEvent::Type eType = pEvent->type();
+  if (eType == QEvent::DragLeave && pWatched == tvFtpDirs->viewport()) MarkDropNode(nullptr);
   if (eType != QEvent::DragEnter && eType != QEvent::DragMove && eType != QEvent::Drop) return false;
   const bool bRemoteSide = pWatched == tvFtpDirs->viewport() || pWatched == lbFtpFiles->viewport();
   const bool bLocalSide = pWatched == lbLocalFiles->viewport() || pWatched == dlb->viewport();
@@ -124,6 +133,8 @@ bool frmMain::DropEvent(QObject* pWatched, QEvent* pEvent) {
   const bool bTakes = bRemoteSide ? pData->hasUrls() && !RemoteDropFolder(pWatched, oAt).empty()
                                   : pData->hasFormat(QString::fromLatin1(kRemoteMime)) && m_oFtpClient &&
                                         !m_sListedFolder.empty();
+  if (pWatched == tvFtpDirs->viewport())
+    MarkDropNode(bTakes && eType != QEvent::Drop ? tvFtpDirs->itemAt(oAt) : nullptr);
   if (!bTakes) {
     pDrop->ignore();
     return true;

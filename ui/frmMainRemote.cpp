@@ -222,6 +222,7 @@ void frmMain::SetFtpPathFromTree() {
 }
 
 void frmMain::ResetFtpTree() {
+  MarkDropNode(nullptr);
   tvFtpDirs->clear();
   m_oFtpNodes.clear();
   tvFtpDirs->setCurrentItem(AddFtpNode(kRootKey, "Root", "CloseFld", nullptr));

@@ -210,6 +210,7 @@ void frmMain::ListFtpFolder(const std::string& sFolder) {
 void frmMain::RemoveFtpNode(const std::string& sKey) {
   QTreeWidgetItem* pNode = FtpNode(sKey);
   if (!pNode || sKey == kRootKey) return;
+  MarkDropNode(nullptr);
   std::vector<QTreeWidgetItem*> vpGone{pNode};
   for (std::size_t i = 0; i < vpGone.size(); ++i) {
     for (int c = 0; c < vpGone[i]->childCount(); ++c) vpGone.push_back(vpGone[i]->child(c));

@@ -38,6 +38,8 @@ SPOTS = {
     "cbDelete": (690, 70), "tbFtpPath": (560, 402), "tbLocalPath": (175, 402), "cbPut": (365, 263),
     # the first row of the local file list
     "lbLocalFiles.0": (262, 114),
+    # the folder /pub/made in the remote tree, once /pub is open
+    "tvFtpDirs.made": (482, 148),
 }
 
 
@@ -116,6 +118,21 @@ class Session:
         self.click(control)
         xdo("key", "ctrl+a", "BackSpace", display=self.display)
         xdo("type", "--delay", "5", text, display=self.display)
+
+    def drag(self, source, target, shot=None):
+        """A real drag with the left button, in small steps, as a hand
+        moves the mouse; shot is taken just before the button goes up."""
+        (x0, y0), (x1, y1) = SPOTS[source], SPOTS[target]
+        xdo("mousemove", "--window", self.window, str(x0), str(y0), "mousedown", "1", display=self.display)
+        for step in range(1, 21):
+            time.sleep(0.05)
+            x, y = x0 + (x1 - x0) * step // 20, y0 + (y1 - y0) * step // 20
+            xdo("mousemove", "--window", self.window, str(x), str(y), display=self.display)
+        time.sleep(0.3)
+        if shot:
+            self.shot(shot)
+        xdo("mouseup", "1", display=self.display)
+        time.sleep(0.2)
 
     def key(self, *keys):
         xdo("key", *keys, display=self.display)
@@ -316,6 +333,13 @@ def run(program, shots):
         time.sleep(1.0)
         if stors() != before:
             raise Failure("No to the replace question still sent the file")
+
+        # A local file dragged onto a folder of the remote tree goes into
+        # that folder.
+        s.drag("lbLocalFiles.0", "tvFtpDirs.made", "window-drag-onto-tree.png")
+        s.wait_for_log("FTP-PUT 1 of 1 OK")
+        if open(os.path.join(root, "pub", "made", "pick.txt")).read() != "picked":
+            raise Failure("the dragged file did not arrive in the folder it was dropped on")
 
         # A close while an upload runs asks; No carries on, Yes cancels the
         # upload, removes what arrived of it and ends the program.

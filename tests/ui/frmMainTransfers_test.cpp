@@ -7,6 +7,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QTest>
@@ -30,27 +31,32 @@ std::string ReadLocal(const std::string& sPath) { return LibOrv_ReadFile(sPath);
 
 namespace {
 
-TEST_F(CommandWindow, GetSizeIsAnsweredWhileASlowUploadRunsAndTheListingAfterShowsTheFile) {
+TEST_F(CommandWindow, GetSizeIsAnsweredWhileASlowQueueOfUploadsRunsAndTheListingAfterShowsTheFiles) {
   FtpTestServer::Options o;
   o.sKind = "slow_upload";  // 256 KiB/s: 2 MiB take 8 s
   FtpTestServer server(o);
   server.WriteFile("/size.bin", std::string(12345, 's'));
   std::ofstream(Local("big.bin"), std::ios::binary) << RandomBytes(2 << 20, 7);
+  std::ofstream(Local("small.txt")) << "small";
+  W().dlb_Click();
   ASSERT_TRUE(Connect(server));
   frmMain& w = W();
 
-  w.tbLocalPath->setText(QString::fromStdString(Local("big.bin")));
   w.tbFtpPath->setText("/");
+  w.lbLocalFiles->selectAll();
   w.cbPut->click();
-  ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus).rfind("FTP-PUT ", 0) == 0; })) << "progress shows";
+  const QRegularExpression oQueued(
+      QStringLiteral("^FTP-PUT 1 of 2: big\\.bin [0-9.]+ (B|KiB|MiB) of 2\\.0 MiB \\([0-9]+ %\\), [0-9.]+ (B|KiB|MiB)/s$"));
+  ASSERT_TRUE(PumpUntil([&] { return oQueued.match(w.labStatus->text()).hasMatch(); })) << Text(w.labStatus);
+  w.grab().save(QStringLiteral(ORV_UI_SHOT_DIR "/window-queue-in-progress.png"));
   w.tbFtpPath->setText("/size.bin");
   w.cbSize->click();
   ASSERT_TRUE(PumpUntil([&] { return Logged("FTP-SIZE OK: /size.bin 12345 bytes"); }));
   EXPECT_TRUE(w.TransferRunning()) << "the size came while the upload still ran";
 
-  ASSERT_TRUE(PumpUntil([&] { return Logged("FTP-PUT OK"); }, std::chrono::seconds(30)));
-  ASSERT_TRUE(PumpUntil([&] { return Entries(w.lbFtpFiles).size() == 2; }));
-  EXPECT_EQ(Entries(w.lbFtpFiles), (std::vector<std::string>{"big.bin", "size.bin"}));
+  ASSERT_TRUE(PumpUntil([&] { return Logged("FTP-PUT 2 of 2 OK"); }, std::chrono::seconds(30)));
+  ASSERT_TRUE(PumpUntil([&] { return Entries(w.lbFtpFiles).size() == 3; }));
+  EXPECT_EQ(Entries(w.lbFtpFiles), (std::vector<std::string>{"big.bin", "size.bin", "small.txt"}));
   EXPECT_EQ(server.LoginCount(), 2) << "one connection for browsing, one for transfers";
   EXPECT_TRUE(m_oApp.messages.empty());
 }
