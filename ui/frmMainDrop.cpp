@@ -3,7 +3,6 @@
 // folders dropped from the desktop's file manager onto the remote side. A
 // drag inside a list still chooses the entry it ends on; one that leaves
 // the list carries its picked entries.
-#include <QApplication>
 #include <QDrag>
 #include <QDropEvent>
 #include <QFile>
@@ -24,6 +23,7 @@
 #include "DirListBox.h"
 #include "LibOrv.h"
 #include "LocalFiles.h"
+#include "OrvError.h"
 #include "cOrvFtpClient.h"
 #include "frmMain.h"
 #include "frmMainShared.h"
@@ -182,21 +182,24 @@ bool frmMain::DropEvent(QObject* pWatched, QEvent* pEvent) {
 }
 
 bool frmMain::DragOutEvent(QObject* pWatched, QEvent* pEvent) {
+  const QEvent::Type eType = pEvent->type();
+  if (eType != QEvent::MouseButtonPress && eType != QEvent::MouseButtonRelease && eType != QEvent::MouseMove)
+    return false;
   for (QListWidget* pList : {lbLocalFiles, lbFtpFiles, static_cast<QListWidget*>(dlb)}) {
     if (pWatched != pList->viewport()) continue;
     const auto* pMouse = static_cast<const QMouseEvent*>(pEvent);
-    if (pEvent->type() == QEvent::MouseButtonPress) {
-      m_pDragFrom = pMouse->button() == Qt::LeftButton && pList->itemAt(pMouse->position().toPoint()) ? pList : nullptr;
+    const QPoint oAt = pMouse->position().toPoint();
+    if (eType == QEvent::MouseButtonPress) {
+      m_pDragFrom = pMouse->button() == Qt::LeftButton && pList->itemAt(oAt) ? pList : nullptr;
       return false;
     }
-    if (pEvent->type() == QEvent::MouseButtonRelease) {
+    if (eType == QEvent::MouseButtonRelease) {
       m_pDragFrom = nullptr;
       return false;
     }
-    if (pEvent->type() != QEvent::MouseMove || m_pDragFrom != pList || !(pMouse->buttons() & Qt::LeftButton))
-      return false;
     // Inside the list the drag picks; out of it, it carries.
-    if (pList->viewport()->rect().contains(pMouse->position().toPoint())) return false;
+    if (m_pDragFrom != pList || !(pMouse->buttons() & Qt::LeftButton) || pList->viewport()->rect().contains(oAt))
+      return false;
     m_pDragFrom = nullptr;
     StartDragOut(pList);
     return true;
