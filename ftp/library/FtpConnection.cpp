@@ -5,6 +5,7 @@
 
 #include "FtpDispatcher.h"
 #include "FtpText.h"
+#include "Waits.h"
 
 namespace {
 
@@ -221,7 +222,7 @@ bool FtpConnection::WantsAFreshSession(const FtpOutcome& outcome) const {
 
 bool FtpConnection::WaitBeforeRetry(std::chrono::seconds delay) {
   std::unique_lock<std::mutex> lock(m_mutex);
-  return !m_wake.wait_for(lock, delay, [this] { return m_bStop; });
+  return !m_wake.wait_for(lock, Waits_Scaled(delay), [this] { return m_bStop; });
 }
 
 std::string FtpConnection::UrlPath(const FtpTransfer& transfer) const {

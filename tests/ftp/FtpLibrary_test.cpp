@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "FtpLibraryTestSupport.h"
+#include "ShortWaits.h"
 #include "TempFolder.h"
 
 using ::testing::Contains;
@@ -387,6 +388,7 @@ TEST_F(FtpLibraryTest, WrongPasswordGives530AndNoLogLineShowsAPassword) {
 }
 
 TEST_F(FtpLibraryTest, NoServerGivesMinusCurlCode) {
+  const ShortWaits shortWaits;
   int iPort = 0;
   {
     FtpTestServer gone;
@@ -414,6 +416,7 @@ TEST_F(FtpLibraryTest, RefusedStorGivesTheServersCode) {
 }
 
 TEST_F(FtpLibraryTest, SessionRefusedAtGreeting) {
+  const ShortWaits shortWaits;
   FtpTestServer server({"refuse_login"});
   const int32_t h = Connect(server);
   Dir(h, "/", "dir");
@@ -513,6 +516,7 @@ TEST_F(FtpLibraryTest, ShutdownDoesNotWaitForTheAnswerToQuit) {
 }
 
 TEST_F(FtpLibraryTest, ServerThatNeverConfirmsATransferTimesOut) {
+  const ShortWaits shortWaits;
   FtpTestServer server({"no_confirm"});
   server.WriteFile("/f.txt", "data");
   const int32_t h = Connect(server);
@@ -561,6 +565,7 @@ TEST_F(FtpLibraryTest, SlowButSteadyTransferIsNoTimeout) {
 }
 
 TEST_F(FtpLibraryTest, DataConnectionDroppedMidTransfer) {
+  const ShortWaits shortWaits;
   FtpTestServer server({"drop_data"});
   server.WriteFile("/big.bin", std::string(300 * 1024, 'b'));
   server.WriteFile("/small.txt", "small");

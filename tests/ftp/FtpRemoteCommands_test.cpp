@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "FtpLibraryTestSupport.h"
+#include "ShortWaits.h"
 #include "TempFolder.h"
 
 using ::testing::ElementsAre;
@@ -102,6 +103,7 @@ TEST_F(FtpRemoteCommandsTest, GetIntoAFileOfAnySizeAndLongName) {
 }
 
 TEST_F(FtpRemoteCommandsTest, AFailedGetLeavesTheOldFileAlone) {
+  const ShortWaits shortWaits;
   FtpTestServer server({"drop_data"});
   server.WriteFile("/big.bin", std::string(300 * 1024, 'b'));
   const int32_t h = Connect(server);

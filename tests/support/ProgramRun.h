@@ -14,10 +14,17 @@
 #include "TempFolder.h"
 
 // A copy of the built program in a folder of its own, so its settings file
-// and log folder are the test's; runs it as a subprocess.
+// and log folder are the test's; runs it as a subprocess. Where the test
+// program is given the test build of the program (ORV_SHORT_WAITS_PROGRAM),
+// the copy is of that build, whose fixed waits are short (ShortWaits.h),
+// unless the test asks for the whole waits.
 class ProgramCopy {
  public:
   ProgramCopy();
+
+  // Copies the program that waits as a normal run does, for a test that
+  // checks the waits or relies on them.
+  void UseWholeWaits();
 
   const std::string& Folder() const { return m_folder.Path(); }
   std::string ProgramPath() const { return Folder() + "/OrvFtpUploader"; }
@@ -58,5 +65,6 @@ class ProgramCopy {
 
  private:
   TempFolder m_folder;
+  bool m_bWholeWaits = false;
   mutable std::atomic<pid_t> m_pidRunning = 0;
 };

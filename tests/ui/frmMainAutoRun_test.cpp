@@ -22,6 +22,7 @@
 #include "OrvFtpLibrary.h"
 #include "Outbox.h"
 #include "QtAppUi.h"
+#include "ShortWaits.h"
 #include "TempFolder.h"
 #include "frmMain.h"
 
@@ -107,6 +108,7 @@ class AutoRunDisconnect : public ::testing::Test {
 };
 
 TEST_F(AutoRunDisconnect, BeforeTheNextStepTheStepFailsAndTheRunEnds) {
+  const ShortWaits shortWaits;
   std::optional<FtpTestServer> oServer;
   if (!std::getenv(kArgsVariable)) oServer.emplace();
   SetArgs(oServer ? oServer->PortText() : "");
@@ -117,6 +119,7 @@ TEST_F(AutoRunDisconnect, BeforeTheNextStepTheStepFailsAndTheRunEnds) {
 }
 
 TEST_F(AutoRunDisconnect, WhileTheRunWaitsForTheServerTheRunEnds) {
+  const ShortWaits shortWaits;
   std::optional<FtpTestServer> oServer;
   if (!std::getenv(kArgsVariable)) oServer.emplace(FtpTestServer::Options{.sKind = "never_answer"});
   SetArgs(oServer ? oServer->PortText() : "");
