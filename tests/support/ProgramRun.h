@@ -46,16 +46,17 @@ class ProgramCopy {
     std::string sStdout, sStderr;
     bool bTimedOut = false;
   };
+  // Every member has its default, so that a test names only those it sets.
   struct Options {
-    std::vector<std::string> args;
+    std::vector<std::string> args{};
     // A command the program runs under, such as "unshare -n".
-    std::vector<std::string> prefix;
+    std::vector<std::string> prefix{};
     // Variables set (or, with no value, removed) on top of this process's.
-    std::map<std::string, std::optional<std::string>> env;
+    std::map<std::string, std::optional<std::string>> env{};
     std::chrono::milliseconds timeout{60000};
     // Polled while the program runs; when it returns true the program gets
     // iTerminateSignal (once).
-    std::function<bool(const ProgramCopy&)> terminateWhen;
+    std::function<bool(const ProgramCopy&)> terminateWhen{};
     int iTerminateSignal = SIGTERM;
   };
   Result Run(const Options& options) const;
