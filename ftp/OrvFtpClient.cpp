@@ -60,8 +60,7 @@ void ReportPortText(const std::string& sIpAddress, const std::string& sProblem, 
 
 void LogUndeliverable(const std::string& sEvent, int32_t lHandle) {
   LogLine("FTP-" + sEvent + "-Event mit dem Handle " + std::to_string(lHandle) +
-              " konnte nicht zugestellt werden, weil kein FTP-Objekt" +
-              " f\xC3\xBCr dieses Handle registriert ist.",
+              " konnte nicht zugestellt werden, weil kein FTP-Objekt" + " f\xC3\xBCr dieses Handle registriert ist.",
           kLogRegistry);
 }
 
@@ -106,8 +105,7 @@ long FTP_Subscribe(const std::shared_ptr<cOrvFtpClient>& oClient, const std::str
   if (!bFtpInitialized) FTP_Init();
   FTP_Unsubscribe(oClient);
 
-  const int32_t lHandle =
-      OrvFtpClientCreateSecure(sIpAddress.c_str(), iPort, sUsr.c_str(), sPwd.c_str(), eSecurity);
+  const int32_t lHandle = OrvFtpClientCreateSecure(sIpAddress.c_str(), iPort, sUsr.c_str(), sPwd.c_str(), eSecurity);
   if (lHandle == 0) return 0;
 
   const long lWref = LibOrv_ObjToPtr(oClient);
@@ -180,9 +178,8 @@ int32_t FTP_LogCallback(const char* sText) {
   return 0;
 }
 
-int32_t FTP_DirCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t,
-                        int32_t lFolderCount, const char* const* asFolders, int32_t lFileCount,
-                        const char* const* asFiles) {
+int32_t FTP_DirCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t, int32_t lFolderCount,
+                        const char* const* asFolders, int32_t lFileCount, const char* const* asFiles) {
   if (!AppIsRunning()) return 0;
   TextCopier copier;
   const std::string sRequestID = copier.Copy(sRequestId);
@@ -203,8 +200,8 @@ int32_t FTP_PutCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestI
   return 0;
 }
 
-int32_t FTP_GetCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t,
-                        std::size_t lDataLength, const char* pData, int32_t lEndOfData) {
+int32_t FTP_GetCallback(int32_t lHandle, int32_t lErrCode, const char* sRequestId, intptr_t, std::size_t lDataLength,
+                        const char* pData, int32_t lEndOfData) {
   if (!AppIsRunning()) return 0;
   TextCopier copier;
   const std::string sRequestID = copier.Copy(sRequestId);

@@ -8,6 +8,8 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 packages=(
   cmake g++ make pkg-config
+  # the layout check of the sources (scripts/format.sh)
+  clang-format
   qt6-base-dev libgl-dev
   libcurl4-openssl-dev libssl-dev
   libgtest-dev libgmock-dev

@@ -24,15 +24,13 @@ void FileList_Add(QListWidget* pList, const QStringList& vsNames) {
   // The names' lengths, taken once: an item hands out its text as a copy.
   std::vector<qsizetype> vLength(static_cast<std::size_t>(pList->count()));
   for (int i = 0; i < iBefore; ++i) vLength[static_cast<std::size_t>(i)] = pList->item(i)->text().size();
-  for (qsizetype i = 0; i < vsNames.size(); ++i)
-    vLength[static_cast<std::size_t>(iBefore + i)] = vsNames[i].size();
+  for (qsizetype i = 0; i < vsNames.size(); ++i) vLength[static_cast<std::size_t>(iBefore + i)] = vsNames[i].size();
   std::vector<int> vIndex(vLength.size());
   for (std::size_t i = 0; i < vIndex.size(); ++i) vIndex[i] = static_cast<int>(i);
   const std::size_t lMeasured = std::min(kMeasured, vIndex.size());
-  std::partial_sort(vIndex.begin(), vIndex.begin() + static_cast<std::ptrdiff_t>(lMeasured), vIndex.end(),
-                    [&vLength](int a, int b) {
-                      return vLength[static_cast<std::size_t>(a)] > vLength[static_cast<std::size_t>(b)];
-                    });
+  std::partial_sort(
+      vIndex.begin(), vIndex.begin() + static_cast<std::ptrdiff_t>(lMeasured), vIndex.end(),
+      [&vLength](int a, int b) { return vLength[static_cast<std::size_t>(a)] > vLength[static_cast<std::size_t>(b)]; });
   const QFontMetrics oMetrics(pList->font());
   int iWidest = 0;
   for (std::size_t i = 0; i < lMeasured; ++i)

@@ -18,10 +18,9 @@ namespace {
 // Kernel and memory file systems that hold no user files.
 bool IsVirtualFileSystem(const QByteArray& sType) {
   static const std::set<QByteArray> kTypes = {
-      "autofs",  "binfmt_misc", "bpf",      "cgroup",  "cgroup2",  "configfs", "debugfs",
-      "devpts",  "devtmpfs",    "efivarfs", "fusectl", "hugetlbfs", "mqueue",  "nsfs",
-      "proc",    "pstore",      "ramfs",    "rpc_pipefs", "securityfs", "squashfs", "sysfs",
-      "tmpfs",   "tracefs"};
+      "autofs",   "binfmt_misc", "bpf",        "cgroup",    "cgroup2", "configfs", "debugfs", "devpts",
+      "devtmpfs", "efivarfs",    "fusectl",    "hugetlbfs", "mqueue",  "nsfs",     "proc",    "pstore",
+      "ramfs",    "rpc_pipefs",  "securityfs", "squashfs",  "sysfs",   "tmpfs",    "tracefs"};
   return kTypes.count(sType) != 0;
 }
 

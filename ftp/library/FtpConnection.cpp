@@ -44,10 +44,8 @@ bool MayPass(int32_t lCode) {
     case -static_cast<int32_t>(CURLE_GOT_NOTHING):
     case -static_cast<int32_t>(CURLE_SEND_ERROR):
     case -static_cast<int32_t>(CURLE_RECV_ERROR):
-    case -static_cast<int32_t>(CURLE_PARTIAL_FILE):
-      return true;
-    default:
-      return false;
+    case -static_cast<int32_t>(CURLE_PARTIAL_FILE): return true;
+    default: return false;
   }
 }
 
@@ -174,8 +172,8 @@ void FtpConnection::Execute(FtpRequest& request) {
       if (lCode == 0 || lRetry == std::size(kRetryDelays) || !MayPass(lCode) || !kind.MayRetry(outcome)) break;
       const std::chrono::seconds delay = kRetryDelays[lRetry];
       LogFailure(request, outcome, lCode,
-                 "; trying again in " + std::to_string(delay.count()) + " s (" + std::to_string(lRetry + 1) +
-                     " of " + std::to_string(std::size(kRetryDelays)) + ")");
+                 "; trying again in " + std::to_string(delay.count()) + " s (" + std::to_string(lRetry + 1) + " of " +
+                     std::to_string(std::size(kRetryDelays)) + ")");
       if (!WaitBeforeRetry(delay)) return;
     }
   }
@@ -337,4 +335,3 @@ bool FtpConnection::FoundConnectionDead(const FtpOutcome& outcome, bool bWasOpen
   const int32_t lCode = ResultCode(outcome);
   return lCode == 421 || lCode < 0;
 }
-

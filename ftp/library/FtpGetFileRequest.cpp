@@ -112,8 +112,7 @@ bool FtpGetFileRequest::Finish(FtpOutcome& outcome) {
   // keeps a half-written file from ever standing under the target's name.
   const mode_t lMask = ::umask(0);
   ::umask(lMask);
-  if (::fchmod(m_iFd, 0666 & ~lMask) != 0)
-    return LocalFailure(outcome, "cannot write " + m_sTemporary, errno);
+  if (::fchmod(m_iFd, 0666 & ~lMask) != 0) return LocalFailure(outcome, "cannot write " + m_sTemporary, errno);
   if (::close(m_iFd) != 0) {
     m_iFd = -1;
     return LocalFailure(outcome, "cannot write " + m_sTemporary, errno);

@@ -83,8 +83,7 @@ FtpTransfer FtpListRequest::List() {
 
 std::optional<FtpTransfer> FtpListRequest::NextLink() {
   m_eStage = Stage::kLinks;
-  while (m_lLink < m_listing.aEntries.size() && m_listing.aEntries[m_lLink].eKind != FtpListing::Kind::kLink)
-    ++m_lLink;
+  while (m_lLink < m_listing.aEntries.size() && m_listing.aEntries[m_lLink].eKind != FtpListing::Kind::kLink) ++m_lLink;
   if (m_lLink == m_listing.aEntries.size()) return std::nullopt;
   // Over FTP, a folder URL with no body asked for is a change into the
   // folder and nothing else; over SFTP the folder is listed.

@@ -140,9 +140,9 @@ FtpTransfer FtpPutRequest::Rename() {
     // An SFTP rename does not replace a file, so the old one goes first:
     // for a moment there is no file, but never half of one.
     const std::string sFinal = SftpCommandPath(m_sFolder + m_sName);
-    return Commands(Stage::kRename, FtpCommandList({"*rm " + sFinal,
-                                                    "rename " + SftpCommandPath(m_sFolder + m_sTemporary) + " " +
-                                                        sFinal}));
+    return Commands(
+        Stage::kRename,
+        FtpCommandList({"*rm " + sFinal, "rename " + SftpCommandPath(m_sFolder + m_sTemporary) + " " + sFinal}));
   }
   return Commands(Stage::kRename, FtpCommandList({"RNFR " + m_sTemporary, "RNTO " + m_sName}));
 }
@@ -205,8 +205,8 @@ void FtpPutRequest::CheckUpload(FtpOutcome& outcome) {
   }
   if (m_lServerSize && *m_lServerSize != Size()) {
     outcome.rc = CURLE_PARTIAL_FILE;
-    outcome.sWhy = "the server holds " + std::to_string(*m_lServerSize) + " bytes of the " +
-                   std::to_string(Size()) + " sent";
+    outcome.sWhy = "the server holds " + std::to_string(*m_lServerSize) + " bytes of the " + std::to_string(Size()) +
+                   " sent";
   }
 }
 
@@ -222,9 +222,9 @@ std::optional<FtpTransfer> FtpPutRequest::Continue(FtpOutcome& outcome, FtpSessi
       m_failure = outcome;
       // A server that answered (or data of ours that was wrong, or a
       // cancel) leaves a server that can still remove what arrived.
-      const bool bConnectionUsable =
-          !outcome.bTimedOut && (outcome.lResponse >= 400 || outcome.rc == CURLE_READ_ERROR ||
-                                 outcome.rc == CURLE_PARTIAL_FILE || outcome.bUserCancelled);
+      const bool bConnectionUsable = !outcome.bTimedOut &&
+                                     (outcome.lResponse >= 400 || outcome.rc == CURLE_READ_ERROR ||
+                                      outcome.rc == CURLE_PARTIAL_FILE || outcome.bUserCancelled);
       if (bConnectionUsable) return CleanUp();
       // The next put of the connection removes what stayed; only a path
       // from the root names it from wherever that put stands (FTP).
@@ -243,9 +243,7 @@ std::optional<FtpTransfer> FtpPutRequest::Continue(FtpOutcome& outcome, FtpSessi
       m_failure = outcome;
       if (!outcome.bTimedOut && outcome.lResponse >= 400) return CleanUp();
       return std::nullopt;
-    case Stage::kCleanUp:
-      outcome = m_failure;
-      return std::nullopt;
+    case Stage::kCleanUp: outcome = m_failure; return std::nullopt;
     case Stage::kDirect:
       CheckUpload(outcome);
       // Only a server that took the file under its name but not the rename

@@ -34,7 +34,9 @@ class FtpPutRequest : public FtpRequestKind {
   // An empty sTemporary is a new temporary name.
   FtpPutRequest(std::string&& sData, std::unique_ptr<FtpPutFile> pFile, OrvFtpPutCallback pfnCallback,
                 std::string sTemporary = "")
-      : m_sData(std::move(sData)), m_pFile(std::move(pFile)), m_pfnCallback(pfnCallback),
+      : m_sData(std::move(sData)),
+        m_pFile(std::move(pFile)),
+        m_pfnCallback(pfnCallback),
         m_sTemporary(std::move(sTemporary)) {}
 
   std::string Name() const override { return "put"; }
@@ -84,7 +86,7 @@ class FtpPutRequest : public FtpRequestKind {
   std::uint64_t m_lOffset = 0;
   int m_iErrno = 0;
   std::optional<std::uint64_t> m_lServerSize;  // from the server's SIZE reply
-  FtpOutcome m_failure;  // what failed, while the temporary file is removed
+  FtpOutcome m_failure;                        // what failed, while the temporary file is removed
   bool m_bRenameRefused = false;
   bool m_bSftp = false;
   // The commands of the running transfer: before it (after the changes of

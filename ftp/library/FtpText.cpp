@@ -102,8 +102,7 @@ std::optional<std::string> FtpUrlHost(const std::string& sHost) {
   if (HasUrlPart(pUrl.get(), CURLUPART_USER) || HasUrlPart(pUrl.get(), CURLUPART_PASSWORD) ||
       HasUrlPart(pUrl.get(), CURLUPART_QUERY) || HasUrlPart(pUrl.get(), CURLUPART_FRAGMENT))
     return std::nullopt;
-  if (UrlPart(pUrl.get(), CURLUPART_PORT) != "21" || UrlPart(pUrl.get(), CURLUPART_PATH) != "/")
-    return std::nullopt;
+  if (UrlPart(pUrl.get(), CURLUPART_PORT) != "21" || UrlPart(pUrl.get(), CURLUPART_PATH) != "/") return std::nullopt;
   std::string sParsedHost = UrlPart(pUrl.get(), CURLUPART_HOST);
   if (sParsedHost.empty()) return std::nullopt;
   // A link-local address keeps the interface it was given with.
@@ -265,7 +264,6 @@ void MlsdParser::ParseLine(std::string_view sLine) {
   }
 }
 
-
 namespace {
 
 // One "ls -l" line: mode, links, owner, group, size, month, day, time or
@@ -306,9 +304,8 @@ bool ReadWindowsLine(std::string_view sLine, std::string_view& sName, FtpListing
     sField = sLine.substr(lStart, lPos - lStart);
   }
   const auto fnOnly = [](std::string_view s, std::string_view sAlso) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [&](char c) {
-      return IsDigit(c) || sAlso.find(c) != std::string_view::npos;
-    });
+    return !s.empty() && std::all_of(s.begin(), s.end(),
+                                     [&](char c) { return IsDigit(c) || sAlso.find(c) != std::string_view::npos; });
   };
   if (!fnOnly(asField[0], "-/.") || !fnOnly(asField[1], ":APMapm")) return false;
   const bool bFolder = asField[2] == "<DIR>";
@@ -328,6 +325,6 @@ void FtpListParser::ParseLine(std::string_view sLine) {
   std::string_view sName;
   FtpListing::Kind eKind;
   const bool bRead = !sLine.empty() && IsDigit(sLine.front()) ? ReadWindowsLine(sLine, sName, eKind)
-                                                                : ReadUnixLine(sLine, sName, eKind);
+                                                              : ReadUnixLine(sLine, sName, eKind);
   if (bRead) m_listing.Add(sName, eKind);
 }

@@ -78,8 +78,9 @@ TEST_F(FtpRemoteCommandsTest, MakeRenameSizeAndDeleteWithTheirRefusals) {
   EXPECT_THAT(codes, ElementsAre(0, 0, 0, 0, 0, 550, 550, 550, 550, -3));
   EXPECT_EQ(Answers()[2].lValue, 12);
   EXPECT_THAT(Names(server.LocalPath("/a")), ElementsAre("full"));
-  EXPECT_TRUE(LogsContain("request a new name with a slash failed with -3: rename /a/full/keep.txt -> the new "
-                          "name is no plain name"));
+  EXPECT_TRUE(
+      LogsContain("request a new name with a slash failed with -3: rename /a/full/keep.txt -> the new "
+                  "name is no plain name"));
   EXPECT_EQ(server.LoginCount(), 1);
 }
 

@@ -29,7 +29,8 @@ TEST(FtpMlsdParserTest, ReadsTypesAndNamesAcrossPieces) {
       "garbage-without-space\r\n"
       "type=file;size=1; last";
   // Fed in awkward pieces, as the network may deliver it.
-  for (std::size_t i = 0; i < sReply.size(); i += 7) parser.Feed(sReply.data() + i, std::min<std::size_t>(7, sReply.size() - i));
+  for (std::size_t i = 0; i < sReply.size(); i += 7)
+    parser.Feed(sReply.data() + i, std::min<std::size_t>(7, sReply.size() - i));
   parser.Finish();
   EXPECT_THAT(Names(listing, FtpListing::Kind::kFolder), ElementsAre(".", "..", "a folder; with semicolon"));
   EXPECT_THAT(Names(listing, FtpListing::Kind::kFile), ElementsAre("file  two.txt", "last"));
@@ -49,7 +50,8 @@ TEST(FtpListParserTest, ReadsUnixAndWindowsLinesAcrossPieces) {
       "12-08-2026  09:15PM              1,234 win file.txt\r\n"
       "-rw-r--r-- 1 too few fields\r\n"
       "-rw-r--r--    1 ftp      ftp             1 Dec 08 16:12 \xE4rger.txt";
-  for (std::size_t i = 0; i < sReply.size(); i += 7) parser.Feed(sReply.data() + i, std::min<std::size_t>(7, sReply.size() - i));
+  for (std::size_t i = 0; i < sReply.size(); i += 7)
+    parser.Feed(sReply.data() + i, std::min<std::size_t>(7, sReply.size() - i));
   parser.Finish();
   EXPECT_THAT(Names(listing, FtpListing::Kind::kFolder), ElementsAre("d 1", "Win Folder"));
   EXPECT_THAT(Names(listing, FtpListing::Kind::kFile), ElementsAre(" lead.txt", "win file.txt", "\xE4rger.txt"));

@@ -113,8 +113,8 @@ TEST_F(AutoRunDisconnect, BeforeTheNextStepTheStepFailsAndTheRunEnds) {
   if (!std::getenv(kArgsVariable)) oServer.emplace();
   SetArgs(oServer ? oServer->PortText() : "");
   // Connected and listed; the message goes out with the next step.
-  EXPECT_EXIT(RunProgram([](const frmMain& w) { return w.AutoStatus() == "sendmsg"; }),
-              ::testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(RunProgram([](const frmMain& w) { return w.AutoStatus() == "sendmsg"; }), ::testing::ExitedWithCode(1),
+              "");
   ExpectEndedWithAKeptAlarm("Warnhinweis von Modul 'FTP-PUT failed': Not connected\r");
 }
 
@@ -124,9 +124,8 @@ TEST_F(AutoRunDisconnect, WhileTheRunWaitsForTheServerTheRunEnds) {
   if (!std::getenv(kArgsVariable)) oServer.emplace(FtpTestServer::Options{.sKind = "never_answer"});
   SetArgs(oServer ? oServer->PortText() : "");
   // Connect has asked for the first listing, which never comes.
-  EXPECT_EXIT(
-      RunProgram([](const frmMain& w) { return w.AutoStatus() == "connect" && !w.timAuto->isActive(); }),
-      ::testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(RunProgram([](const frmMain& w) { return w.AutoStatus() == "connect" && !w.timAuto->isActive(); }),
+              ::testing::ExitedWithCode(1), "");
   ExpectEndedWithAKeptAlarm(
       "Warnhinweis von Modul 'FTP Disconnect': The connection was closed before the server answered\r");
 }

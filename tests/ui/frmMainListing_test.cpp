@@ -64,8 +64,8 @@ class Listing : public ::testing::Test {
   }
   void ExpectConnectedControls(bool bEnabled) {
     frmMain& w = m_oWindow;
-    for (QWidget* p : std::initializer_list<QWidget*>{w.cbGet, w.cbPut, w.cbMkDir, w.cbReName, w.cbSize,
-                                                      w.cbDelete, w.tvFtpDirs, w.lbFtpFiles}) {
+    for (QWidget* p : std::initializer_list<QWidget*>{w.cbGet, w.cbPut, w.cbMkDir, w.cbReName, w.cbSize, w.cbDelete,
+                                                      w.tvFtpDirs, w.lbFtpFiles}) {
       EXPECT_EQ(p->isEnabled(), bEnabled) << p->objectName().toStdString();
     }
   }
@@ -298,11 +298,11 @@ TEST_F(Listing, RemoteCommandsWithoutAConnectionSayNotConnected) {
   m_oWindow.tbFtpText->setText("b.txt");
   m_oApp.bAnswer = true;
   const std::string sStatus = Text(m_oWindow.labStatus);
-  for (const auto& [pButton, sModule] : std::vector<std::pair<QPushButton*, std::string>>{
-           {m_oWindow.cbReName, "FTP-RENAME failed"},
-           {m_oWindow.cbDelete, "FTP-DELETE failed"},
-           {m_oWindow.cbMkDir, "FTP-MKDIR failed"},
-           {m_oWindow.cbSize, "FTP-SIZE failed"}}) {
+  for (const auto& [pButton, sModule] :
+       std::vector<std::pair<QPushButton*, std::string>>{{m_oWindow.cbReName, "FTP-RENAME failed"},
+                                                         {m_oWindow.cbDelete, "FTP-DELETE failed"},
+                                                         {m_oWindow.cbMkDir, "FTP-MKDIR failed"},
+                                                         {m_oWindow.cbSize, "FTP-SIZE failed"}}) {
     SCOPED_TRACE(sModule);
     m_oApp.messages.clear();
     ASSERT_TRUE(pButton->isEnabled());
