@@ -32,6 +32,7 @@ excluded=(
   tests/e2e/AlarmRun_test.cpp
   tests/e2e/Outbox_test.cpp
   tests/e2e/StartAndEnd_test.cpp
+  tests/ftp/FtpLibraryFailures_test.cpp
   tests/ftp/FtpLibrary_test.cpp
   tests/ftp/ServerMatrix_test.cpp
   tests/fuzz/StringListFuzz.cpp
