@@ -99,7 +99,7 @@ CommandLineArgs CommandLine_Read(int argc, const char* const* argv) {
   if (vsArgs.size() == 1 && HoldsCommandLine(vsArgs[0])) return CommandLineArgs(vsArgs[0]);
   CommandLineArgs o;
   std::vector<std::string> vsShown;  // the arguments as the log may show them
-  bool bHiding = false;  // behind a password, up to the next known parameter
+  bool bHiding = false;              // behind a password, up to the next known parameter
   for (std::size_t i = 0; i < vsArgs.size(); ++i) {
     const std::string& sArg = vsArgs[i];
     if (i > 0) o.sText += ' ';

@@ -76,14 +76,13 @@ float DAT_Timer() {
 }
 
 std::string DAT_FormatCompact(const SystemTime& st) {
-  return Digits(st.wYear, 4) + Digits(st.wMonth, 2) + Digits(st.wDay, 2) + Digits(st.wHour, 2) +
-         Digits(st.wMinute, 2) + Digits(st.wSecond, 2) + Digits(st.wMilliseconds, 3);
+  return Digits(st.wYear, 4) + Digits(st.wMonth, 2) + Digits(st.wDay, 2) + Digits(st.wHour, 2) + Digits(st.wMinute, 2) +
+         Digits(st.wSecond, 2) + Digits(st.wMilliseconds, 3);
 }
 
 std::string DAT_FormatDisplay(const SystemTime& st) {
-  return Digits(st.wDay, 2) + "." + Digits(st.wMonth, 2) + "." + Digits(st.wYear, 4) + " " +
-         Digits(st.wHour, 2) + ":" + Digits(st.wMinute, 2) + ":" + Digits(st.wSecond, 2) + "." +
-         Digits(st.wMilliseconds, 3);
+  return Digits(st.wDay, 2) + "." + Digits(st.wMonth, 2) + "." + Digits(st.wYear, 4) + " " + Digits(st.wHour, 2) + ":" +
+         Digits(st.wMinute, 2) + ":" + Digits(st.wSecond, 2) + "." + Digits(st.wMilliseconds, 3);
 }
 
 SystemTime DAT_ParseCompact(const std::string& s) {

@@ -255,7 +255,8 @@ void Outbox::RemoveLeftovers(const OutboxLogFn& fnLog) const {
     try {
       oDraft.Read();
       const std::string sAlarm = sName.substr(std::size(kWorkPrefix) - 1);
-      if (::rename(sPath.c_str(), AlarmPath(sAlarm).c_str()) != 0) throw OutboxDisk_Error(errno, "cannot rename", sPath);
+      if (::rename(sPath.c_str(), AlarmPath(sAlarm).c_str()) != 0)
+        throw OutboxDisk_Error(errno, "cannot rename", sPath);
       fnLog("Outbox: a run that ended early left its alarm put together; it is kept as " + sAlarm);
       continue;
     } catch (const OrvError& e) {

@@ -30,7 +30,8 @@ void OutboxDelivery::Arrived() {
   if (!m_oAlarm) return;
   m_oManifest.files[m_lFile].bArrived = true;
   ++m_lFile;
-  if (std::any_of(m_oManifest.files.begin(), m_oManifest.files.end(), [](const OutboxFile& o) { return !o.bArrived; })) {
+  if (std::any_of(m_oManifest.files.begin(), m_oManifest.files.end(),
+                  [](const OutboxFile& o) { return !o.bArrived; })) {
     // What arrived is not sent again, by this run or a later one.
     try {
       m_oAlarm->Write(m_oManifest);

@@ -82,7 +82,8 @@ UniqueFd OutboxDisk_LockFolder(const std::string& sFolder, bool bWait) {
 }
 
 bool OutboxDisk_IsAt(const UniqueFd& fd, const std::string& sPath) {
-  struct stat stOpen {}, stNamed {};
+  struct stat stOpen {
+  }, stNamed{};
   if (::fstat(fd.Get(), &stOpen) != 0 || ::lstat(sPath.c_str(), &stNamed) != 0) return false;
   return stOpen.st_dev == stNamed.st_dev && stOpen.st_ino == stNamed.st_ino;
 }
@@ -100,8 +101,8 @@ std::uint64_t OutboxDisk_CopyFile(const std::string& sFrom, const std::string& s
   if (::fstat(from.Get(), &st) != 0) throw OutboxDisk_Error(errno, "cannot read", sFrom);
   if (!S_ISREG(st.st_mode)) throw OrvError(OrvError::kPathFileAccess, sFrom + " is not a regular file", kSource);
   auto tooLarge = [&] {
-    return OrvError(OrvError::kPathFileAccess,
-                    sFrom + " is larger than " + std::to_string(lMaxSize >> 20) + " MiB", kSource);
+    return OrvError(OrvError::kPathFileAccess, sFrom + " is larger than " + std::to_string(lMaxSize >> 20) + " MiB",
+                    kSource);
   };
   if (static_cast<std::uint64_t>(st.st_size) > lMaxSize) throw tooLarge();
 

@@ -21,8 +21,7 @@ bool NotThere(const std::string& sPath) {
 
 }  // namespace
 
-OutboxDraft::OutboxDraft(const Outbox& oOutbox, std::string sStamp)
-    : m_oOutbox(oOutbox), m_sStamp(std::move(sStamp)) {}
+OutboxDraft::OutboxDraft(const Outbox& oOutbox, std::string sStamp) : m_oOutbox(oOutbox), m_sStamp(std::move(sStamp)) {}
 
 OutboxDraft::~OutboxDraft() {
   m_vSyncs.clear();
@@ -96,8 +95,8 @@ std::string OutboxDraft::Sending(Piece ePiece, const std::string& sRemotePath) {
   }
   // A file that was not there when the alarm was kept may be by now.
   if (m_oKept && oPiece.sStored.empty() && oPiece.bMissing && Store(oPiece)) {
-    m_vSyncs.push_back(std::make_unique<OutboxDiskSync>(
-        std::vector<std::string>{Folder() + "/" + oPiece.sStored, Folder()}));
+    m_vSyncs.push_back(
+        std::make_unique<OutboxDiskSync>(std::vector<std::string>{Folder() + "/" + oPiece.sStored, Folder()}));
     bChanged = true;
   }
   if (bChanged && m_oKept) WriteManifest();

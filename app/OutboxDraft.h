@@ -62,7 +62,7 @@ class OutboxDraft {
     std::string sLocalPath;
     std::string sStored;  // its copy's name in the alarm's folder; empty for none
     std::uint64_t lSize = 0;
-    std::string sNotKept;  // why no copy could be made
+    std::string sNotKept;   // why no copy could be made
     bool bMissing = false;  // the file was not there (as a regular file) to be copied
     bool bArrived = false;
   };

@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
 
   OrvFtpClientSetNotifier([] {
-    QMetaObject::invokeMethod(qApp, [] { OrvFtpClientPump(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [] { OrvFtpClientPump(); }, Qt::QueuedConnection);
   });
 
   const std::string sProgramFolder = ProgramFolder();

@@ -15,9 +15,7 @@ namespace bench {
 
 using Clock = std::chrono::steady_clock;
 
-inline double SecondsSince(Clock::time_point t0) {
-  return std::chrono::duration<double>(Clock::now() - t0).count();
-}
+inline double SecondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
 // A running application as the FTP layer sees it; messages and log lines
 // are kept, so that a failed run can say why.

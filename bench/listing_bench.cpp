@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
   char* aszQtArgv[] = {argv[0], nullptr};
   QApplication application(iQtArgc, aszQtArgv);
   OrvFtpClientSetNotifier([] {
-    QMetaObject::invokeMethod(qApp, [] { OrvFtpClientPump(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [] { OrvFtpClientPump(); }, Qt::QueuedConnection);
   });
 
   bench::BenchApp app;
@@ -117,8 +118,8 @@ int main(int argc, char** argv) {
       const double dHandler = std::chrono::duration<double>(tFilled - tEvent).count();
 
       if (StatusText(w) != "FTP-DIR OK" || pNode->childCount() != iFolders || w.lbFtpFiles->count() != iFiles) {
-        std::fprintf(stderr, "listing: status %s, %d folders, %d files\n", StatusText(w).c_str(),
-                     pNode->childCount(), w.lbFtpFiles->count());
+        std::fprintf(stderr, "listing: status %s, %d folders, %d files\n", StatusText(w).c_str(), pNode->childCount(),
+                     w.lbFtpFiles->count());
         iStatus = 1;
         break;
       }

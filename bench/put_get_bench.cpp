@@ -168,8 +168,7 @@ int main(int argc, char** argv) {
       client->DirEvent = [&](const std::string& sDirList, const std::string&, long lErrCode) {
         outcome.bDone = true;
         outcome.lErrCode = lErrCode;
-        for (std::size_t p = sDirList.find("\r\n"); p != std::string::npos; p = sDirList.find("\r\n", p + 2))
-          ++lLines;
+        for (std::size_t p = sDirList.find("\r\n"); p != std::string::npos; p = sDirList.find("\r\n", p + 2)) ++lLines;
       };
       client->FtpDir(sSource, "");
       bOk = pump.Until([&] { return outcome.bDone; }, kTimeout) && outcome.lErrCode == 0 &&

@@ -79,7 +79,8 @@ int main(int argc, char** argv) {
   QApplication application(iQtArgc, aszQtArgv);
   QApplication::setQuitOnLastWindowClosed(false);
   OrvFtpClientSetNotifier([] {
-    QMetaObject::invokeMethod(qApp, [] { OrvFtpClientPump(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [] { OrvFtpClientPump(); }, Qt::QueuedConnection);
   });
 
   FirstShow firstShow(llStartNs);

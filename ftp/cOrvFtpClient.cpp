@@ -16,8 +16,8 @@ cOrvFtpClient::~cOrvFtpClient() {
   m_lHandle = 0;
 }
 
-bool cOrvFtpClient::FtpConnect(const std::string& sIpAddress, const std::string& sTcpPort,
-                               const std::string& sUsr, const std::string& sPwd, OrvFtpSecurity eSecurity) {
+bool cOrvFtpClient::FtpConnect(const std::string& sIpAddress, const std::string& sTcpPort, const std::string& sUsr,
+                               const std::string& sPwd, OrvFtpSecurity eSecurity) {
   m_lHandle = FTP_Subscribe(shared_from_this(), sIpAddress, sTcpPort, sUsr, sPwd, eSecurity);
   if (m_lHandle != 0) {
     if (AppChannel* pApp = OrvApp())
@@ -34,8 +34,8 @@ void cOrvFtpClient::FtpDir(const std::string& sFtpPath, const std::string& sRequ
 }
 
 void cOrvFtpClient::FtpPut(const std::string& sData, const std::string& sFtpPath, const std::string& sRequestID) {
-  OrvFtpClientPutReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), sData.size(),
-                     sData.data(), kInactivityMs, FTP_PutCallback, 0);
+  OrvFtpClientPutReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sRequestID.c_str(), sData.size(), sData.data(),
+                     kInactivityMs, FTP_PutCallback, 0);
 }
 
 void cOrvFtpClient::FtpPut(std::string&& sData, const std::string& sFtpPath, const std::string& sRequestID,
@@ -69,8 +69,7 @@ void cOrvFtpClient::FtpMkDir(const std::string& sFtpPath, const std::string& sRe
                        FTP_CommandCallback, static_cast<intptr_t>(Command::kMkDir));
 }
 
-void cOrvFtpClient::FtpRename(const std::string& sFtpPath, const std::string& sNewName,
-                              const std::string& sRequestID) {
+void cOrvFtpClient::FtpRename(const std::string& sFtpPath, const std::string& sNewName, const std::string& sRequestID) {
   OrvFtpClientRenameReq(static_cast<int32_t>(m_lHandle), sFtpPath.c_str(), sNewName.c_str(), sRequestID.c_str(),
                         kInactivityMs, FTP_CommandCallback, static_cast<intptr_t>(Command::kRename));
 }

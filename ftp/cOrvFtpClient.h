@@ -72,8 +72,7 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   void FtpDirCallback(const std::string& sDirList, const std::string& sRequestID, long lErrCode,
                       std::vector<OrvFtpFileFacts> vFileFacts = {});
   void FtpPutCallback(const std::string& sRequestID, long lErrCode);
-  void FtpGetCallback(const std::string& sData, const std::string& sRequestID, bool bEndOfData,
-                      long lErrCode);
+  void FtpGetCallback(const std::string& sData, const std::string& sRequestID, bool bEndOfData, long lErrCode);
   enum class Command { kMkDir = 1, kRename, kDelete, kSize, kGetFile };
   void FtpCommandCallback(Command eCommand, const std::string& sRequestID, long lErrCode, std::int64_t lValue);
   void FtpProgressCallback(const std::string& sRequestID, std::uint64_t lDone, std::uint64_t lTotal);
@@ -83,8 +82,7 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
 
   std::function<void(const std::string& sDirList, const std::string& sRequestID, long lErrCode)> DirEvent;
   std::function<void(const std::string& sRequestID, long lErrCode)> PutEvent;
-  std::function<void(const std::string& sData, const std::string& sRequestID, bool bEndOfData, long lErrCode)>
-      GetEvent;
+  std::function<void(const std::string& sData, const std::string& sRequestID, bool bEndOfData, long lErrCode)> GetEvent;
   std::function<void(const std::string& sRequestID, long lErrCode)> GetFileEvent;
   std::function<void(const std::string& sRequestID, long lErrCode)> MkDirEvent;
   std::function<void(const std::string& sRequestID, long lErrCode)> RenameEvent;

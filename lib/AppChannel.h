@@ -15,9 +15,8 @@ class AppChannel {
  public:
   virtual ~AppChannel() = default;
 
-  virtual void Msg(long m, const std::string& sModule, const std::string& sMsg = "",
-                   const std::string& sAction = "", const OrvError* pErr = nullptr,
-                   const std::string& sAddInfo = "") = 0;
+  virtual void Msg(long m, const std::string& sModule, const std::string& sMsg = "", const std::string& sAction = "",
+                   const OrvError* pErr = nullptr, const std::string& sAddInfo = "") = 0;
   virtual void Log(const std::string& s, long eTyp) = 0;
   virtual long Status() const = 0;
   virtual std::string StartUtc() const = 0;

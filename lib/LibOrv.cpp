@@ -80,7 +80,8 @@ std::string LibOrv_Extract(const std::string& s, const std::string& sSeparator, 
     if (c > kMaxDelimiters) {
       if (AppChannel* pApp = OrvApp())
         pApp->Msg(1, "LibOrv_Extract",
-                  "\xC3\x9C" "berlauf: Mehr als 1000 Eintr\xC3\xA4ge k\xC3\xB6nnen nicht bearbeitet werden!");
+                  "\xC3\x9C"
+                  "berlauf: Mehr als 1000 Eintr\xC3\xA4ge k\xC3\xB6nnen nicht bearbeitet werden!");
       return "";
     }
     alEnd[c - 1] = p - 1;
@@ -317,8 +318,7 @@ long LibOrv_String2Long(const std::string& s) {
   ValScan r = ScanVal(s);
   if (r.bBitsOverflow) throw OrvError::FromNumber(OrvError::kOverflow, "LibOrv_String2Long");
   double d = std::nearbyint(r.dValue);  // the default rounding mode rounds halves to even
-  if (!(d >= -2147483648.0 && d <= 2147483647.0))
-    throw OrvError::FromNumber(OrvError::kOverflow, "LibOrv_String2Long");
+  if (!(d >= -2147483648.0 && d <= 2147483647.0)) throw OrvError::FromNumber(OrvError::kOverflow, "LibOrv_String2Long");
   return static_cast<long>(d);
 }
 

@@ -234,8 +234,8 @@ bool cStringList::ListExistParam(const std::string& sList, const std::string& sN
   return t.find(sSeparator + sName + sOperator) != npos;
 }
 
-std::string cStringList::ListGetValue(const std::string& sList, const std::string& sName,
-                                      const std::string& sSeparator, const std::string& sOperator) {
+std::string cStringList::ListGetValue(const std::string& sList, const std::string& sName, const std::string& sSeparator,
+                                      const std::string& sOperator) {
   const std::string t = sSeparator + sList;
   const std::string sKey = sSeparator + sName + sOperator;
   const std::size_t p = t.find(sKey);

@@ -72,12 +72,12 @@ class cStringList {
   static std::string ListRemoveItem(const std::string& sList, const std::string& sSeparator, long lIndex);
   static bool ListExistParam(const std::string& sList, const std::string& sName, const std::string& sSeparator,
                              const std::string& sOperator);
-  static std::string ListGetValue(const std::string& sList, const std::string& sName,
-                                  const std::string& sSeparator, const std::string& sOperator);
+  static std::string ListGetValue(const std::string& sList, const std::string& sName, const std::string& sSeparator,
+                                  const std::string& sOperator);
   static std::string ListSetValue(const std::string& sList, const std::string& sName, const std::string& sValue,
                                   const std::string& sSeparator, const std::string& sOperator);
-  static std::string ListRemoveValue(const std::string& sList, const std::string& sName,
-                                     const std::string& sSeparator, const std::string& sOperator);
+  static std::string ListRemoveValue(const std::string& sList, const std::string& sName, const std::string& sSeparator,
+                                     const std::string& sOperator);
 
   // Every change of the list's text goes through here.
   void SetText(std::string sList);

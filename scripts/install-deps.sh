@@ -8,6 +8,8 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 packages=(
   cmake g++ make pkg-config
+  # the layout check of the sources (scripts/format.sh)
+  clang-format
   qt6-base-dev libgl-dev
   libcurl4-openssl-dev libssl-dev
   libgtest-dev libgmock-dev
@@ -64,7 +66,23 @@ if [ ${#missing[@]} -gt 0 ]; then
   status=0
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" || status=$?
   if [ "$own_policy" = yes ]; then $SUDO rm -f "$policy"; fi
-  [ "$status" -eq 0 ] || exit "$status"
+  if [ "$status" -ne 0 ]; then
+    # Which of them: apt names the first trouble only, or none at all.
+    failed=()
+    for p in "${missing[@]}"; do
+      dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" && continue
+      failed+=("$p")
+    done
+    echo "install-deps: apt-get install failed (status $status); not installed: ${failed[*]:-none of them}" >&2
+    for p in "${failed[@]}"; do
+      if ! apt-cache show "$p" >/dev/null 2>&1; then
+        echo "install-deps:   $p: no such package in the configured sources" >&2
+      elif ! why="$(apt-get install -s -qq --no-install-recommends "$p" 2>&1)"; then
+        echo "install-deps:   $p: $(printf '%s\n' "$why" | grep -E '^E:' | head -3 | tr '\n' ' ')" >&2
+      fi
+    done
+    exit "$status"
+  fi
 fi
 
 if [ "$need_unpack" = yes ]; then
@@ -75,7 +93,12 @@ if [ "$need_unpack" = yes ]; then
   chmod 777 "$debs"
   if ! (cd "$debs" && apt-get download -qq "${unpacked[@]}"); then
     [ "$updated" = yes ] || $SUDO apt-get update -qq
-    (cd "$debs" && apt-get download -qq "${unpacked[@]}")
+    for p in "${unpacked[@]}"; do
+      if ! (cd "$debs" && apt-get download -qq "$p"); then
+        echo "install-deps: apt-get download $p failed" >&2
+        exit 1
+      fi
+    done
   fi
   rm -rf "$servers_dir/proftpd" "$servers_dir/pure-ftpd"
   mkdir -p "$servers_dir/proftpd" "$servers_dir/pure-ftpd"
@@ -91,4 +114,9 @@ if [ "$need_unpack" = yes ]; then
 fi
 
 # A test reads numbers under a German locale, which Debian does not generate by itself.
-locale -a 2>/dev/null | grep -qx 'de_DE.utf8' || ${SUDO-} localedef -i de_DE -f UTF-8 de_DE.UTF-8
+if ! locale -a 2>/dev/null | grep -qx 'de_DE.utf8'; then
+  ${SUDO-} localedef -i de_DE -f UTF-8 de_DE.UTF-8 || {
+    echo "install-deps: localedef de_DE.UTF-8 failed (its sources come with the package locales)" >&2
+    exit 1
+  }
+fi

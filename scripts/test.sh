@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test headless. Then builds
+# Installs what is missing, checks the sources' layout (scripts/format.sh),
+# builds, and runs every test headless. Then builds
 # everything once more with the address and undefined-behaviour sanitizers
 # into build-asan/ (or $ASAN_BUILD_DIR) and runs every test there too; any
 # sanitizer report, also one from a program a test starts, fails the run.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/install-deps.sh"
+"$root/scripts/format.sh" --check
 "$root/scripts/build.sh"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "${BUILD_DIR:-$root/build}" --output-on-failure -j"$(nproc)" --timeout 600

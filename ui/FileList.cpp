@@ -64,10 +64,9 @@ void FileList_Add(QListWidget* pList, std::vector<FileListEntry> vEntries) {
   std::vector<int> vIndex(vLength.size());
   for (std::size_t i = 0; i < vIndex.size(); ++i) vIndex[i] = static_cast<int>(i);
   const std::size_t lMeasured = std::min(kMeasured, vIndex.size());
-  std::partial_sort(vIndex.begin(), vIndex.begin() + static_cast<std::ptrdiff_t>(lMeasured), vIndex.end(),
-                    [&vLength](int a, int b) {
-                      return vLength[static_cast<std::size_t>(a)] > vLength[static_cast<std::size_t>(b)];
-                    });
+  std::partial_sort(
+      vIndex.begin(), vIndex.begin() + static_cast<std::ptrdiff_t>(lMeasured), vIndex.end(),
+      [&vLength](int a, int b) { return vLength[static_cast<std::size_t>(a)] > vLength[static_cast<std::size_t>(b)]; });
   const QFontMetrics oMetrics(pList->font());
   int iWidest = 0;
   for (std::size_t i = 0; i < lMeasured; ++i)

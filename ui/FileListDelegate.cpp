@@ -13,9 +13,7 @@ namespace {
 constexpr int kGapEms = 2;
 
 int SizeWidth(const QFontMetrics& oMetrics) { return oMetrics.horizontalAdvance(QStringLiteral("1023.9 MiB")); }
-int DateWidth(const QFontMetrics& oMetrics) {
-  return oMetrics.horizontalAdvance(QStringLiteral("0000-00-00 00:00"));
-}
+int DateWidth(const QFontMetrics& oMetrics) { return oMetrics.horizontalAdvance(QStringLiteral("0000-00-00 00:00")); }
 int Gap(const QFontMetrics& oMetrics) { return kGapEms * oMetrics.horizontalAdvance(QLatin1Char('M')); }
 
 }  // namespace
@@ -24,8 +22,7 @@ int FileListDelegate::FactsWidth(const QFontMetrics& oMetrics) {
   return 2 * Gap(oMetrics) + SizeWidth(oMetrics) + DateWidth(oMetrics);
 }
 
-void FileListDelegate::paint(QPainter* pPainter, const QStyleOptionViewItem& oOption,
-                             const QModelIndex& oIndex) const {
+void FileListDelegate::paint(QPainter* pPainter, const QStyleOptionViewItem& oOption, const QModelIndex& oIndex) const {
   QStyledItemDelegate::paint(pPainter, oOption, oIndex);
   const auto* pList = qobject_cast<const QListWidget*>(oOption.widget);
   const QListWidgetItem* pItem = pList ? pList->item(oIndex.row()) : nullptr;
@@ -44,8 +41,8 @@ void FileListDelegate::paint(QPainter* pPainter, const QStyleOptionViewItem& oOp
   pPainter->setFont(oOption.font);
   pPainter->drawText(QRect(iSizeLeft, oRow.top(), SizeWidth(oMetrics), oRow.height()),
                      Qt::AlignRight | Qt::AlignVCenter, sSize);
-  pPainter->drawText(QRect(iDateLeft, oRow.top(), DateWidth(oMetrics), oRow.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter, sDate);
+  pPainter->drawText(QRect(iDateLeft, oRow.top(), DateWidth(oMetrics), oRow.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                     sDate);
   pPainter->restore();
 }
 
@@ -53,7 +50,8 @@ bool FileListDelegate::helpEvent(QHelpEvent* pEvent, QAbstractItemView* pView, c
                                  const QModelIndex& oIndex) {
   const auto* pList = qobject_cast<const QListWidget*>(pView);
   const QListWidgetItem* pItem = pList ? pList->item(oIndex.row()) : nullptr;
-  if (!pItem || pEvent->type() != QEvent::ToolTip) return QStyledItemDelegate::helpEvent(pEvent, pView, oOption, oIndex);
+  if (!pItem || pEvent->type() != QEvent::ToolTip)
+    return QStyledItemDelegate::helpEvent(pEvent, pView, oOption, oIndex);
   QStringList vsFacts;
   for (const QString& s : {FileList_SizeText(pItem), FileList_DateText(pItem)})
     if (!s.isEmpty()) vsFacts.append(s);

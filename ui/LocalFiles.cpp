@@ -22,10 +22,9 @@ namespace {
 // Kernel and memory file systems that hold no user files.
 bool IsVirtualFileSystem(const QByteArray& sType) {
   static const std::set<QByteArray> kTypes = {
-      "autofs",  "binfmt_misc", "bpf",      "cgroup",  "cgroup2",  "configfs", "debugfs",
-      "devpts",  "devtmpfs",    "efivarfs", "fusectl", "hugetlbfs", "mqueue",  "nsfs",
-      "proc",    "pstore",      "ramfs",    "rpc_pipefs", "securityfs", "squashfs", "sysfs",
-      "tmpfs",   "tracefs"};
+      "autofs",   "binfmt_misc", "bpf",        "cgroup",    "cgroup2", "configfs", "debugfs", "devpts",
+      "devtmpfs", "efivarfs",    "fusectl",    "hugetlbfs", "mqueue",  "nsfs",     "proc",    "pstore",
+      "ramfs",    "rpc_pipefs",  "securityfs", "squashfs",  "sysfs",   "tmpfs",    "tracefs"};
   return kTypes.count(sType) != 0;
 }
 
@@ -65,8 +64,8 @@ std::vector<LocalFile> LocalFiles_List(const std::string& sFolder) {
     // A link counts as what it points to; a broken one is no file.
     struct stat st;
     if (::stat(e.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-    vFiles.push_back({std::move(sName), static_cast<std::int64_t>(st.st_size),
-                      static_cast<std::int64_t>(st.st_mtim.tv_sec)});
+    vFiles.push_back(
+        {std::move(sName), static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec)});
   });
   return vFiles;
 }

@@ -61,8 +61,8 @@ bool QtAppUi::AskQuestion(const std::string& sQuestion, const std::string& sTitl
 }
 
 AppAnswer QtAppUi::AskQuestionForEach(const std::string& sQuestion, const std::string& sTitle) {
-  switch (AskWith(sQuestion, sTitle,
-                  QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll)) {
+  switch (
+      AskWith(sQuestion, sTitle, QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll)) {
     case QMessageBox::Yes: return AppAnswer::kYes;
     case QMessageBox::YesToAll: return AppAnswer::kYesToAll;
     case QMessageBox::NoToAll: return AppAnswer::kNoToAll;

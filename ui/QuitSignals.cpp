@@ -18,8 +18,7 @@ void OnSignal(int) {
 }
 }  // namespace
 
-QuitSignals::QuitSignals(std::function<void()> onQuit, QObject* parent)
-    : QObject(parent), m_onQuit(std::move(onQuit)) {
+QuitSignals::QuitSignals(std::function<void()> onQuit, QObject* parent) : QObject(parent), m_onQuit(std::move(onQuit)) {
   if (::pipe2(g_aiPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   m_pNotifier = new QSocketNotifier(g_aiPipe[0], QSocketNotifier::Read, this);
   connect(m_pNotifier, &QSocketNotifier::activated, this, &QuitSignals::Drain);

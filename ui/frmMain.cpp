@@ -28,6 +28,7 @@
 #include "Outbox.h"
 #include "OutboxDelivery.h"
 #include "OutboxDraft.h"
+#include "Waits.h"
 #include "cOrvFtpClient.h"
 #include "ctlSecurePwdEdit.h"
 #include "frmMainImages.h"
@@ -258,7 +259,7 @@ void frmMain::SetAutoTimer(const std::string& sStatus, long lTime) {
   m_sAutoStatus = sStatus;
   // Interval 0 means idle; a running timer restarts with the new interval.
   if (lTime > 0) {
-    timAuto->start(static_cast<int>(lTime));
+    timAuto->start(static_cast<int>(Waits_ScaledMs(lTime)));
   } else {
     timAuto->stop();
     timAuto->setInterval(0);

@@ -83,8 +83,7 @@ class frmMain : public QWidget, public AppWindow {
 
   void m_oFtpClient_DirEvent(const std::string& sDirList, const std::string& sRequestID, long lErrCode);
   void m_oFtpClient_PutEvent(const std::string& sRequestID, long lErrCode);
-  void m_oFtpClient_GetEvent(const std::string& sData, const std::string& sRequestID, bool bEndOfData,
-                             long lErrCode);
+  void m_oFtpClient_GetEvent(const std::string& sData, const std::string& sRequestID, bool bEndOfData, long lErrCode);
   void m_oFtpClient_GetFileEvent(const std::string& sRequestID, long lErrCode);
   void m_oFtpClient_MkDirEvent(const std::string& sRequestID, long lErrCode);
   void m_oFtpClient_RenameEvent(const std::string& sRequestID, long lErrCode);

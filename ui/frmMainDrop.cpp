@@ -85,8 +85,8 @@ void frmMain::StartDragOut(QListWidget* pList) {
       if (!sFolder.empty()) vUrls.append(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(sFolder))));
     } else {
       for (const QListWidgetItem* p : pList->selectedItems())
-        vUrls.append(QUrl::fromLocalFile(
-            QFile::decodeName(QByteArray::fromStdString(LocalFiles_Join(m_sListedFolder, ByteText_ToBytes(p->text()))))));
+        vUrls.append(QUrl::fromLocalFile(QFile::decodeName(
+            QByteArray::fromStdString(LocalFiles_Join(m_sListedFolder, ByteText_ToBytes(p->text()))))));
     }
     if (vUrls.isEmpty()) {
       delete pData;

@@ -16,7 +16,9 @@ const QColor kLime(0, 255, 0);
 // Pixel-exact drawing: spans and single pixels, no smoothing.
 class PixelPainter {
  public:
-  explicit PixelPainter(QImage& oImage) : m_oPainter(&oImage) { m_oPainter.setRenderHint(QPainter::Antialiasing, false); }
+  explicit PixelPainter(QImage& oImage) : m_oPainter(&oImage) {
+    m_oPainter.setRenderHint(QPainter::Antialiasing, false);
+  }
 
   void Span(int x1, int x2, int y, const QColor& c) { m_oPainter.fillRect(x1, y, x2 - x1 + 1, 1, c); }
   void Column(int x, int y1, int y2, const QColor& c) { m_oPainter.fillRect(x, y1, 1, y2 - y1 + 1, c); }

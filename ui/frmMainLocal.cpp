@@ -151,6 +151,6 @@ void frmMain::ShowDrive(const std::string& sDrive) {
 void frmMain::ReportLocalViewError(const std::string& sWhat, const OrvError& oErr) {
   AppChannel* pApp = OrvApp();
   if (!pApp) return;
-  pApp->Msg(2, "Local file view",
-            sWhat + " (Error " + std::to_string(oErr.Number()) + ": " + oErr.Description() + ")", "", &oErr, "");
+  pApp->Msg(2, "Local file view", sWhat + " (Error " + std::to_string(oErr.Number()) + ": " + oErr.Description() + ")",
+            "", &oErr, "");
 }

@@ -53,8 +53,7 @@ void frmMain::PlaceCancel() {
 
 void frmMain::WatchProgress() {
   if (!m_sCommandLine.empty() || !TransferClient()) return;
-  TransferClient()->ProgressEvent = [this](const std::string& sRequestID, std::uint64_t lDone,
-                                           std::uint64_t lTotal) {
+  TransferClient()->ProgressEvent = [this](const std::string& sRequestID, std::uint64_t lDone, std::uint64_t lTotal) {
     m_oFtpClient_ProgressEvent(sRequestID, lDone, lTotal);
   };
   TransferClient()->FtpWatchProgress(true);

@@ -80,10 +80,9 @@ void frmMain::RunQueue(bool bPut, std::vector<QueuedFile> vFiles) {
     const std::string sFolder = bPut ? LibOrv_GetRemoteFolder(o.sTarget) : LibOrv_GetPath(o.sTarget);
     const std::string sName = LibOrv_GetFileName(o.sTarget);
     std::error_code ec;
-    const bool bExists =
-        bPut ? sFolder == m_sListedFtpFolder &&
-                   !lbFtpFiles->findItems(ByteText_FromBytes(sName), Qt::MatchExactly).isEmpty()
-             : std::filesystem::exists(o.sTarget, ec);
+    const bool bExists = bPut ? sFolder == m_sListedFtpFolder &&
+                                    !lbFtpFiles->findItems(ByteText_FromBytes(sName), Qt::MatchExactly).isEmpty()
+                              : std::filesystem::exists(o.sTarget, ec);
     if (bExists && !MayReplaceInQueue(sName, sFolder, sTitle, bReplaceAll)) {
       Log24(std::string(bPut ? "FTP Put" : "FTP Get") + " not replacing " + o.sTarget);
       continue;
@@ -107,8 +106,8 @@ void frmMain::StartNextQueued() {
     ++q.iStarted;
     q.sRunning = o.sName;
     Log24(std::string(bPut ? "FTP Put " : "FTP Get ") + o.sSource);
-    const std::string sHead =
-        q.sCommand + " " + std::to_string(q.iStarted) + " of " + std::to_string(q.iTotal) + ": " + o.sName;
+    const std::string sHead = q.sCommand + " " + std::to_string(q.iStarted) + " of " + std::to_string(q.iTotal) + ": " +
+                              o.sName;
     try {
       if (bPut) {
         LocalFileSource oData = LocalFileSource::Open(o.sSource);

@@ -36,8 +36,8 @@ QTreeWidgetItem* NewFolderNode(const std::string& sKey, const std::string& sText
 }  // namespace
 
 void frmMain::SetConnected(bool bConnected) {
-  for (QWidget* p : std::initializer_list<QWidget*>{cbGet, cbPut, cbMkDir, cbReName, cbSize, cbDelete, tvFtpDirs,
-                                                    lbFtpFiles}) {
+  for (QWidget* p :
+       std::initializer_list<QWidget*>{cbGet, cbPut, cbMkDir, cbReName, cbSize, cbDelete, tvFtpDirs, lbFtpFiles}) {
     p->setEnabled(bConnected);
   }
   if (bConnected) {
@@ -266,8 +266,8 @@ bool frmMain::OfferHostKey(long lErrCode) {
   }
   const long lTrusted = m_oFtpClient->FtpTrustHostKey();
   if (lTrusted != 0) {
-    Report(1, "Unknown host key", "The key could not be added to ~/.ssh/known_hosts (Error " +
-                                      std::to_string(lTrusted) + ")");
+    Report(1, "Unknown host key",
+           "The key could not be added to ~/.ssh/known_hosts (Error " + std::to_string(lTrusted) + ")");
     return false;
   }
   Log24("Host key trusted: " + sKey);

@@ -71,8 +71,7 @@ CurlSlistPtr FtpCommandRequest::SftpCommands() const {
   const std::string sEntry = SftpCommandPath(m_sFolder + m_sEntry);
   switch (m_eCommand) {
     case Command::kMakeFolder: return FtpCommandList({"mkdir " + sEntry});
-    case Command::kRename:
-      return FtpCommandList({"rename " + sEntry + " " + SftpCommandPath(m_sFolder + m_sNewName)});
+    case Command::kRename: return FtpCommandList({"rename " + sEntry + " " + SftpCommandPath(m_sFolder + m_sNewName)});
     case Command::kDelete: return FtpCommandList({(m_bFolder ? "rmdir " : "rm ") + sEntry});
     case Command::kSize: break;
   }

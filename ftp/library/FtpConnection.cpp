@@ -5,6 +5,7 @@
 
 #include "FtpDispatcher.h"
 #include "FtpText.h"
+#include "Waits.h"
 
 namespace {
 
@@ -43,10 +44,8 @@ bool MayPass(int32_t lCode) {
     case -static_cast<int32_t>(CURLE_GOT_NOTHING):
     case -static_cast<int32_t>(CURLE_SEND_ERROR):
     case -static_cast<int32_t>(CURLE_RECV_ERROR):
-    case -static_cast<int32_t>(CURLE_PARTIAL_FILE):
-      return true;
-    default:
-      return false;
+    case -static_cast<int32_t>(CURLE_PARTIAL_FILE): return true;
+    default: return false;
   }
 }
 
@@ -174,8 +173,8 @@ void FtpConnection::Execute(FtpRequest& request) {
       if (lCode == 0 || lRetry == std::size(kRetryDelays) || !MayPass(lCode) || !kind.MayRetry(outcome)) break;
       const std::chrono::seconds delay = kRetryDelays[lRetry];
       LogFailure(request, outcome, lCode,
-                 "; trying again in " + std::to_string(delay.count()) + " s (" + std::to_string(lRetry + 1) +
-                     " of " + std::to_string(std::size(kRetryDelays)) + ")");
+                 "; trying again in " + std::to_string(delay.count()) + " s (" + std::to_string(lRetry + 1) + " of " +
+                     std::to_string(std::size(kRetryDelays)) + ")");
       if (!WaitBeforeRetry(delay)) return;
     }
   }
@@ -226,7 +225,7 @@ bool FtpConnection::WillTryAgain(const FtpOutcome& outcome) const {
 
 bool FtpConnection::WaitBeforeRetry(std::chrono::seconds delay) {
   std::unique_lock<std::mutex> lock(m_mutex);
-  return !m_wake.wait_for(lock, delay, [this] { return m_bStop; });
+  return !m_wake.wait_for(lock, Waits_Scaled(delay), [this] { return m_bStop; });
 }
 
 std::string FtpConnection::UrlPath(const FtpTransfer& transfer) const {
@@ -344,4 +343,3 @@ bool FtpConnection::FoundConnectionDead(const FtpOutcome& outcome, bool bWasOpen
   const int32_t lCode = ResultCode(outcome);
   return lCode == 421 || lCode < 0;
 }
-

@@ -151,8 +151,7 @@ class FtpConnection : private FtpSession {
   bool SendQueuesMovedLocked(long long& lUnsent);
   void CloseDrainingLocked();
 
-  static int OnHostKey(CURL*, const curl_khkey* pKnown, const curl_khkey* pFound, curl_khmatch eMatch,
-                       void* pSelf);
+  static int OnHostKey(CURL*, const curl_khkey* pKnown, const curl_khkey* pFound, curl_khmatch eMatch, void* pSelf);
   void ReadSftpOutcome(FtpOutcome& outcome) const;
   static int OnProgress(void* pSelf, curl_off_t lDownTotal, curl_off_t lDownNow, curl_off_t lUpTotal,
                         curl_off_t lUpNow);
@@ -188,7 +187,7 @@ class FtpConnection : private FtpSession {
   CurlSharePtr m_pShare;
   CurlMultiPtr m_pMulti;
   CurlEasyPtr m_pEasy;
-  CURL* m_pActive = nullptr;  // the handle of the running transfer
+  CURL* m_pActive = nullptr;                 // the handle of the running transfer
   const FtpTransfer* m_pTransfer = nullptr;  // the running transfer
   const FtpRequest* m_pRequest = nullptr;    // the running request
   char m_sErrorBuffer[CURL_ERROR_SIZE] = {};
@@ -205,8 +204,8 @@ class FtpConnection : private FtpSession {
   std::string m_sLastReply;
   long m_lLastReplyCode = 0;
   bool m_bTransferStarted = false;  // the server has opened the data transfer
-  bool m_bSessionUsed = false;  // SFTP: the transfer ran on a logged-in session
-  bool m_bOpen = false;      // a logged-in control connection is open
+  bool m_bSessionUsed = false;      // SFTP: the transfer ran on a logged-in session
+  bool m_bOpen = false;             // a logged-in control connection is open
 
   mutable std::mutex m_mutex;
   std::condition_variable m_wake;
@@ -220,7 +219,7 @@ class FtpConnection : private FtpSession {
   std::atomic<Clock::rep> m_lastActivity{0};
 
   bool m_bRequestRunning = false;
-  std::size_t m_lRetry = 0;  // how often the running request was tried again
+  std::size_t m_lRetry = 0;       // how often the running request was tried again
   bool m_bCancelWaiting = false;  // a cancel for the request's next exchange
 
   std::atomic<OrvFtpProgressCallback> m_pfnProgress{nullptr};

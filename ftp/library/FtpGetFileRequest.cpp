@@ -54,8 +54,7 @@ int FtpGetFileRequest::NewTemporary() {
   m_lFileEnd = 0;
   m_bStartAfresh = false;
   const std::size_t lSlash = m_sLocalPath.rfind('/');
-  const std::string sFolder =
-      lSlash == std::string::npos ? std::string() : m_sLocalPath.substr(0, lSlash + 1);
+  const std::string sFolder = lSlash == std::string::npos ? std::string() : m_sLocalPath.substr(0, lSlash + 1);
   std::string sPattern = sFolder + TemporaryPattern(m_sLocalPath.substr(sFolder.size()));
   std::vector<char> acPattern(sPattern.begin(), sPattern.end());
   acPattern.push_back('\0');
@@ -183,8 +182,7 @@ bool FtpGetFileRequest::Finish(FtpOutcome& outcome) {
   // keeps a half-written file from ever standing under the target's name.
   const mode_t lMask = ::umask(0);
   ::umask(lMask);
-  if (::fchmod(m_iFd, 0666 & ~lMask) != 0)
-    return LocalFailure(outcome, "cannot write " + m_sTemporary, errno);
+  if (::fchmod(m_iFd, 0666 & ~lMask) != 0) return LocalFailure(outcome, "cannot write " + m_sTemporary, errno);
   if (::close(m_iFd) != 0) {
     m_iFd = -1;
     return LocalFailure(outcome, "cannot write " + m_sTemporary, errno);

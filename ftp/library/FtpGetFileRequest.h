@@ -52,5 +52,5 @@ class FtpGetFileRequest : public FtpRequestKind {
   std::uint64_t m_lFileEnd = 0;     // where the temporary file's data ends
   std::uint64_t m_lResumeFrom = 0;  // where the running transfer started
   bool m_bStartAfresh = false;      // what the temporary file holds is not to be trusted
-  int m_iErrno = 0;  // why writing failed
+  int m_iErrno = 0;                 // why writing failed
 };

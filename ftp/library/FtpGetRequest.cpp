@@ -4,9 +4,7 @@
 
 #include "FtpText.h"
 
-bool FtpGetRequest::Prepare(const std::string& sPath, FtpOutcome& failure) {
-  return FtpCheckFilePath(sPath, failure);
-}
+bool FtpGetRequest::Prepare(const std::string& sPath, FtpOutcome& failure) { return FtpCheckFilePath(sPath, failure); }
 
 FtpTransfer FtpGetRequest::Start(const std::string& sPath, FtpSession&) {
   m_sData.clear();

@@ -83,8 +83,7 @@ FtpTransfer FtpListRequest::List() {
 
 std::optional<FtpTransfer> FtpListRequest::NextLink() {
   m_eStage = Stage::kLinks;
-  while (m_lLink < m_listing.aEntries.size() && m_listing.aEntries[m_lLink].eKind != FtpListing::Kind::kLink)
-    ++m_lLink;
+  while (m_lLink < m_listing.aEntries.size() && m_listing.aEntries[m_lLink].eKind != FtpListing::Kind::kLink) ++m_lLink;
   if (m_lLink == m_listing.aEntries.size()) return std::nullopt;
   // Over FTP, a folder URL with no body asked for is a change into the
   // folder and nothing else; over SFTP the folder is listed.
@@ -162,7 +161,6 @@ std::function<void()> FtpListRequest::Answer(int32_t lHandle, int32_t lCode, con
     if (pfnFacts != nullptr)
       pfnFacts(lHandle, lCode, sId.c_str(), lUserValue, lFolders, apFolders.data(), lFiles, apFiles.data(),
                aFacts.data());
-    else
-      pfn(lHandle, lCode, sId.c_str(), lUserValue, lFolders, apFolders.data(), lFiles, apFiles.data());
+    else pfn(lHandle, lCode, sId.c_str(), lUserValue, lFolders, apFolders.data(), lFiles, apFiles.data());
   };
 }

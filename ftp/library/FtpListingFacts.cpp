@@ -28,8 +28,8 @@ int64_t DaysFromCivil(int64_t y, int m, int d) {
 }
 
 int64_t Seconds(int y, int mon, int d, int h, int m, int s) {
-  if (y < 1970 || y > 9999 || mon < 1 || mon > 12 || d < 1 || d > 31 || h < 0 || h > 23 || m < 0 || m > 59 ||
-      s < 0 || s > 60)
+  if (y < 1970 || y > 9999 || mon < 1 || mon > 12 || d < 1 || d > 31 || h < 0 || h > 23 || m < 0 || m > 59 || s < 0 ||
+      s > 60)
     return -1;
   return DaysFromCivil(y, mon, d) * 86400 + h * 3600 + m * 60 + s;
 }
@@ -82,8 +82,7 @@ int64_t FtpFacts_MlsdTime(std::string_view sText) {
                  Digits(sText.substr(8, 2)), Digits(sText.substr(10, 2)), Digits(sText.substr(12, 2)));
 }
 
-int64_t FtpFacts_UnixTime(std::string_view sMonth, std::string_view sDay, std::string_view sTimeOrYear,
-                          int64_t lNow) {
+int64_t FtpFacts_UnixTime(std::string_view sMonth, std::string_view sDay, std::string_view sTimeOrYear, int64_t lNow) {
   const int iMonth = Month(sMonth);
   const int iDay = Digits(sDay);
   if (iMonth < 0 || iDay < 0) return -1;

@@ -75,8 +75,7 @@ FtpTransfer FtpPutRequest::Start(const std::string& sPath, FtpSession& session) 
   return session.facts.bNoRename ? Upload(m_sName, true) : Upload(m_sTemporary, false);
 }
 
-FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool bDropTemporary,
-                                  std::uint64_t lFrom) {
+FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool bDropTemporary, std::uint64_t lFrom) {
   m_eStage = bDirect ? Stage::kDirect : Stage::kUpload;
   m_lResumeFrom = lFrom;
   m_lOffset = lFrom;
@@ -95,31 +94,29 @@ FtpTransfer FtpPutRequest::Upload(const std::string& sName, bool bDirect, bool b
   }
   if (!m_vsRemoveFirst.empty()) m_pBefore = RemoveFirst(std::move(m_pBefore));
   FtpTransfer transfer{m_sFolder + sName,
-                     [this](EasyOptions& options) {
-                       options.Set(CURLOPT_UPLOAD, 1L)
-                           .Set(CURLOPT_READFUNCTION, &FtpPutRequest::OnRead)
-                           .Set(CURLOPT_READDATA, static_cast<void*>(this))
-                           .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(Size()))
-                           // One folder at a time, so that each missing one is made.
-                           .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD))
-                           .Set(CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY))
-                           .Set(CURLOPT_PREQUOTE, m_pBefore.get())
-                           .Set(CURLOPT_POSTQUOTE, m_pCommands.get());
-                       // libcurl appends (APPE over FTP) and reads the data on from
-                       // the byte it seeks to.
-                       if (m_lResumeFrom > 0)
-                         options.Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(m_lResumeFrom))
-                             .Set(CURLOPT_SEEKFUNCTION, &FtpPutRequest::OnSeek)
-                             .Set(CURLOPT_SEEKDATA, static_cast<void*>(this));
-                     },
-                     [this] {
-                       m_lOffset = m_lResumeFrom;
-                       m_iErrno = 0;
-                       m_lServerSize.reset();
-                     },
-                     [this](const std::string& sCommand, const std::string& sReply) {
-                       ReadSize(sCommand, sReply);
-                     }};
+                       [this](EasyOptions& options) {
+                         options.Set(CURLOPT_UPLOAD, 1L)
+                             .Set(CURLOPT_READFUNCTION, &FtpPutRequest::OnRead)
+                             .Set(CURLOPT_READDATA, static_cast<void*>(this))
+                             .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(Size()))
+                             // One folder at a time, so that each missing one is made.
+                             .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD))
+                             .Set(CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY))
+                             .Set(CURLOPT_PREQUOTE, m_pBefore.get())
+                             .Set(CURLOPT_POSTQUOTE, m_pCommands.get());
+                         // libcurl appends (APPE over FTP) and reads the data on from
+                         // the byte it seeks to.
+                         if (m_lResumeFrom > 0)
+                           options.Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(m_lResumeFrom))
+                               .Set(CURLOPT_SEEKFUNCTION, &FtpPutRequest::OnSeek)
+                               .Set(CURLOPT_SEEKDATA, static_cast<void*>(this));
+                       },
+                       [this] {
+                         m_lOffset = m_lResumeFrom;
+                         m_iErrno = 0;
+                         m_lServerSize.reset();
+                       },
+                       [this](const std::string& sCommand, const std::string& sReply) { ReadSize(sCommand, sReply); }};
   transfer.lDoneBefore = lFrom;
   return transfer;
 }
@@ -154,10 +151,7 @@ FtpTransfer FtpPutRequest::TemporarySize(Stage eStage) {
   // into the data, which must not reach standard output.
   m_eStage = eStage;
   return {m_sFolder + m_sTemporary,
-          [](EasyOptions& options) {
-            options.Set(CURLOPT_NOBODY, 1L).Set(CURLOPT_WRITEFUNCTION, &OnDiscard);
-          },
-          [] {}};
+          [](EasyOptions& options) { options.Set(CURLOPT_NOBODY, 1L).Set(CURLOPT_WRITEFUNCTION, &OnDiscard); }, [] {}};
 }
 
 FtpTransfer FtpPutRequest::Resume(std::optional<std::uint64_t> lHeld, FtpSession& session) {
@@ -167,13 +161,12 @@ FtpTransfer FtpPutRequest::Resume(std::optional<std::uint64_t> lHeld, FtpSession
     return Upload(m_sTemporary, false);
   }
   if (*lHeld > Size()) {
-    session.Note("the server holds " + std::to_string(*lHeld) + " bytes of " + m_sTemporary +
-                 ", more than the " + std::to_string(Size()) + " to send" + sAfresh);
+    session.Note("the server holds " + std::to_string(*lHeld) + " bytes of " + m_sTemporary + ", more than the " +
+                 std::to_string(Size()) + " to send" + sAfresh);
     return Upload(m_sTemporary, false);
   }
   if (*lHeld == 0) return Upload(m_sTemporary, false);
-  const std::string sResumed =
-      Name() + " " + m_sFolder + m_sName + " resumed from byte " + std::to_string(*lHeld);
+  const std::string sResumed = Name() + " " + m_sFolder + m_sName + " resumed from byte " + std::to_string(*lHeld);
   if (*lHeld < Size()) {
     FtpTransfer transfer = Upload(m_sTemporary, false, false, *lHeld);
     // Told once the server has taken the APPE; SFTP just writes on.
@@ -203,9 +196,9 @@ FtpTransfer FtpPutRequest::Rename() {
     // An SFTP rename does not replace a file, so the old one goes first:
     // for a moment there is no file, but never half of one.
     const std::string sFinal = SftpCommandPath(m_sFolder + m_sName);
-    return Commands(Stage::kRename, FtpCommandList({"*rm " + sFinal,
-                                                    "rename " + SftpCommandPath(m_sFolder + m_sTemporary) + " " +
-                                                        sFinal}));
+    return Commands(
+        Stage::kRename,
+        FtpCommandList({"*rm " + sFinal, "rename " + SftpCommandPath(m_sFolder + m_sTemporary) + " " + sFinal}));
   }
   return Commands(Stage::kRename, FtpCommandList({"RNFR " + m_sTemporary, "RNTO " + m_sName}));
 }
@@ -276,8 +269,8 @@ void FtpPutRequest::CheckUpload(FtpOutcome& outcome) {
   }
   if (m_lServerSize && *m_lServerSize != Size()) {
     outcome.rc = CURLE_PARTIAL_FILE;
-    outcome.sWhy = "the server holds " + std::to_string(*m_lServerSize) + " bytes of the " +
-                   std::to_string(Size()) + " sent";
+    outcome.sWhy = "the server holds " + std::to_string(*m_lServerSize) + " bytes of the " + std::to_string(Size()) +
+                   " sent";
   }
 }
 
@@ -301,8 +294,8 @@ std::optional<FtpTransfer> FtpPutRequest::Continue(FtpOutcome& outcome, FtpSessi
       CheckUpload(outcome);
       if (outcome.rc == CURLE_OK)
         return m_bSftp && m_eStage == Stage::kUpload ? TemporarySize(Stage::kSftpSize) : Rename();
-      if (m_eStage == Stage::kUpload && m_lResumeFrom > 0 && m_lOffset == m_lResumeFrom &&
-          !outcome.bTimedOut && outcome.lResponse >= 500 && outcome.rc != CURLE_READ_ERROR) {
+      if (m_eStage == Stage::kUpload && m_lResumeFrom > 0 && m_lOffset == m_lResumeFrom && !outcome.bTimedOut &&
+          outcome.lResponse >= 500 && outcome.rc != CURLE_READ_ERROR) {
         // The server would not go on with the file (APPE refused).
         session.facts.bNoResume = true;
         session.Note("the server refuses " +
@@ -326,9 +319,7 @@ std::optional<FtpTransfer> FtpPutRequest::Continue(FtpOutcome& outcome, FtpSessi
         return Upload(m_sName, true, true);
       }
       return BrokenOff(outcome, session, !outcome.bTimedOut && outcome.lResponse >= 400);
-    case Stage::kCleanUp:
-      outcome = m_failure;
-      return std::nullopt;
+    case Stage::kCleanUp: outcome = m_failure; return std::nullopt;
     case Stage::kDirect:
       CheckUpload(outcome);
       // Only a server that took the file under its name but not the rename
@@ -346,8 +337,7 @@ std::optional<FtpTransfer> FtpPutRequest::BrokenOff(const FtpOutcome& outcome, F
   if (bConnectionUsable && !m_bResume) return CleanUp();
   // The next put of the connection removes what stayed; only a path from
   // the root names it from wherever that put stands (FTP).
-  if (!bConnectionUsable && !m_bSftp && !m_sFolder.empty() && m_sFolder.front() == '/' &&
-      !session.facts.bNoRename)
+  if (!bConnectionUsable && !m_bSftp && !m_sFolder.empty() && m_sFolder.front() == '/' && !session.facts.bNoRename)
     session.facts.vsLeftTemporaries.push_back(m_sFolder + m_sTemporary);
   return std::nullopt;
 }

@@ -37,7 +37,9 @@ class FtpPutRequest : public FtpRequestKind {
   // An empty sTemporary is a new temporary name.
   FtpPutRequest(std::string&& sData, std::unique_ptr<FtpPutFile> pFile, OrvFtpPutCallback pfnCallback,
                 std::string sTemporary = "")
-      : m_sData(std::move(sData)), m_pFile(std::move(pFile)), m_pfnCallback(pfnCallback),
+      : m_sData(std::move(sData)),
+        m_pFile(std::move(pFile)),
+        m_pfnCallback(pfnCallback),
         m_sTemporary(std::move(sTemporary)) {}
 
   std::string Name() const override { return "put"; }
@@ -63,8 +65,7 @@ class FtpPutRequest : public FtpRequestKind {
   // bDropTemporary: a rename was refused, and its temporary file goes
   // before the data goes directly under the name. lFrom: the bytes the
   // server holds already, which are not sent again.
-  FtpTransfer Upload(const std::string& sName, bool bDirect, bool bDropTemporary = false,
-                     std::uint64_t lFrom = 0);
+  FtpTransfer Upload(const std::string& sName, bool bDirect, bool bDropTemporary = false, std::uint64_t lFrom = 0);
   // pCommands after the removal of the temporary files that earlier puts
   // of the connection left.
   CurlSlistPtr RemoveFirst(CurlSlistPtr pCommands);
@@ -76,8 +77,7 @@ class FtpPutRequest : public FtpRequestKind {
   // The temporary file's data broke off, or what follows it failed: it
   // stays for the next attempt when one follows, else it goes, now when
   // the connection is usable, or with the connection's next put.
-  std::optional<FtpTransfer> BrokenOff(const FtpOutcome& outcome, FtpSession& session,
-                                       bool bConnectionUsable);
+  std::optional<FtpTransfer> BrokenOff(const FtpOutcome& outcome, FtpSession& session, bool bConnectionUsable);
   FtpTransfer Rename();
   FtpTransfer CleanUp();
   // A transfer that only runs the commands, in the target folder.
@@ -99,10 +99,10 @@ class FtpPutRequest : public FtpRequestKind {
   Stage m_eStage = Stage::kUpload;
   std::uint64_t m_lOffset = 0;
   std::uint64_t m_lResumeFrom = 0;  // where the running upload started
-  bool m_bResume = false;  // the next attempt goes on from what the server holds
+  bool m_bResume = false;           // the next attempt goes on from what the server holds
   int m_iErrno = 0;
   std::optional<std::uint64_t> m_lServerSize;  // from the server's SIZE reply
-  FtpOutcome m_failure;  // what failed, while the temporary file is removed
+  FtpOutcome m_failure;                        // what failed, while the temporary file is removed
   bool m_bRenameRefused = false;
   bool m_bSftp = false;
   // The commands of the running transfer: before it (after the changes of

@@ -16,9 +16,9 @@ struct FtpOutcome {
   CURLcode rc = CURLE_OK;
   bool bCancelled = false;
   bool bTimedOut = false;
-  bool bTooSlow = false;  // timed out for moving less than the floor
-  long lResponse = 0;      // the server's last reply code
-  long lVerifyResult = 0;  // the X.509 verification result of a TLS handshake
+  bool bTooSlow = false;         // timed out for moving less than the floor
+  long lResponse = 0;            // the server's last reply code
+  long lVerifyResult = 0;        // the X.509 verification result of a TLS handshake
   long long lExpectedSize = -1;  // the size the server announced for a get
   bool bUserCancelled = false;   // OrvFtpClientCancel ended the transfer
   // The last command sent and the last reply line, libcurl's error text.

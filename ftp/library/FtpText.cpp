@@ -104,8 +104,7 @@ std::optional<std::string> FtpUrlHost(const std::string& sHost) {
   if (HasUrlPart(pUrl.get(), CURLUPART_USER) || HasUrlPart(pUrl.get(), CURLUPART_PASSWORD) ||
       HasUrlPart(pUrl.get(), CURLUPART_QUERY) || HasUrlPart(pUrl.get(), CURLUPART_FRAGMENT))
     return std::nullopt;
-  if (UrlPart(pUrl.get(), CURLUPART_PORT) != "21" || UrlPart(pUrl.get(), CURLUPART_PATH) != "/")
-    return std::nullopt;
+  if (UrlPart(pUrl.get(), CURLUPART_PORT) != "21" || UrlPart(pUrl.get(), CURLUPART_PATH) != "/") return std::nullopt;
   std::string sParsedHost = UrlPart(pUrl.get(), CURLUPART_HOST);
   if (sParsedHost.empty()) return std::nullopt;
   // A link-local address keeps the interface it was given with.
@@ -270,7 +269,6 @@ void MlsdParser::ParseLine(std::string_view sLine) {
   }
 }
 
-
 namespace {
 
 // What one listing line says of its entry.
@@ -303,8 +301,9 @@ bool ReadUnixLine(std::string_view sLine, int64_t lNow, ListedEntry& entry) {
     if (lArrow != std::string_view::npos) sName = sName.substr(0, lArrow);
   }
   if (sName.empty() || sName == "." || sName == "..") return false;
-  entry.eKind =
-      cType == 'd' ? FtpListing::Kind::kFolder : cType == 'l' ? FtpListing::Kind::kLink : FtpListing::Kind::kFile;
+  entry.eKind = cType == 'd'   ? FtpListing::Kind::kFolder
+                : cType == 'l' ? FtpListing::Kind::kLink
+                               : FtpListing::Kind::kFile;
   if (entry.eKind == FtpListing::Kind::kFile) entry.lSize = FtpFacts_Size(asField[4]);
   entry.lModified = FtpFacts_UnixTime(asField[5], asField[6], asField[7], lNow);
   return true;
@@ -325,9 +324,8 @@ bool ReadWindowsLine(std::string_view sLine, ListedEntry& entry) {
     sField = sLine.substr(lStart, lPos - lStart);
   }
   const auto fnOnly = [](std::string_view s, std::string_view sAlso) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [&](char c) {
-      return IsDigit(c) || sAlso.find(c) != std::string_view::npos;
-    });
+    return !s.empty() && std::all_of(s.begin(), s.end(),
+                                     [&](char c) { return IsDigit(c) || sAlso.find(c) != std::string_view::npos; });
   };
   if (!fnOnly(asField[0], "-/.") || !fnOnly(asField[1], ":APMapm")) return false;
   const bool bFolder = asField[2] == "<DIR>";
@@ -349,6 +347,6 @@ void FtpListParser::ParseLine(std::string_view sLine) {
   if (m_lNow < 0) m_lNow = static_cast<int64_t>(std::time(nullptr));
   ListedEntry entry;
   const bool bRead = !sLine.empty() && IsDigit(sLine.front()) ? ReadWindowsLine(sLine, entry)
-                                                                : ReadUnixLine(sLine, m_lNow, entry);
+                                                              : ReadUnixLine(sLine, m_lNow, entry);
   if (bRead) m_listing.Add(entry.sName, entry.eKind, entry.lSize, entry.lModified);
 }

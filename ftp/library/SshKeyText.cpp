@@ -31,8 +31,8 @@ std::vector<unsigned char> KeyBytes(const curl_khkey& key) {
   if (key.len > 0) return std::vector<unsigned char>(key.key, key.key + key.len);
   const std::size_t lText = std::strlen(key.key);
   std::vector<unsigned char> out(3 * (lText / 4) + 3);
-  const int iLength =
-      EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(key.key), static_cast<int>(lText));
+  const int iLength = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(key.key),
+                                      static_cast<int>(lText));
   if (iLength < 0) return {};
   out.resize(static_cast<std::size_t>(iLength));
   // EVP_DecodeBlock counts the padding as bytes.

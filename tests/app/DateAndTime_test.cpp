@@ -112,7 +112,9 @@ TEST(DateAndTime, TextsWithinOneTickAreIdentical) {
 
 TEST(DateAndTime, StampFollowsTheClock) {
   std::string a = DAT_GetUtcTimeStamp();
-  struct timespec ts {0, 30 * 1000 * 1000};
+  struct timespec ts {
+    0, 30 * 1000 * 1000
+  };
   nanosleep(&ts, nullptr);
   std::string b = DAT_GetUtcTimeStamp();
   EXPECT_LT(a, b);

@@ -9,9 +9,11 @@
 namespace {
 
 TEST(OutboxManifest, KeepsAnyNameAndRefusesWhatIsNotWhole) {
-  const OutboxManifest oWritten{"ftp://***@host:2121/", "alarm user", "/alarms %d/\r\nx/",
-                                {{"1", 54, "/alarms %d/20261207120000123.msg"},
-                                 {"2", 300000000, "/alarms %d/cam 1 %41\n.jpg"}}};
+  const OutboxManifest oWritten{
+      "ftp://***@host:2121/",
+      "alarm user",
+      "/alarms %d/\r\nx/",
+      {{"1", 54, "/alarms %d/20261207120000123.msg", ""}, {"2", 300000000, "/alarms %d/cam 1 %41\n.jpg", ""}}};
   const std::string sText = OutboxManifest_Text(oWritten);
   const OutboxManifest oRead = OutboxManifest_Parse(sText);
   EXPECT_EQ(oRead.sServer, oWritten.sServer);

@@ -116,8 +116,7 @@ TEST_F(Settings, AClearedPasswordIsStoredEmpty) {
 
 TEST_F(Settings, ValuesComeBackWhole) {
   WritePlain("");
-  const std::vector<std::string> vsValues = {"=", "a=b", "==x==", "p\xC3\xA4ss w=rd", " blanks around ",
-                                             "ftpusr=x"};
+  const std::vector<std::string> vsValues = {"=", "a=b", "==x==", "p\xC3\xA4ss w=rd", " blanks around ", "ftpusr=x"};
   for (const std::string& sValue : vsValues) {
     SCOPED_TRACE(sValue);
     auto run = Start();

@@ -140,8 +140,8 @@ TEST_F(AppTest, MessageTitlesTextsAndLogEntries) {
   const std::string kSupport = "Bitte melden Sie den Fehler an support@orv-software.example!";
   const std::vector<MsgCase> cases = {
       {0, "M", "note", "", "", "OrvFtpUploader - Hinweis von Modul 'M'", "note\r\r", "Hinweis von Modul 'M': note\r"},
-      {1, "FTP-PUT failed", "Timeout", "", "", "OrvFtpUploader - Warnhinweis von Modul 'FTP-PUT failed'",
-       "Timeout\r\r", "Warnhinweis von Modul 'FTP-PUT failed': Timeout\r"},
+      {1, "FTP-PUT failed", "Timeout", "", "", "OrvFtpUploader - Warnhinweis von Modul 'FTP-PUT failed'", "Timeout\r\r",
+       "Warnhinweis von Modul 'FTP-PUT failed': Timeout\r"},
       {2, "cbPut_Click", "Bad", "Try again", "", "OrvFtpUploader - Fehlermeldung von Modul 'cbPut_Click'",
        "Bad\r\rTry again!", "Fehlermeldung von Modul 'cbPut_Click': Bad\rTry again!"},
       {7, "X", "odd", "", "", "OrvFtpUploader - X", "odd\r\r", "Xodd\r"},

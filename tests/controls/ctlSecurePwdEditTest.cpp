@@ -121,8 +121,7 @@ TEST_F(ctlSecurePwdEditTest, CtrlVPastesOneLineOfPlainTextOverTheSelection) {
 
 TEST_F(ctlSecurePwdEditTest, NoKeyCopiesCutsOrUndoesAndOnlyCtrlVPastes) {
   Start("abcd", 0, 4);
-  for (Qt::Key k : {Qt::Key_C, Qt::Key_X, Qt::Key_A, Qt::Key_Z, Qt::Key_Y})
-    Key(k, Qt::ControlModifier);
+  for (Qt::Key k : {Qt::Key_C, Qt::Key_X, Qt::Key_A, Qt::Key_Z, Qt::Key_Y}) Key(k, Qt::ControlModifier);
   Key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
   tb->selectAll();
   Key(Qt::Key_Insert, Qt::ControlModifier);
@@ -250,10 +249,8 @@ TEST_F(ctlSecurePwdEditTest, TheContainerSeesAndChangesTheKeyArguments) {
   std::vector<int> downs, presses;
   QObject::connect(&ctl, &ctlSecurePwdEdit::KeyDown,
                    [&](qint16& KeyCode, qint16& Shift) { downs.push_back(KeyCode * 10 + Shift); });
-  QObject::connect(&ctl, &ctlSecurePwdEdit::KeyUp,
-                   [&](qint16& KeyCode, qint16&) { downs.push_back(-KeyCode); });
-  QObject::connect(&ctl, &ctlSecurePwdEdit::KeyPress,
-                   [&](int& KeyAscii) { presses.push_back(KeyAscii); });
+  QObject::connect(&ctl, &ctlSecurePwdEdit::KeyUp, [&](qint16& KeyCode, qint16&) { downs.push_back(-KeyCode); });
+  QObject::connect(&ctl, &ctlSecurePwdEdit::KeyPress, [&](int& KeyAscii) { presses.push_back(KeyAscii); });
   SendKey(Qt::Key_A, Qt::ShiftModifier, "A");
   SendKey(Qt::Key_V, Qt::ControlModifier, "\x16");
   SendKey(Qt::Key_Delete, Qt::NoModifier, "\x7f");

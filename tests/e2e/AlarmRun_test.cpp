@@ -103,6 +103,8 @@ class AlarmRun : public ::testing::Test {
 };
 
 TEST_F(AlarmRun, DeliversMessageImageAndLocalFileEachOnceAndEnds) {
+  // The run with the program's own waits, which the end of this test checks.
+  program.UseWholeWaits();
   FtpTestServer server;
   server.MakeFolder("/in");
   const std::string sLocal = program.Folder() + "/report.txt";
@@ -155,6 +157,8 @@ TEST_F(AlarmRun, DeliversMessageImageAndLocalFileEachOnceAndEnds) {
 }
 
 TEST_F(AlarmRun, WaitsForAServerThatComesUpLateAndMakesTheFolders) {
+  // The retries' pauses are what give the server the time to come up.
+  program.UseWholeWaits();
   FtpTestServer server({.sKind = "starts_late"});
   auto result = Run(server, {"ftppath=in/cam7/2026-12-08", "msg=late", "alarmimg=" + sImage});
   EXPECT_EQ(result.iExitStatus, 0) << result.sStderr;
@@ -293,6 +297,8 @@ TEST_F(AlarmRun, MissingImageEndsTheRun) {
 // refuses it as it refuses a missing file, and the run ends as soon as any
 // failed run does (a delivering run waits 10 s before its disconnect).
 TEST_F(AlarmRun, AFifoAsImageEndsTheRunAtOnce) {
+  // Faster than a delivering run's whole waits.
+  program.UseWholeWaits();
   FtpTestServer server;
   const std::string sFifo = program.Folder() + "/cam2.jpg";
   ASSERT_EQ(::mkfifo(sFifo.c_str(), 0600), 0);

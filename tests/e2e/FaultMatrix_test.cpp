@@ -201,8 +201,8 @@ TEST(FaultMatrixSettings, DamagedSettingsFilesAreReplacedByValidOnes) {
     tooLong.Store(tmp.Path() + "/long.cfg");
     sTooLong = LibOrv_ReadFile(tmp.Path() + "/long.cfg");
   }
-  const std::vector<std::string> damaged = {sOtherKey, sOtherKey.substr(0, sOtherKey.size() / 2), sRandom,
-                                            sTooLong, "fifo"};
+  const std::vector<std::string> damaged = {sOtherKey, sOtherKey.substr(0, sOtherKey.size() / 2), sRandom, sTooLong,
+                                            "fifo"};
 
   // The runs take their fixed waits; they go side by side. All copies are
   // made first: a copy still open for writing cannot be started.

@@ -90,12 +90,11 @@ Outcome RunAgainst(ModeRun& run) {
   const ProgramCopy& program = run.program;
   Outcome outcome;
   const auto start = std::chrono::steady_clock::now();
-  outcome.result = program.Run(
-      {.args = {"ftpurl=127.0.0.1:" + server.PortText(), "ftpusr=" + server.User(), "ftppwd=" + server.Password(),
-                "ftppath=in", "msg=Door 3 opened"},
-       .prefix = Prefixed({"/usr/bin/time", "-f", "peak-kb=%M"}, kAddressLimit),
-       .env = kHeadless,
-       .timeout = kRunBound + std::chrono::seconds(30)});
+  outcome.result = program.Run({.args = {"ftpurl=127.0.0.1:" + server.PortText(), "ftpusr=" + server.User(),
+                                         "ftppwd=" + server.Password(), "ftppath=in", "msg=Door 3 opened"},
+                                .prefix = Prefixed({"/usr/bin/time", "-f", "peak-kb=%M"}, kAddressLimit),
+                                .env = kHeadless,
+                                .timeout = kRunBound + std::chrono::seconds(30)});
   outcome.elapsed = std::chrono::steady_clock::now() - start;
   const std::size_t lPeak = outcome.result.sStderr.rfind("peak-kb=");
   if (lPeak != std::string::npos) outcome.lPeakKb = std::stol(outcome.result.sStderr.substr(lPeak + 8));
@@ -143,7 +142,8 @@ TEST(HostileServer, EveryModeEndsInTimeAndMemoryAndKeepsItsAlarm) {
     EXPECT_TRUE(!entries.empty() && entries.back() == "terminated normally");
     // An alarm that did not arrive is kept once; one that arrived is not.
     EXPECT_EQ(outcome.iKept, mode.iExitStatus == 0 ? 0 : 1);
-    EXPECT_EQ(Count(outcome.sLog, "Outbox: the alarm was not delivered; it is kept as "), mode.iExitStatus == 0 ? 0 : 1);
+    EXPECT_EQ(Count(outcome.sLog, "Outbox: the alarm was not delivered; it is kept as "),
+              mode.iExitStatus == 0 ? 0 : 1);
   }
 }
 

@@ -23,16 +23,23 @@ int32_t OnDir(int32_t lHandle, int32_t lCode, const char* sId, intptr_t lUser, i
   return 0;
 }
 
-int32_t OnGet(int32_t lHandle, int32_t lCode, const char* sId, intptr_t lUser, std::size_t lLength,
-              const char* pData, int32_t lEnd) {
-  g_answers.push_back({FtpAnswer::Kind::kGet, lHandle, lCode, sId, lUser, {}, {}, std::string(pData, lLength), lEnd,
+int32_t OnGet(int32_t lHandle, int32_t lCode, const char* sId, intptr_t lUser, std::size_t lLength, const char* pData,
+              int32_t lEnd) {
+  g_answers.push_back({FtpAnswer::Kind::kGet,
+                       lHandle,
+                       lCode,
+                       sId,
+                       lUser,
+                       {},
+                       {},
+                       std::string(pData, lLength),
+                       lEnd,
                        std::this_thread::get_id()});
   return 0;
 }
 
 int32_t OnPut(int32_t lHandle, int32_t lCode, const char* sId, intptr_t lUser) {
-  g_answers.push_back(
-      {FtpAnswer::Kind::kPut, lHandle, lCode, sId, lUser, {}, {}, {}, 0, std::this_thread::get_id()});
+  g_answers.push_back({FtpAnswer::Kind::kPut, lHandle, lCode, sId, lUser, {}, {}, {}, 0, std::this_thread::get_id()});
   return 0;
 }
 

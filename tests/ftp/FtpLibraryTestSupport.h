@@ -51,8 +51,8 @@ class FtpLibraryTest : public ::testing::Test {
   static void Rename(int32_t lHandle, const std::string& sPath, const std::string& sNewName, const std::string& sId);
   static void Delete(int32_t lHandle, const std::string& sPath, const std::string& sId);
   static void Size(int32_t lHandle, const std::string& sPath, const std::string& sId);
-  static void GetFile(int32_t lHandle, const std::string& sPath, const std::string& sLocalPath,
-                      const std::string& sId, int32_t lLimitMs = kLimitMs);
+  static void GetFile(int32_t lHandle, const std::string& sPath, const std::string& sLocalPath, const std::string& sId,
+                      int32_t lLimitMs = kLimitMs);
 
   // Pumps until n answers are in; false on time-out.
   bool WaitForAnswers(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(30));

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "FtpLibraryTestSupport.h"
+#include "ShortWaits.h"
 #include "TempFolder.h"
 
 using ::testing::ElementsAre;
@@ -77,8 +78,9 @@ TEST_F(FtpRemoteCommandsTest, MakeRenameSizeAndDeleteWithTheirRefusals) {
   EXPECT_THAT(codes, ElementsAre(0, 0, 0, 0, 0, 550, 550, 550, 550, -3));
   EXPECT_EQ(Answers()[2].lValue, 12);
   EXPECT_THAT(Names(server.LocalPath("/a")), ElementsAre("full"));
-  EXPECT_TRUE(LogsContain("request a new name with a slash failed with -3: rename /a/full/keep.txt -> the new "
-                          "name is no plain name"));
+  EXPECT_TRUE(
+      LogsContain("request a new name with a slash failed with -3: rename /a/full/keep.txt -> the new "
+                  "name is no plain name"));
   EXPECT_EQ(server.LoginCount(), 1);
 }
 
@@ -102,6 +104,7 @@ TEST_F(FtpRemoteCommandsTest, GetIntoAFileOfAnySizeAndLongName) {
 }
 
 TEST_F(FtpRemoteCommandsTest, AFailedGetLeavesTheOldFileAlone) {
+  const ShortWaits shortWaits;
   FtpTestServer server({"drop_data"});
   server.WriteFile("/big.bin", std::string(300 * 1024, 'b'));
   const int32_t h = Connect(server);

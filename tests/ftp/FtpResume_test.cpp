@@ -20,8 +20,7 @@ namespace {
 
 std::vector<std::string> Names(const fs::path& folder) {
   std::vector<std::string> asNames;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder))
-    asNames.push_back(entry.path().filename());
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) asNames.push_back(entry.path().filename());
   std::sort(asNames.begin(), asNames.end());
   return asNames;
 }
@@ -85,14 +84,13 @@ TEST_F(FtpResumeTest, AGetBrokenOffGoesOnFromTheBytesItHas) {
   ASSERT_EQ(asRest.size(), 1u);
   const std::string sFrom = asRest[0].substr(5);
   EXPECT_GT(std::stoll(sFrom), 0);
-  EXPECT_TRUE(LogsContain("request get: get /big.bin resumed from byte " + sFrom))
-      << ::testing::PrintToString(Logs());
+  EXPECT_TRUE(LogsContain("request get: get /big.bin resumed from byte " + sFrom)) << ::testing::PrintToString(Logs());
 
   // Progress counts what the first attempt received as done.
   ASSERT_FALSE(g_progress.empty());
-  EXPECT_TRUE(std::is_sorted(g_progress.begin(), g_progress.end(),
-                             [](const auto& a, const auto& b) { return a.first < b.first; }))
-      << ::testing::PrintToString(g_progress);
+  EXPECT_TRUE(std::is_sorted(g_progress.begin(), g_progress.end(), [](const auto& a, const auto& b) {
+    return a.first < b.first;
+  })) << ::testing::PrintToString(g_progress);
   EXPECT_EQ(g_progress.back(), std::make_pair(uint64_t{sData.size()}, uint64_t{sData.size()}));
 }
 
@@ -108,8 +106,9 @@ TEST_F(FtpResumeTest, AServerThatWillNotGoOnWithAFileGetsItFromByteZero) {
   EXPECT_EQ(Only().lCode, 0);
   EXPECT_TRUE(ReadLocal(sLocal) == sData);
   EXPECT_THAT(Names(m_local.Path()), ElementsAre("down.bin"));
-  EXPECT_TRUE(LogsContain("request get: the server refuses REST 65536 (502 REST not implemented.); "
-                          "the get starts again from byte 0"))
+  EXPECT_TRUE(
+      LogsContain("request get: the server refuses REST 65536 (502 REST not implemented.); "
+                  "the get starts again from byte 0"))
       << ::testing::PrintToString(Logs());
   EXPECT_EQ(Starting(server.Commands(), "RETR ").size(), 2u);
 

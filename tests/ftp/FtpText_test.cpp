@@ -39,7 +39,8 @@ TEST(FtpMlsdParserTest, ReadsTypesAndNamesAcrossPieces) {
       "garbage-without-space\r\n"
       "type=file;size=1; last";
   // Fed in awkward pieces, as the network may deliver it.
-  for (std::size_t i = 0; i < sReply.size(); i += 7) parser.Feed(sReply.data() + i, std::min<std::size_t>(7, sReply.size() - i));
+  for (std::size_t i = 0; i < sReply.size(); i += 7)
+    parser.Feed(sReply.data() + i, std::min<std::size_t>(7, sReply.size() - i));
   parser.Finish();
   EXPECT_THAT(Names(listing, FtpListing::Kind::kFolder), ElementsAre(".", "..", "a folder; with semicolon"));
   EXPECT_THAT(Names(listing, FtpListing::Kind::kFile), ElementsAre("file  two.txt", "last"));
@@ -62,7 +63,8 @@ TEST(FtpListParserTest, ReadsUnixAndWindowsLinesAcrossPieces) {
       "-rw-r--r--    1 ftp      ftp             7 Dec 31 23:59 late.txt\r\n"
       "-rw-r--r-- 1 too few fields\r\n"
       "-rw-r--r--    1 ftp      ftp             1 Dec 08 16:12 \xE4rger.txt";
-  for (std::size_t i = 0; i < sReply.size(); i += 7) parser.Feed(sReply.data() + i, std::min<std::size_t>(7, sReply.size() - i));
+  for (std::size_t i = 0; i < sReply.size(); i += 7)
+    parser.Feed(sReply.data() + i, std::min<std::size_t>(7, sReply.size() - i));
   parser.Finish();
   EXPECT_THAT(Names(listing, FtpListing::Kind::kFolder), ElementsAre("d 1", "Win Folder"));
   EXPECT_THAT(Names(listing, FtpListing::Kind::kFile),
@@ -70,8 +72,8 @@ TEST(FtpListParserTest, ReadsUnixAndWindowsLinesAcrossPieces) {
   EXPECT_THAT(Names(listing, FtpListing::Kind::kLink), ElementsAre("to dir"));
   // A date without a year lies in the last twelve months: Dec 31 is last
   // year's on Dec 9.
-  EXPECT_THAT(FileFacts(listing), ElementsAre(Facts(12, 1735689600), Facts(1234, 1796764500),
-                                              Facts(7, 1767225540), Facts(1, 1796746320)));
+  EXPECT_THAT(FileFacts(listing),
+              ElementsAre(Facts(12, 1735689600), Facts(1234, 1796764500), Facts(7, 1767225540), Facts(1, 1796746320)));
 }
 
 TEST(FtpUrlTest, PathsAreEncodedAndAbsolutePathsStartAtTheRoot) {

@@ -104,8 +104,7 @@ TEST_P(FtpTlsRoundTripTest, ConnectListPutGet) {
   } else {
     EXPECT_FALSE(Received(server, "AUTH"));
   }
-  EXPECT_TRUE(LogsContain(std::string(" opened ") + GetParam().sOpened + " for user " + server.User()))
-      << AllLogs();
+  EXPECT_TRUE(LogsContain(std::string(" opened ") + GetParam().sOpened + " for user " + server.User())) << AllLogs();
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FtpTlsRoundTripTest,
@@ -246,8 +245,7 @@ TEST_F(FtpTlsTest, PlainServerIsRefusedForExplicitTls) {
   for (const FtpAnswer& a : Answers()) EXPECT_EQ(a.lCode, -64) << a.sId;
   // libcurl asks with AUTH TLS first, then with AUTH SSL.
   EXPECT_EQ(server.Commands().front(), "AUTH TLS");
-  EXPECT_TRUE(LogsContain("request put failed with -64: AUTH SSL -> the server does not offer TLS (500 "))
-      << AllLogs();
+  EXPECT_TRUE(LogsContain("request put failed with -64: AUTH SSL -> the server does not offer TLS (500 ")) << AllLogs();
   EXPECT_FALSE(Received(server, "USER"));
   EXPECT_FALSE(Received(server, "PASS"));
   EXPECT_TRUE(std::filesystem::is_empty(server.Root()));
@@ -312,8 +310,8 @@ TEST_F(FtpTlsClientTest, ServerTextsChooseTheSecurity) {
   implicitServer.WriteFile("/i.txt", "i");
   std::vector<std::string> lists;
   std::vector<std::shared_ptr<cOrvFtpClient>> clients;
-  for (const std::string& sText : {"ftpes://127.0.0.1:" + explicitServer.PortText() + "/",
-                                   "FTPS://127.0.0.1:" + implicitServer.PortText()}) {
+  for (const std::string& sText :
+       {"ftpes://127.0.0.1:" + explicitServer.PortText() + "/", "FTPS://127.0.0.1:" + implicitServer.PortText()}) {
     const FtpServerAddress address = FtpServerAddress_Parse(sText);
     auto o = cOrvFtpClient::Create();
     ASSERT_TRUE(o->FtpConnect(address.sHost, address.sPort, explicitServer.User(), explicitServer.Password(),

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "FtpLibraryTestSupport.h"
+#include "ShortWaits.h"
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -141,6 +142,7 @@ TEST_F(FtpWholeFilePutTest, AnUploadBrokenOffGoesOnFromWhatTheServerHolds) {
 }
 
 TEST_F(FtpWholeFilePutTest, ATemporaryLeftByALostConnectionGoesWithTheNextPut) {
+  const ShortWaits shortWaits;
   FtpTestServer server({"close_control_on_broken"});
   const int32_t h = Connect(server);
   Put(h, "/broken.bin", "lost", std::string(4 * 1024 * 1024, 'b'));

@@ -108,8 +108,9 @@ TEST_F(SftpTest, ListGetPutAndTheRemoteCommands) {
 TEST_F(SftpTest, UnknownHostKeysSendNothingUntilTrustedChangedOnesNever) {
   SshTestServer server;
   // A last line without its line break must not swallow the new entry.
-  const std::string sOther = "[127.0.0.1]:1 " + server.KnownHostsLine(SshTestServer::HostKey::kChanged).substr(
-                                                    server.KnownHostsLine().find(' ') + 1);
+  const std::string sOther =
+      "[127.0.0.1]:1 " +
+      server.KnownHostsLine(SshTestServer::HostKey::kChanged).substr(server.KnownHostsLine().find(' ') + 1);
   std::ofstream(SshFolder() / "known_hosts") << sOther;
   const int32_t h = Connect(server, server.Password());
   Dir(h, "/", "unknown");

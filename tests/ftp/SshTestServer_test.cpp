@@ -27,8 +27,7 @@ struct CurlRun {
 // given a fingerprint.
 CurlRun Curl(const std::filesystem::path& home, std::vector<std::string> args) {
   const std::filesystem::path log = home / "curl.log";
-  args.insert(args.begin(),
-              {"env", "HOME=" + home.string(), "curl", "--silent", "--show-error", "--max-time", "30"});
+  args.insert(args.begin(), {"env", "HOME=" + home.string(), "curl", "--silent", "--show-error", "--max-time", "30"});
   const int iExit = ServerProcess::Run(args, log);
   return {iExit, LoopbackFtpServer::ReadWholeFile(log)};
 }
@@ -62,8 +61,7 @@ TEST(SshTestServer, CurlListsTheLoginFolderByPasswordAndByKeyAndRefusesAWrongPas
 
   // The fingerprint lets curl past the host key check to the login, which fails.
   const std::string sSha256 = server.HostKeyFingerprint().substr(std::string("SHA256:").size());
-  const CurlRun wrongPassword =
-      Curl(home, {"--hostpubsha256", sSha256, "--user", server.User() + ":wrong", sUrl});
+  const CurlRun wrongPassword = Curl(home, {"--hostpubsha256", sSha256, "--user", server.User() + ":wrong", sUrl});
   EXPECT_EQ(wrongPassword.iExit, kCurlLoginDenied) << wrongPassword.sOutput << server.ServerLog();
   EXPECT_THAT(wrongPassword.sOutput, HasSubstr("Authentication failure"));
 }

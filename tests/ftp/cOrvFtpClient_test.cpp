@@ -61,8 +61,8 @@ TEST_F(FtpClientTest, ConnectListPutGetAndListAgain) {
   };
   o->FtpDir("/up load/", "first");
   ASSERT_TRUE(m_pump.Until([&] { return steps.size() == 4; }));
-  EXPECT_THAT(steps, ElementsAre("first:0:old.txt\r\n", "put:0", "get:0:end:same",
-                                 "again:0:neu \xC3\xA4.txt\r\nold.txt\r\n"));
+  EXPECT_THAT(steps,
+              ElementsAre("first:0:old.txt\r\n", "put:0", "get:0:end:same", "again:0:neu \xC3\xA4.txt\r\nold.txt\r\n"));
   EXPECT_EQ(server.ReadFile(sPath), sContent);
   EXPECT_TRUE(m_app.messages.empty());
 }
@@ -153,8 +153,8 @@ TEST_F(FtpClientTest, RemoteCommandsAndGetIntoAFileAnswerWithTheirEvents) {
   o->FtpDelete("/b.txt", "5");
   o->FtpDelete("/b.txt", "6");
   ASSERT_TRUE(m_pump.Until([&] { return events.size() == 6; }, 30s));
-  EXPECT_THAT(events, ElementsAre("mkdir 1:0", "rename 2:0", "size 3:0:3145728", "getfile 4:0", "delete 5:0",
-                                  "delete 6:550"));
+  EXPECT_THAT(events,
+              ElementsAre("mkdir 1:0", "rename 2:0", "size 3:0:3145728", "getfile 4:0", "delete 5:0", "delete 6:550"));
   EXPECT_TRUE(bProgress);
   EXPECT_EQ(std::filesystem::file_size(local.Path() + "/b.txt"), 3u * 1024 * 1024);
   EXPECT_TRUE(std::filesystem::is_directory(server.LocalPath("/new")));

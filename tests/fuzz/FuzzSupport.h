@@ -80,7 +80,7 @@ class FuzzInput {
 
 }  // namespace orvfuzz
 
-#define ORV_FUZZ_CHECK(cond) \
-  do {                       \
+#define ORV_FUZZ_CHECK(cond)                                 \
+  do {                                                       \
     if (!(cond)) ::orvfuzz::Fail(#cond, __FILE__, __LINE__); \
   } while (0)

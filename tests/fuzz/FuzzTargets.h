@@ -22,11 +22,8 @@ struct Target {
 };
 
 inline constexpr Target kTargets[] = {
-    {"sec", SecretEncoder},
-    {"stringlist", StringList},
-    {"commandline", CommandLine},
-    {"dirlisting", DirListing},
-    {"texthelpers", TextHelpers},
+    {"sec", SecretEncoder},     {"stringlist", StringList},   {"commandline", CommandLine},
+    {"dirlisting", DirListing}, {"texthelpers", TextHelpers},
 };
 
 }  // namespace orvfuzz

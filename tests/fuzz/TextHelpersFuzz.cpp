@@ -162,14 +162,8 @@ void CheckNumbers(const std::string& s) {
 void orvfuzz::TextHelpers(const uint8_t* pData, std::size_t lSize) {
   FuzzInput in(pData, lSize);
   switch (in.Byte() % 3) {
-    case 0:
-      CheckExtract(in);
-      break;
-    case 1:
-      CheckDecodeEscapes(in.Rest());
-      break;
-    default:
-      CheckNumbers(in.Rest());
-      break;
+    case 0: CheckExtract(in); break;
+    case 1: CheckDecodeEscapes(in.Rest()); break;
+    default: CheckNumbers(in.Rest()); break;
   }
 }

@@ -6,12 +6,12 @@
 #include <unistd.h>
 
 #include <clocale>
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 
 #include "OrvError.h"
 #include "RecordingApp.h"
@@ -20,7 +20,8 @@
 namespace {
 
 const std::string kOverflowText =
-    "\xC3\x9C" "berlauf: Mehr als 1000 Eintr\xC3\xA4ge k\xC3\xB6nnen nicht bearbeitet werden!";
+    "\xC3\x9C"
+    "berlauf: Mehr als 1000 Eintr\xC3\xA4ge k\xC3\xB6nnen nicht bearbeitet werden!";
 
 long ErrorNumberOf(const std::function<void()>& f) {
   try {
@@ -47,7 +48,9 @@ TEST(LibOrvText, MaxReturnsSecondOnTie) {
 
 TEST(LibOrvText, DecodeEscapes) {
   EXPECT_EQ(LibOrv_DecodeEscapes("line1\\nline2"), "line1\nline2");
-  EXPECT_EQ(LibOrv_DecodeEscapes("a\\rb\\tc\\bd\\ee"), "a\rb\tc\bd\x1b" "e");
+  EXPECT_EQ(LibOrv_DecodeEscapes("a\\rb\\tc\\bd\\ee"),
+            "a\rb\tc\bd\x1b"
+            "e");
   EXPECT_EQ(LibOrv_DecodeEscapes("a\\qb"), "a\\qb");
   EXPECT_EQ(LibOrv_DecodeEscapes("end\\"), "end\\");
   EXPECT_EQ(LibOrv_DecodeEscapes("no escapes"), "no escapes");

@@ -24,7 +24,9 @@ using Peer = cStringListTestPeer;
 
 namespace {
 
-const std::string kSettingsKey = "\xF6" "RRk/zy7T7y=+4MX-kyp^cd$&gWdd";
+const std::string kSettingsKey =
+    "\xF6"
+    "RRk/zy7T7y=+4MX-kyp^cd$&gWdd";
 
 cStringList ListOf(const std::string& s) {
   cStringList o;
@@ -323,7 +325,8 @@ TEST(cStringList, ALoadOfAFileTooLongOrNotRegularLeavesAnEmptyList) {
   const std::string sFifo = dir.File("fifo.cfg");
   ASSERT_EQ(::mkfifo(sFifo.c_str(), 0600), 0);
 
-  struct rusage ruBefore {}, ruAfter {};
+  struct rusage ruBefore {
+  }, ruAfter{};
   ::getrusage(RUSAGE_SELF, &ruBefore);
   for (const std::string& sFile : {sLong, sSparse, sFifo}) {
     SCOPED_TRACE(sFile);

@@ -26,8 +26,7 @@ class FtpPump {
   FtpPump& operator=(const FtpPump&) = delete;
 
   // Pumps until bDone holds (true) or the time is up (false).
-  bool Until(const std::function<bool()>& bDone,
-             std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+  bool Until(const std::function<bool()>& bDone, std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
       OrvFtpClientPump();

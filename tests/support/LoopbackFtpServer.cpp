@@ -110,7 +110,8 @@ int LoopbackFtpServer::ReadScriptPort(int fd) {
   std::string sOut;
   const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
   while (sOut.find('\n') == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                            std::chrono::steady_clock::now());
     if (left.count() <= 0) return 0;
     pollfd p{fd, POLLIN, 0};
     const int r = ::poll(&p, 1, static_cast<int>(left.count()));

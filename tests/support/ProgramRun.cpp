@@ -16,8 +16,14 @@ extern char** environ;
 
 ProgramCopy::ProgramCopy() { CopyProgram(); }
 
+void ProgramCopy::UseWholeWaits() {
+  m_bWholeWaits = true;
+  CopyProgram();
+}
+
 void ProgramCopy::CopyProgram() const {
-  const char* szProgram = std::getenv("ORV_PROGRAM");
+  const char* szShort = m_bWholeWaits ? nullptr : std::getenv("ORV_SHORT_WAITS_PROGRAM");
+  const char* szProgram = szShort && *szShort ? szShort : std::getenv("ORV_PROGRAM");
   if (!szProgram) throw std::runtime_error("ORV_PROGRAM is not set");
   std::filesystem::copy_file(szProgram, ProgramPath(), std::filesystem::copy_options::overwrite_existing);
 }

@@ -14,10 +14,17 @@
 #include "TempFolder.h"
 
 // A copy of the built program in a folder of its own, so its settings file
-// and log folder are the test's; runs it as a subprocess.
+// and log folder are the test's; runs it as a subprocess. Where the test
+// program is given the test build of the program (ORV_SHORT_WAITS_PROGRAM),
+// the copy is of that build, whose fixed waits are short (ShortWaits.h),
+// unless the test asks for the whole waits.
 class ProgramCopy {
  public:
   ProgramCopy();
+
+  // Copies the program that waits as a normal run does, for a test that
+  // checks the waits or relies on them.
+  void UseWholeWaits();
 
   const std::string& Folder() const { return m_folder.Path(); }
   std::string ProgramPath() const { return Folder() + "/OrvFtpUploader"; }
@@ -39,16 +46,17 @@ class ProgramCopy {
     std::string sStdout, sStderr;
     bool bTimedOut = false;
   };
+  // Every member has its default, so that a test names only those it sets.
   struct Options {
-    std::vector<std::string> args;
+    std::vector<std::string> args{};
     // A command the program runs under, such as "unshare -n".
-    std::vector<std::string> prefix;
+    std::vector<std::string> prefix{};
     // Variables set (or, with no value, removed) on top of this process's.
-    std::map<std::string, std::optional<std::string>> env;
+    std::map<std::string, std::optional<std::string>> env{};
     std::chrono::milliseconds timeout{60000};
     // Polled while the program runs; when it returns true the program gets
     // iTerminateSignal (once).
-    std::function<bool(const ProgramCopy&)> terminateWhen;
+    std::function<bool(const ProgramCopy&)> terminateWhen{};
     int iTerminateSignal = SIGTERM;
   };
   Result Run(const Options& options) const;
@@ -58,5 +66,6 @@ class ProgramCopy {
 
  private:
   TempFolder m_folder;
+  bool m_bWholeWaits = false;
   mutable std::atomic<pid_t> m_pidRunning = 0;
 };

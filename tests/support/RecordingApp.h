@@ -52,7 +52,7 @@ class RecordingApp : public AppChannel {
   std::vector<LogLine> logs;
   std::vector<Box> boxes;
   std::vector<Box> questions;
-  bool bAnswer = false;  // to every question
+  bool bAnswer = false;                       // to every question
   AppAnswer eAnswerForEach = AppAnswer::kNo;  // to every question about each of several
 
  private:

@@ -19,8 +19,8 @@ class TempFolder {
     // Make read-only leftovers of a test removable again.
     for (auto it = std::filesystem::recursive_directory_iterator(m_sPath, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ec);
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                   ec);
     }
     std::filesystem::remove_all(m_sPath, ec);
   }

@@ -9,6 +9,10 @@ struct TestEnvironment {
 #ifdef ORV_PROGRAM
     setenv("ORV_PROGRAM", ORV_PROGRAM, 0);
 #endif
+#ifdef ORV_SHORT_WAITS_PROGRAM
+    // The program with short fixed waits, which ProgramCopy runs (ShortWaits.h).
+    setenv("ORV_SHORT_WAITS_PROGRAM", ORV_SHORT_WAITS_PROGRAM, 0);
+#endif
     // Widgets in tests never need a screen.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
   }

@@ -114,8 +114,7 @@ TEST_F(LocalView, FolderListShowsTheChainThenTheVisibleSubfolders) {
   EXPECT_EQ(dlb.ListCount(), iCurrent + 2);
   EXPECT_EQ(dlb.EntryPath(iCurrent + 1), m_sRoot + "/sub");
   for (int i = 1; i <= iCurrent; ++i) {
-    EXPECT_EQ(LocalFiles_Join(dlb.EntryPath(i - 1), fs::path(dlb.EntryPath(i)).filename().string()),
-              dlb.EntryPath(i));
+    EXPECT_EQ(LocalFiles_Join(dlb.EntryPath(i - 1), fs::path(dlb.EntryPath(i)).filename().string()), dlb.EntryPath(i));
   }
 }
 

@@ -22,6 +22,7 @@
 #include "OrvFtpLibrary.h"
 #include "Outbox.h"
 #include "QtAppUi.h"
+#include "ShortWaits.h"
 #include "TempFolder.h"
 #include "frmMain.h"
 
@@ -107,23 +108,24 @@ class AutoRunDisconnect : public ::testing::Test {
 };
 
 TEST_F(AutoRunDisconnect, BeforeTheNextStepTheStepFailsAndTheRunEnds) {
+  const ShortWaits shortWaits;
   std::optional<FtpTestServer> oServer;
   if (!std::getenv(kArgsVariable)) oServer.emplace();
   SetArgs(oServer ? oServer->PortText() : "");
   // Connected and listed; the message goes out with the next step.
-  EXPECT_EXIT(RunProgram([](const frmMain& w) { return w.AutoStatus() == "sendmsg"; }),
-              ::testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(RunProgram([](const frmMain& w) { return w.AutoStatus() == "sendmsg"; }), ::testing::ExitedWithCode(1),
+              "");
   ExpectEndedWithAKeptAlarm("Warnhinweis von Modul 'FTP-PUT failed': Not connected\r");
 }
 
 TEST_F(AutoRunDisconnect, WhileTheRunWaitsForTheServerTheRunEnds) {
+  const ShortWaits shortWaits;
   std::optional<FtpTestServer> oServer;
   if (!std::getenv(kArgsVariable)) oServer.emplace(FtpTestServer::Options{.sKind = "never_answer"});
   SetArgs(oServer ? oServer->PortText() : "");
   // Connect has asked for the first listing, which never comes.
-  EXPECT_EXIT(
-      RunProgram([](const frmMain& w) { return w.AutoStatus() == "connect" && !w.timAuto->isActive(); }),
-      ::testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(RunProgram([](const frmMain& w) { return w.AutoStatus() == "connect" && !w.timAuto->isActive(); }),
+              ::testing::ExitedWithCode(1), "");
   ExpectEndedWithAKeptAlarm(
       "Warnhinweis von Modul 'FTP Disconnect': The connection was closed before the server answered\r");
 }

@@ -340,7 +340,9 @@ TEST_F(CommandWindow, EnterConnectsAndListsAndTheTreesArrowKeysListTheFolder) {
   QTest::keyClick(w.tbFtpUrl, Qt::Key_Return);
   PumpFor(200ms);
   const std::vector<std::string> vsCommands = server.Commands();
-  EXPECT_EQ(std::count_if(vsCommands.begin(), vsCommands.end(), [](const std::string& s) { return s.rfind("USER", 0) == 0; }), 1);
+  EXPECT_EQ(
+      std::count_if(vsCommands.begin(), vsCommands.end(), [](const std::string& s) { return s.rfind("USER", 0) == 0; }),
+      1);
   ASSERT_NE(w.FtpNode("/b"), nullptr);
 
   w.tbFtpPath->setText("/b/in b.txt");
@@ -362,7 +364,8 @@ TEST_F(CommandWindow, EnterConnectsAndListsAndTheTreesArrowKeysListTheFolder) {
   const std::string sOther = sFirst == "/a" ? "/b" : "/a";
   QTest::keyClick(w.tvFtpDirs, Qt::Key_Down);
   ASSERT_EQ(frmMain::FtpNodeKey(w.tvFtpDirs->currentItem()), sOther);
-  ASSERT_TRUE(PumpUntil([&] { return Entries(w.lbFtpFiles) == std::vector<std::string>{"in " + sOther.substr(1) + ".txt"}; }));
+  ASSERT_TRUE(
+      PumpUntil([&] { return Entries(w.lbFtpFiles) == std::vector<std::string>{"in " + sOther.substr(1) + ".txt"}; }));
   EXPECT_EQ(Text(w.tbFtpPath), sOther + "/");
   EXPECT_TRUE(m_oApp.messages.empty());
 }

@@ -64,8 +64,8 @@ class Listing : public ::testing::Test {
   }
   void ExpectConnectedControls(bool bEnabled) {
     frmMain& w = m_oWindow;
-    for (QWidget* p : std::initializer_list<QWidget*>{w.cbGet, w.cbPut, w.cbMkDir, w.cbReName, w.cbSize,
-                                                      w.cbDelete, w.tvFtpDirs, w.lbFtpFiles}) {
+    for (QWidget* p : std::initializer_list<QWidget*>{w.cbGet, w.cbPut, w.cbMkDir, w.cbReName, w.cbSize, w.cbDelete,
+                                                      w.tvFtpDirs, w.lbFtpFiles}) {
       EXPECT_EQ(p->isEnabled(), bEnabled) << p->objectName().toStdString();
     }
   }
@@ -95,12 +95,12 @@ TEST_F(Listing, FoldersGoUnderTheSelectedNodeAndFilesIntoTheList) {
 // Folders keep the listing's order; files are sorted as people sort names:
 // case aside, umlauts and "ß" beside their base letters, numbers by value.
 TEST_F(Listing, FilesAreSortedAsPeopleSortFoldersKeepTheListingsOrder) {
-  Dir("zeta/\r\nalpha/\r\nb.txt\r\n\xC3\xBC" "ber uns.html\r\nfile10.txt\r\nStra\xC3\x9F" "e.csv\r\n"
+  Dir("zeta/\r\nalpha/\r\nb.txt\r\nüber uns.html\r\nfile10.txt\r\nStraße.csv\r\n"
       "a.txt\r\nfile2.txt\r\nC.txt\r\nbig 50MB.iso\r\nUmbau.txt\r\nSta.txt\r\n");
   EXPECT_EQ(Children(Root()), (std::vector<std::string>{"/zeta=zeta", "/alpha=alpha"}));
   EXPECT_EQ(Entries(m_oWindow.lbFtpFiles),
-            (std::vector<std::string>{"a.txt", "b.txt", "big 50MB.iso", "C.txt", "file2.txt", "file10.txt",
-                                      "Sta.txt", "Stra\xC3\x9F" "e.csv", "\xC3\xBC" "ber uns.html", "Umbau.txt"}));
+            (std::vector<std::string>{"a.txt", "b.txt", "big 50MB.iso", "C.txt", "file2.txt", "file10.txt", "Sta.txt",
+                                      "Straße.csv", "über uns.html", "Umbau.txt"}));
 }
 
 TEST_F(Listing, DotEntriesEmptyLinesAndAnUnterminatedTailAreSkipped) {
@@ -303,11 +303,11 @@ TEST_F(Listing, RemoteCommandsWithoutAConnectionSayNotConnected) {
   m_oWindow.tbFtpText->setText("b.txt");
   m_oApp.bAnswer = true;
   const std::string sStatus = Text(m_oWindow.labStatus);
-  for (const auto& [pButton, sModule] : std::vector<std::pair<QPushButton*, std::string>>{
-           {m_oWindow.cbReName, "FTP-RENAME failed"},
-           {m_oWindow.cbDelete, "FTP-DELETE failed"},
-           {m_oWindow.cbMkDir, "FTP-MKDIR failed"},
-           {m_oWindow.cbSize, "FTP-SIZE failed"}}) {
+  for (const auto& [pButton, sModule] :
+       std::vector<std::pair<QPushButton*, std::string>>{{m_oWindow.cbReName, "FTP-RENAME failed"},
+                                                         {m_oWindow.cbDelete, "FTP-DELETE failed"},
+                                                         {m_oWindow.cbMkDir, "FTP-MKDIR failed"},
+                                                         {m_oWindow.cbSize, "FTP-SIZE failed"}}) {
     SCOPED_TRACE(sModule);
     m_oApp.messages.clear();
     ASSERT_TRUE(pButton->isEnabled());

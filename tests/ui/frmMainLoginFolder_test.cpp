@@ -19,8 +19,7 @@ using namespace window_test;
 namespace {
 
 TEST_F(CommandWindow, TheTreeOpensDownToTheLoginFolderOfAServerThatDoesNotConfineItsUsers) {
-  RealFtpServer server(RealFtpServer::Product::kProftpd, RealFtpServer::Tls::kNone,
-                       RealFtpServer::Confinement::kNone);
+  RealFtpServer server(RealFtpServer::Product::kProftpd, RealFtpServer::Tls::kNone, RealFtpServer::Confinement::kNone);
   const std::string sHome = server.Root().string();
   fs::create_directories(sHome + "/in");
   std::ofstream(sHome + "/at home.txt") << "h";

@@ -185,9 +185,9 @@ TEST_F(Progress, CancelEndsASlowGetAndKeepsTheOldLocalFile) {
   m_oApp.bAnswer = true;  // replace the local file
   w.cbGet->click();
   EXPECT_EQ(m_oApp.questions.size(), 1u);
-  ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus).rfind("FTP-GET ", 0) == 0 &&
-                                     Text(w.labStatus).find(" of 512.0 KiB") != std::string::npos; }))
-      << Text(w.labStatus);
+  ASSERT_TRUE(PumpUntil([&] {
+    return Text(w.labStatus).rfind("FTP-GET ", 0) == 0 && Text(w.labStatus).find(" of 512.0 KiB") != std::string::npos;
+  })) << Text(w.labStatus);
   EXPECT_TRUE(w.cbCancel->isVisible());
   QTest::mouseClick(w.cbCancel, Qt::LeftButton);
   ASSERT_TRUE(PumpUntil([&] { return !w.TransferRunning(); }));

@@ -68,9 +68,7 @@ std::vector<std::string> Sorted(std::vector<std::string> vs) {
 }
 
 std::string ReadLocal(const std::string& sPath) { return LibOrv_ReadFile(sPath); }
-void WriteLocal(const std::string& sPath, const std::string& sData) {
-  std::ofstream(sPath, std::ios::binary) << sData;
-}
+void WriteLocal(const std::string& sPath, const std::string& sData) { std::ofstream(sPath, std::ios::binary) << sData; }
 
 std::string RandomBytes(std::size_t n, unsigned uSeed) {
   std::mt19937 gen(uSeed);
@@ -168,8 +166,8 @@ class RemoteWindow : public ::testing::Test {
     EXPECT_EQ(Text(w.labStatus), "Disconnected");
     EXPECT_TRUE(w.cbConnect->isEnabled());
     for (QPushButton* p : {w.cbConnect, w.cbGet, w.cbPut}) EXPECT_EQ(Colour(p), ButtonFace());
-    for (QWidget* p : std::initializer_list<QWidget*>{w.cbGet, w.cbPut, w.cbMkDir, w.cbReName, w.cbSize,
-                                                      w.cbDelete, w.tvFtpDirs, w.lbFtpFiles}) {
+    for (QWidget* p : std::initializer_list<QWidget*>{w.cbGet, w.cbPut, w.cbMkDir, w.cbReName, w.cbSize, w.cbDelete,
+                                                      w.tvFtpDirs, w.lbFtpFiles}) {
       EXPECT_FALSE(p->isEnabled()) << p->objectName().toStdString();
     }
     ASSERT_EQ(w.tvFtpDirs->topLevelItemCount(), 1);
@@ -287,8 +285,8 @@ TEST_F(RemoteWindow, ConnectListsTheRootForEveryFormOfTheServerText) {
     EXPECT_TRUE(m_oApp.messages.empty());
     EXPECT_EQ(Colour(w.cbConnect), kGreen);
     EXPECT_FALSE(w.cbConnect->isEnabled());
-    for (QWidget* p : std::initializer_list<QWidget*>{w.cbGet, w.cbPut, w.cbMkDir, w.cbReName, w.cbSize,
-                                                      w.cbDelete, w.tvFtpDirs, w.lbFtpFiles}) {
+    for (QWidget* p : std::initializer_list<QWidget*>{w.cbGet, w.cbPut, w.cbMkDir, w.cbReName, w.cbSize, w.cbDelete,
+                                                      w.tvFtpDirs, w.lbFtpFiles}) {
       EXPECT_TRUE(p->isEnabled()) << p->objectName().toStdString();
     }
     QTreeWidgetItem* pRoot = w.FtpNode("ROOT");
@@ -588,8 +586,8 @@ TEST_F(RemoteWindow, PutSendsTheLocalFileUnderItsOwnNameAndListsTheFolderAgain) 
   // own status text can already be replaced: the log and colour tell.
   ASSERT_TRUE(PumpUntil([&] { return Colour(w.cbPut) == kGreen || Colour(w.cbPut) == kRed; }));
   EXPECT_EQ(Colour(w.cbPut), kGreen);
-  EXPECT_TRUE(std::any_of(m_oApp.logs.begin(), m_oApp.logs.end(),
-                          [](const auto& line) { return line.s == "FTP-PUT OK"; }));
+  EXPECT_TRUE(
+      std::any_of(m_oApp.logs.begin(), m_oApp.logs.end(), [](const auto& line) { return line.s == "FTP-PUT OK"; }));
   EXPECT_EQ(server.ReadFile("/pub/upload me.bin"), sData);
   EXPECT_EQ(server.ReadFile("/pub/readme.txt"), "r");
   // The new listing of the folder shows the new file.

@@ -1,16 +1,16 @@
 // The window's gets and puts go over a connection of their own: listings
 // and the commands go on while a transfer runs.
+#include <QApplication>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QApplication>
-#include <QDropEvent>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTest>
 #include <QTreeWidget>
 #include <QUrl>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -45,8 +45,8 @@ TEST_F(CommandWindow, GetSizeIsAnsweredWhileASlowQueueOfUploadsRunsAndTheListing
   w.tbFtpPath->setText("/");
   w.lbLocalFiles->selectAll();
   w.cbPut->click();
-  const QRegularExpression oQueued(
-      QStringLiteral("^FTP-PUT 1 of 2: big\\.bin [0-9.]+ (B|KiB|MiB) of 2\\.0 MiB \\([0-9]+ %\\), [0-9.]+ (B|KiB|MiB)/s$"));
+  const QRegularExpression oQueued(QStringLiteral(
+      "^FTP-PUT 1 of 2: big\\.bin [0-9.]+ (B|KiB|MiB) of 2\\.0 MiB \\([0-9]+ %\\), [0-9.]+ (B|KiB|MiB)/s$"));
   ASSERT_TRUE(PumpUntil([&] { return oQueued.match(w.labStatus->text()).hasMatch(); })) << Text(w.labStatus);
   w.grab().save(QStringLiteral(ORV_UI_SHOT_DIR "/window-queue-in-progress.png"));
   w.tbFtpPath->setText("/size.bin");
@@ -73,7 +73,8 @@ TEST_F(CommandWindow, SeveralPickedFilesGoInOneQueueAndAFailureDoesNotStopIt) {
   w.tbFtpPath->setText("/");
   QListWidget* pLocal = w.lbLocalFiles;
   ASSERT_EQ(Entries(pLocal), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
-  QTest::mouseClick(pLocal->viewport(), Qt::LeftButton, Qt::NoModifier, pLocal->visualItemRect(pLocal->item(0)).center());
+  QTest::mouseClick(pLocal->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    pLocal->visualItemRect(pLocal->item(0)).center());
   QTest::mouseClick(pLocal->viewport(), Qt::LeftButton, Qt::ShiftModifier,
                     pLocal->visualItemRect(pLocal->item(2)).center());
   ASSERT_EQ(pLocal->selectedItems().size(), 3);
