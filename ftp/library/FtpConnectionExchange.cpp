@@ -307,7 +307,8 @@ FtpOutcome FtpConnection::Transfer(int32_t lLimitMs) {
   bool bInterrupted = false;
   int iRoundsWithoutSocket = 0;
   // An SSH server greets at once; a handshake that is still under way after
-  // this long may be talking to a server of another protocol.
+  // this long, not logged in, may be talking to a server of another
+  // protocol.
   constexpr auto kSshGreetingWait = std::chrono::seconds(1);
   const Clock::time_point tStarted = Clock::now();
   bool bProbed = !IsSftp() || m_bOpen;
@@ -315,7 +316,7 @@ FtpOutcome FtpConnection::Transfer(int32_t lLimitMs) {
     int iRunning = 0;
     mc = curl_multi_perform(pMulti, &iRunning);
     if (mc != CURLM_OK) break;
-    if (!bProbed && Clock::now() - tStarted >= kSshGreetingWait) {
+    if (!bProbed && !m_bOpen && Clock::now() - tStarted >= kSshGreetingWait) {
       bProbed = true;
       ProbeSshGreeting();
     }
