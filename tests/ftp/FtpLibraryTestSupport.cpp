@@ -1,7 +1,10 @@
 #include "FtpLibraryTestSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <stdexcept>
 
 namespace {
@@ -133,4 +136,17 @@ bool FtpLibraryTest::LogsContain(const std::string& s) {
   for (const std::string& sLine : g_logs)
     if (sLine.find(s) != std::string::npos) return true;
   return false;
+}
+
+std::vector<std::string> Names(const std::filesystem::path& folder) {
+  std::vector<std::string> asNames;
+  for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(folder))
+    asNames.push_back(entry.path().filename());
+  std::sort(asNames.begin(), asNames.end());
+  return asNames;
+}
+
+std::string ReadLocal(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,3 +65,8 @@ class FtpLibraryTest : public ::testing::Test {
 
   FtpPump m_pump;
 };
+
+// The names in a local folder, sorted; a local file's bytes, empty when it
+// cannot be read.
+std::vector<std::string> Names(const std::filesystem::path& folder);
+std::string ReadLocal(const std::filesystem::path& path);

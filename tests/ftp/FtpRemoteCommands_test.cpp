@@ -21,18 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> Names(const fs::path& folder) {
-  std::vector<std::string> asNames;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) asNames.push_back(entry.path().filename());
-  std::sort(asNames.begin(), asNames.end());
-  return asNames;
-}
-
-std::string ReadLocal(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::vector<std::pair<uint64_t, uint64_t>> g_progress;
 int32_t g_lCancelHandle = 0;
 

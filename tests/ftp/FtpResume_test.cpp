@@ -18,18 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> Names(const fs::path& folder) {
-  std::vector<std::string> asNames;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) asNames.push_back(entry.path().filename());
-  std::sort(asNames.begin(), asNames.end());
-  return asNames;
-}
-
-std::string ReadLocal(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Bytes that differ from one 64 KiB block to the next, so that a block in
 // the wrong place shows.
 std::string Patterned(std::size_t lSize) {

@@ -54,11 +54,6 @@ class SftpTest : public FtpLibraryTest {
   std::string m_sOldHome;
 };
 
-std::string ReadLocal(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 }  // namespace
 
 TEST_F(SftpTest, ListGetPutAndTheRemoteCommands) {
