@@ -153,6 +153,11 @@ void frmMain::cbDisconnect_Click() {
 
 void frmMain::cbGet_Click() {
   if (QueuePicked(false)) return;
+  // A queue's answers are told apart by their order only.
+  if (m_oQueue) {
+    Report(2, "Get file from FTP server", "A transfer is still running");
+    return;
+  }
   const std::string sFtpPath = ByteText_ToBytes(tbFtpPath->text());
   Log24("FTP Get " + sFtpPath);
   const std::string sFile = LibOrv_Extract(sFtpPath, "/", -1);
@@ -184,6 +189,10 @@ void frmMain::cbGet_Click() {
 
 void frmMain::cbPut_Click() {
   if (QueuePicked(true)) return;
+  if (m_oQueue) {
+    Report(2, "Put file to FTP server", "A transfer is still running");
+    return;
+  }
   const std::string sLocalPath = ByteText_ToBytes(tbLocalPath->text());
   Log24("FTP Put " + sLocalPath);
   const std::string sFile = LibOrv_Extract(sLocalPath, "/", -1);
