@@ -2,6 +2,7 @@
 
 #include <QStringView>
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 
@@ -49,9 +50,12 @@ char32_t CodePoint(const unsigned char* p, std::size_t lLength) {
 
 }  // namespace
 
-QString ByteText_FromBytes(const std::string& s) {
+QString ByteText_FromBytes(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const std::size_t n = s.size();
+  // Most names are ASCII alone, which reads the same in every form.
+  if (std::all_of(p, p + n, [](unsigned char c) { return c < 0x80; }))
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(n));
   QString o;
   o.reserve(static_cast<qsizetype>(n));
   for (std::size_t i = 0; i < n;) {

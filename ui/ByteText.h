@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <string>
+#include <string_view>
 
 // The window's texts are byte strings (names and paths as the server or
 // the file system gives them, UTF-8 where they are text); the widgets show
@@ -14,7 +15,7 @@
 // mark), and that surrogate becomes the byte again. Well-formed UTF-8 reads
 // as its characters, a leading byte order mark included.
 
-QString ByteText_FromBytes(const std::string& s);
+QString ByteText_FromBytes(std::string_view s);
 
 // Lone surrogates U+DC80..U+DCFF give their byte back; everything else is
 // written as UTF-8 (QString::toUtf8).

@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QFontMetrics>
 #include <QListWidget>
-#include <QSignalBlocker>
 
 #include <algorithm>
 
@@ -17,9 +16,6 @@ namespace {
 // with fewer characters than all of them but wider letters is the one case
 // that could be cut; among the longest this many, it is not met in practice.
 constexpr std::size_t kMeasured = 200;
-
-constexpr int kSizeRole = Qt::UserRole + 10;
-constexpr int kModifiedRole = Qt::UserRole + 11;
 
 FileListDelegate* DelegateOf(QListWidget* pList) {
   auto* pDelegate = qobject_cast<FileListDelegate*>(pList->itemDelegate());
@@ -48,17 +44,10 @@ void FileList_Add(QListWidget* pList, std::vector<FileListEntry> vEntries) {
     vsNames.append(std::move(e.sName));
   }
   pList->addItems(vsNames);
-  {
-    // The rows were inserted together and have not been painted since:
-    // their facts need no notice to the view each, which would cost a
-    // signal per row.
-    const QSignalBlocker oQuiet(pList->model());
-    for (std::size_t i = 0; i < vEntries.size(); ++i) {
-      QListWidgetItem* pItem = pList->item(iBefore + static_cast<int>(i));
-      if (vEntries[i].lSize >= 0) pItem->setData(kSizeRole, static_cast<qlonglong>(vEntries[i].lSize));
-      if (vEntries[i].lModified >= 0) pItem->setData(kModifiedRole, static_cast<qlonglong>(vEntries[i].lModified));
-    }
-  }
+  // The rows were inserted together and have not been painted since: their
+  // facts need no notice to the view.
+  for (std::size_t i = 0; i < vEntries.size(); ++i)
+    pDelegate->SetRowFacts(iBefore + static_cast<int>(i), {vEntries[i].lSize, vEntries[i].lModified});
   if (pList->count() == 0) return;
 
   std::vector<int> vIndex(vLength.size());
@@ -81,13 +70,23 @@ void FileList_Add(QListWidget* pList, std::vector<FileListEntry> vEntries) {
   pFirst->setSizeHint(QSize(iWidest + iMargins + FileListDelegate::FactsWidth(oMetrics), oNatural.height()));
 }
 
+namespace {
+
+FileListDelegate::Facts FactsOf(const QListWidgetItem* pItem) {
+  QListWidget* pList = pItem ? pItem->listWidget() : nullptr;
+  const auto* pDelegate = pList ? qobject_cast<const FileListDelegate*>(pList->itemDelegate()) : nullptr;
+  return pDelegate ? pDelegate->RowFacts(pList->row(pItem)) : FileListDelegate::Facts{};
+}
+
+}  // namespace
+
 QString FileList_SizeText(const QListWidgetItem* pItem) {
-  const QVariant v = pItem->data(kSizeRole);
-  return v.isValid() ? QString::fromStdString(ByteText_Count(static_cast<double>(v.toLongLong()))) : QString();
+  const std::int64_t lSize = FactsOf(pItem).lSize;
+  return lSize >= 0 ? QString::fromStdString(ByteText_Count(static_cast<double>(lSize))) : QString();
 }
 
 QString FileList_DateText(const QListWidgetItem* pItem) {
-  const QVariant v = pItem->data(kModifiedRole);
-  if (!v.isValid()) return {};
-  return QDateTime::fromSecsSinceEpoch(v.toLongLong()).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+  const std::int64_t lModified = FactsOf(pItem).lModified;
+  if (lModified < 0) return {};
+  return QDateTime::fromSecsSinceEpoch(lModified).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 }

@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QToolTip>
 
+#include <algorithm>
+
 #include "FileList.h"
 
 namespace {
@@ -17,6 +19,48 @@ int DateWidth(const QFontMetrics& oMetrics) { return oMetrics.horizontalAdvance(
 int Gap(const QFontMetrics& oMetrics) { return kGapEms * oMetrics.horizontalAdvance(QLatin1Char('M')); }
 
 }  // namespace
+
+FileListDelegate::FileListDelegate(QListWidget* pList)
+    : QStyledItemDelegate(pList), m_vFacts(static_cast<std::size_t>(pList->count())) {
+  const QAbstractItemModel* pModel = pList->model();
+  connect(pModel, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int iFirst, int iLast) {
+    const auto lAt = std::min(m_vFacts.size(), static_cast<std::size_t>(iFirst));
+    m_vFacts.insert(m_vFacts.begin() + static_cast<std::ptrdiff_t>(lAt), static_cast<std::size_t>(iLast - iFirst + 1),
+                    Facts{});
+  });
+  connect(pModel, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex&, int iFirst, int iLast) {
+    const auto lFirst = std::min(m_vFacts.size(), static_cast<std::size_t>(iFirst));
+    const auto lEnd = std::min(m_vFacts.size(), static_cast<std::size_t>(iLast) + 1);
+    m_vFacts.erase(m_vFacts.begin() + static_cast<std::ptrdiff_t>(lFirst),
+                   m_vFacts.begin() + static_cast<std::ptrdiff_t>(lEnd));
+  });
+  connect(pModel, &QAbstractItemModel::rowsMoved, this,
+          [this](const QModelIndex&, int iFirst, int iLast, const QModelIndex&, int iTo) {
+            // Rows [iFirst, iLast] now stand before the row that was at iTo.
+            const auto lFirst = static_cast<std::size_t>(iFirst);
+            const auto lEnd = static_cast<std::size_t>(iLast) + 1;
+            const auto lTo = static_cast<std::size_t>(iTo);
+            if (lEnd > m_vFacts.size() || lTo > m_vFacts.size()) return;
+            const auto itBegin = m_vFacts.begin();
+            if (lTo < lFirst)
+              std::rotate(itBegin + static_cast<std::ptrdiff_t>(lTo), itBegin + static_cast<std::ptrdiff_t>(lFirst),
+                          itBegin + static_cast<std::ptrdiff_t>(lEnd));
+            else if (lTo > lEnd)
+              std::rotate(itBegin + static_cast<std::ptrdiff_t>(lFirst), itBegin + static_cast<std::ptrdiff_t>(lEnd),
+                          itBegin + static_cast<std::ptrdiff_t>(lTo));
+          });
+  connect(pModel, &QAbstractItemModel::modelReset, this, [this] { m_vFacts.clear(); });
+}
+
+FileListDelegate::Facts FileListDelegate::RowFacts(int iRow) const {
+  if (iRow < 0 || static_cast<std::size_t>(iRow) >= m_vFacts.size()) return {};
+  return m_vFacts[static_cast<std::size_t>(iRow)];
+}
+
+void FileListDelegate::SetRowFacts(int iRow, Facts oFacts) {
+  if (iRow < 0 || static_cast<std::size_t>(iRow) >= m_vFacts.size()) return;
+  m_vFacts[static_cast<std::size_t>(iRow)] = oFacts;
+}
 
 int FileListDelegate::FactsWidth(const QFontMetrics& oMetrics) {
   return 2 * Gap(oMetrics) + SizeWidth(oMetrics) + DateWidth(oMetrics);

@@ -22,27 +22,20 @@ class NameOrder {
   // Sorts vItems by the name fnName gives for each.
   template <typename T, typename Fn>
   static void Sort(std::vector<T>& vItems, Fn fnName) {
-    std::vector<Keyed> vKeyed;
-    vKeyed.reserve(vItems.size());
-    for (std::size_t i = 0; i < vItems.size(); ++i) {
-      const QString& sName = fnName(vItems[i]);
-      vKeyed.push_back({Key(sName), sName, i});
-    }
-    std::sort(vKeyed.begin(), vKeyed.end(), [](const Keyed& a, const Keyed& b) { return KeyedLess(a, b); });
+    std::vector<const QString*> vpNames;
+    vpNames.reserve(vItems.size());
+    for (const T& o : vItems) vpNames.push_back(&fnName(o));
+    const std::vector<std::size_t> vOrder = Order(vpNames);
     std::vector<T> vSorted;
     vSorted.reserve(vItems.size());
-    for (const Keyed& k : vKeyed) vSorted.push_back(std::move(vItems[k.lIndex]));
+    for (const std::size_t i : vOrder) vSorted.push_back(std::move(vItems[i]));
     vItems = std::move(vSorted);
   }
 
+  // The positions of the names in their order.
+  static std::vector<std::size_t> Order(const std::vector<const QString*>& vpNames);
+
  private:
-  struct Keyed {
-    QString sKey;
-    QString sName;
-    std::size_t lIndex;
-  };
-  static bool KeyedLess(const Keyed& a, const Keyed& b) {
-    const int i = a.sKey.compare(b.sKey);
-    return i != 0 ? i < 0 : a.sName < b.sName;
-  }
+  // Appends the key of sName to sKeys.
+  static void AppendKey(const QString& sName, QString& sKeys);
 };

@@ -5,6 +5,7 @@
 #include <QListWidget>
 #include <QTreeWidget>
 
+#include <string_view>
 #include <utility>
 
 #include "AppChannel.h"
@@ -167,11 +168,11 @@ void frmMain::AddListing(const std::string& sDirList) {
     for (;;) {
       const std::size_t e = sDirList.find("\r\n", p);
       if (e == std::string::npos) break;  // the piece after the last CR LF is never looked at
-      const std::string sPiece = sDirList.substr(p, e - p);
+      const std::string_view sPiece = std::string_view(sDirList).substr(p, e - p);
       p = e + 2;
       if (sPiece.empty() || sPiece == "./" || sPiece == "../") continue;
       if (sPiece.find('/') != std::string::npos) {
-        const std::string sName = sPiece.substr(0, sPiece.size() - 1);
+        const std::string sName(sPiece.substr(0, sPiece.size() - 1));
         const std::string sKey = sParentFolder + "/" + sName;
         if (m_oFtpNodes.count(sKey) != 0) continue;
         RequireImage("CloseFld");

@@ -29,3 +29,24 @@ TEST(FileList, EveryRowIsAsWideAsTheWidestNameSoNoneIsCut) {
   FileList_Add(&oList, {{QStringLiteral("a")}, {QStringLiteral("b")}});
   EXPECT_LT(oList.sizeHintForIndex(oList.indexFromItem(oList.item(1))).width(), oMetrics.horizontalAdvance(sLong));
 }
+
+TEST(FileList, EachRowKeepsItsOwnFactsWhenRowsBeforeItGoOrTheListIsRefilled) {
+  QListWidget oList;
+  FileList_Add(&oList, {{QStringLiteral("b.txt"), 2048, 0}, {QStringLiteral("a.txt"), 1, -1}, {QStringLiteral("c")}});
+  ASSERT_EQ(oList.item(0)->text(), QStringLiteral("a.txt"));
+  EXPECT_EQ(FileList_SizeText(oList.item(0)).toStdString(), "1 B");
+  EXPECT_TRUE(FileList_DateText(oList.item(0)).isEmpty());
+  delete oList.takeItem(0);
+  EXPECT_EQ(FileList_SizeText(oList.item(0)).toStdString(), "2.0 KiB");
+  EXPECT_FALSE(FileList_DateText(oList.item(0)).isEmpty());
+  EXPECT_TRUE(FileList_SizeText(oList.item(1)).isEmpty());
+  // A row added by hand knows nothing; the rows after it keep theirs.
+  oList.insertItem(0, QStringLiteral("by hand"));
+  EXPECT_TRUE(FileList_SizeText(oList.item(0)).isEmpty());
+  EXPECT_EQ(FileList_SizeText(oList.item(1)).toStdString(), "2.0 KiB");
+
+  oList.clear();
+  FileList_Add(&oList, {{QStringLiteral("d"), 5, -1}});
+  EXPECT_EQ(FileList_SizeText(oList.item(0)).toStdString(), "5 B");
+  EXPECT_EQ(oList.count(), 1);
+}
