@@ -18,6 +18,7 @@
 #include "frmMainLayout.h"
 
 class DirListBox;
+class QAbstractItemView;
 class OrvError;
 class Outbox;
 class OutboxDelivery;
@@ -253,17 +254,35 @@ class frmMain : public QWidget, public AppWindow {
   // another (frmMainQueue.cpp). True when the click is handled so.
   bool QueuePicked(bool bPut);
   // Asks about each file that would replace one, then runs the others.
-  void RunQueue(bool bPut, std::vector<QueuedFile> vFiles);
+  // vsFailed: "name: why" of what failed before the queue (a folder that
+  // could not be listed), counted as its failures.
+  void RunQueue(bool bPut, std::vector<QueuedFile> vFiles, std::vector<std::string> vsFailed = {});
   void StartNextQueued();
   void QueuedFileDone(long lErrCode);
   void EndQueue();
 
+  // A queue of gets or puts runs, or a remote folder is being walked for
+  // one.
+  bool QueueBusy() const;
+
   // Drag and drop (frmMainDrop.cpp): true when the event was handled.
   bool DropEvent(QObject* pWatched, QEvent* pEvent);
   bool DragOutEvent(QObject* pWatched, QEvent* pEvent);
-  void StartDragOut(QListWidget* pList);
+  void StartDragOut(QAbstractItemView* pView);
   std::string RemoteDropFolder(QObject* pTarget, const QPoint& oAt) const;
+  std::string LocalDropFolder(QObject* pTarget, const QPoint& oAt) const;
   void MarkDropNode(QTreeWidgetItem* pNode);
+
+  // Folders moved whole (frmMainFolders.cpp). Local files and folders put
+  // into the remote folder sRemoteFolder ("/in/"), and remote files and
+  // folders ("/in/photos/") fetched into the local folder sLocalFolder.
+  void PutLocalPaths(const std::vector<std::string>& vsPaths, const std::string& sRemoteFolder);
+  void GetRemotePaths(const std::vector<std::string>& vsPaths, const std::string& sLocalFolder);
+  void ListNextWalkedFolder();
+  void m_oTransferClient_DirEvent(const std::string& sDirList, const std::string& sRequestID, long lErrCode);
+  // The context menu of the local folder list and the remote tree; true
+  // when the event was handled.
+  bool FolderMenuEvent(QObject* pWatched, QEvent* pEvent);
 
   // The automatic run's alarm and outbox (frmMainAutoRun.cpp).
   void PlanAlarm();
@@ -346,8 +365,28 @@ class frmMain : public QWidget, public AppWindow {
     std::string sRunning;  // the name of the file on its way
   };
   std::optional<TransferQueue> m_oQueue;
-  // The list a left button was pressed on, over an entry, until released.
-  QListWidget* m_pDragFrom = nullptr;
+  // The remote folders of a folder get, listed one after another on the
+  // transfer connection before their files are fetched.
+  struct FolderWalk {
+    struct Folder {
+      std::string sRemote;   // "/in/photos/"
+      std::string sLocal;    // where it goes
+      std::string sShownAs;  // "photos/"
+      int iDepth = 1;
+      // What the listings of the folders it lies in looked like.
+      std::vector<std::size_t> vlAbove;
+    };
+    std::deque<Folder> vWaiting;  // the first is being listed
+    std::vector<QueuedFile> vFiles;
+    std::vector<std::string> vsFailures;
+    std::string sRequestID;
+    int iListed = 0;
+    bool bCancelled = false;
+  };
+  std::optional<FolderWalk> m_oFolderWalk;
+  // The list or tree a left button was pressed on, over an entry, until
+  // released.
+  QAbstractItemView* m_pDragFrom = nullptr;
   // The remote folder node a drag hovers over, highlighted.
   QTreeWidgetItem* m_pDropNode = nullptr;
   // A put queue's outcome, which the status line shows again once the

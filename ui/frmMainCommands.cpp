@@ -82,6 +82,7 @@ void frmMain::cbConnect_Click() {
   while (TransferRunning()) TransferEnded();
   m_vsRenamedTo.clear();
   m_oQueue.reset();
+  m_oFolderWalk.reset();
   m_oFtpClient = cOrvFtpClient::Create();
   m_oFtpClient->DirEvent = [this](const std::string& sDirList, const std::string& sRequestID, long lErrCode) {
     m_oFtpClient_DirEvent(sDirList, sRequestID, lErrCode);
@@ -121,6 +122,9 @@ void frmMain::cbConnect_Click() {
     m_oFtpClient_GetFileEvent(sRequestID, lErrCode);
   };
   if (m_oTransferClient) {
+    m_oTransferClient->DirEvent = [this](const std::string& sDirList, const std::string& sRequestID, long lErrCode) {
+      m_oTransferClient_DirEvent(sDirList, sRequestID, lErrCode);
+    };
     m_oTransferClient->RetryEvent = m_oFtpClient->RetryEvent;
     m_oTransferClient->FtpConnect(address.sHost, address.sPort, sUsr, FtpPwdText(), address.eSecurity);
   }
@@ -141,6 +145,7 @@ void frmMain::cbDisconnect_Click() {
   SetConnected(false);
   cbConnect->setEnabled(true);
   m_oQueue.reset();
+  m_oFolderWalk.reset();
   m_oTransferClient.reset();
   m_oFtpClient.reset();
   while (TransferRunning()) TransferEnded();
@@ -154,7 +159,7 @@ void frmMain::cbDisconnect_Click() {
 void frmMain::cbGet_Click() {
   if (QueuePicked(false)) return;
   // A queue's answers are told apart by their order only.
-  if (m_oQueue) {
+  if (QueueBusy()) {
     Report(2, "Get file from FTP server", "A transfer is still running");
     return;
   }
@@ -189,7 +194,7 @@ void frmMain::cbGet_Click() {
 
 void frmMain::cbPut_Click() {
   if (QueuePicked(true)) return;
-  if (m_oQueue) {
+  if (QueueBusy()) {
     Report(2, "Put file to FTP server", "A transfer is still running");
     return;
   }

@@ -2,7 +2,8 @@
 // side and dropped on the other are put or fetched, and so are files and
 // folders dropped from the desktop's file manager onto the remote side. A
 // drag inside a list still chooses the entry it ends on; one that leaves
-// the list carries its picked entries.
+// the list carries its picked entries, and one out of the remote tree its
+// folder. Folders move whole (frmMainFolders.cpp).
 #include <QDrag>
 #include <QDropEvent>
 #include <QFile>
@@ -13,17 +14,12 @@
 #include <QTreeWidget>
 #include <QUrl>
 
-#include <sys/stat.h>
-
-#include <filesystem>
-#include <set>
-#include <utility>
+#include <string>
+#include <vector>
 
 #include "ByteText.h"
 #include "DirListBox.h"
-#include "LibOrv.h"
 #include "LocalFiles.h"
-#include "OrvError.h"
 #include "cOrvFtpClient.h"
 #include "frmMain.h"
 #include "frmMainShared.h"
@@ -32,44 +28,26 @@ using namespace frmMainShared;
 
 namespace {
 
-namespace fs = std::filesystem;
-
 // Remote paths as the server's bytes, one per line (a listed name holds no
 // line break).
 constexpr char kRemoteMime[] = "application/x-orvftpuploader-remote-paths";
 
 std::string LocalPathOf(const QUrl& oUrl) { return QFile::encodeName(oUrl.toLocalFile()).toStdString(); }
 
-// The plain files under sFolder, to go into sRemote ("/in/photos/"): hidden
-// entries and special files left out, as a single put leaves them; a link
-// to a folder is followed once, never back into a folder already walked.
-// Each folder walked is named in vsFolders, parents first, to be made.
-void AddLocalTree(const std::string& sFolder, const std::string& sRemote, const std::string& sShownAs,
-                  std::set<std::pair<dev_t, ino_t>>& oWalked, std::vector<frmMain::QueuedFile>& vFiles,
-                  std::vector<std::string>& vsFolders) {
-  struct stat st;
-  if (::stat(sFolder.c_str(), &st) != 0 || !oWalked.insert({st.st_dev, st.st_ino}).second) return;
-  std::vector<std::string> vsSub;
-  try {
-    for (const LocalFile& o : LocalFiles_List(sFolder))
-      vFiles.push_back({LocalFiles_Join(sFolder, o.sName), sRemote + o.sName, sShownAs + o.sName});
-    vsSub = LocalFiles_SubFolders(sFolder);
-  } catch (const OrvError&) {
-    // An unreadable folder sends nothing; its files are no failures of the
-    // queue, since none of them is known.
-    return;
-  }
-  vsFolders.push_back(sRemote.substr(0, sRemote.size() - 1));
-  for (const std::string& sSub : vsSub)
-    AddLocalTree(LocalFiles_Join(sFolder, sSub), sRemote + sSub + "/", sShownAs + sSub + "/", oWalked, vFiles,
-                 vsFolders);
-}
-
 }  // namespace
 
-void frmMain::StartDragOut(QListWidget* pList) {
+void frmMain::StartDragOut(QAbstractItemView* pView) {
   auto* pData = new QMimeData();
-  if (pList == lbFtpFiles) {
+  auto* pList = qobject_cast<QListWidget*>(pView);
+  if (pView == tvFtpDirs) {
+    // A folder of the tree goes as its path with a closing "/".
+    const std::string sFolder = FtpNodeFolder(tvFtpDirs->currentItem());
+    if (sFolder.empty()) {
+      delete pData;
+      return;
+    }
+    pData->setData(QString::fromLatin1(kRemoteMime), QByteArray::fromStdString(sFolder + "/\n"));
+  } else if (pList == lbFtpFiles) {
     QByteArray sPaths;
     for (const QListWidgetItem* p : pList->selectedItems())
       sPaths += QByteArray::fromStdString(m_sListedFtpFolder + ByteText_ToBytes(p->text())) + '\n';
@@ -94,7 +72,7 @@ void frmMain::StartDragOut(QListWidget* pList) {
     }
     pData->setUrls(vUrls);
   }
-  auto* pDrag = new QDrag(pList);
+  auto* pDrag = new QDrag(pView);
   pDrag->setMimeData(pData);
   pDrag->exec(Qt::CopyAction);
 }
@@ -109,6 +87,17 @@ std::string frmMain::RemoteDropFolder(QObject* pTarget, const QPoint& oAt) const
     return pNode ? FtpNodeFolder(pNode) + "/" : std::string();
   }
   if (pTarget == lbFtpFiles->viewport() && !m_bFtpListingPending) return m_sListedFtpFolder;
+  return {};
+}
+
+// The local folder a drop at oAt on pTarget goes into: the folder the
+// local file list shows, or the folder list's entry under the pointer.
+std::string frmMain::LocalDropFolder(QObject* pTarget, const QPoint& oAt) const {
+  if (pTarget == lbLocalFiles->viewport()) return m_sListedFolder;
+  if (pTarget == dlb->viewport()) {
+    const QListWidgetItem* pEntry = dlb->itemAt(oAt);
+    return pEntry ? dlb->EntryPath(dlb->row(pEntry)) : std::string();
+  }
   return {};
 }
 
@@ -132,7 +121,7 @@ bool frmMain::DropEvent(QObject* pWatched, QEvent* pEvent) {
   const QPoint oAt = pDrop->position().toPoint();
   const bool bTakes = bRemoteSide ? pData->hasUrls() && !RemoteDropFolder(pWatched, oAt).empty()
                                   : pData->hasFormat(QString::fromLatin1(kRemoteMime)) && m_oFtpClient &&
-                                        !m_sListedFolder.empty();
+                                        !LocalDropFolder(pWatched, oAt).empty();
   if (pWatched == tvFtpDirs->viewport())
     MarkDropNode(bTakes && eType != QEvent::Drop ? tvFtpDirs->itemAt(oAt) : nullptr);
   if (!bTakes) {
@@ -143,40 +132,20 @@ bool frmMain::DropEvent(QObject* pWatched, QEvent* pEvent) {
   pDrop->accept();
   if (eType != QEvent::Drop) return true;
 
-  std::vector<QueuedFile> vFiles;
   if (bRemoteSide) {
     const std::string sFolder = RemoteDropFolder(pWatched, oAt);
-    std::set<std::pair<dev_t, ino_t>> oWalked;
-    std::vector<std::string> vsFolders;
-    for (const QUrl& oUrl : pData->urls()) {
-      if (!oUrl.isLocalFile()) continue;
-      const std::string sPath = LocalFiles_Normal(LocalPathOf(oUrl));
-      const std::string sName = LibOrv_GetFileName(sPath);
-      std::error_code ec;
-      if (fs::is_directory(sPath, ec)) {
-        if (!LocalFiles_IsHidden(sName))
-          AddLocalTree(sPath, sFolder + sName + "/", sName + "/", oWalked, vFiles, vsFolders);
-      } else {
-        vFiles.push_back({sPath, sFolder + sName, sName});
-      }
-    }
+    std::vector<std::string> vsPaths;
+    for (const QUrl& oUrl : pData->urls())
+      if (oUrl.isLocalFile()) vsPaths.push_back(LocalPathOf(oUrl));
     Log24("FTP Drop onto " + sFolder);
-    // The folders are made first, parents first, on the transfer
-    // connection, which keeps the order of its requests; one that exists
-    // already stays as it is.
-    if (m_oFtpClient)
-      for (const std::string& s : vsFolders) TransferClient()->FtpMkDir(s, s);
-    RunQueue(true, std::move(vFiles));
+    PutLocalPaths(vsPaths, sFolder);
   } else {
-    const QByteArray sPaths = pData->data(QString::fromLatin1(kRemoteMime));
-    for (const QByteArray& sLine : sPaths.split('\n')) {
-      if (sLine.isEmpty()) continue;
-      const std::string sPath = sLine.toStdString();
-      const std::string sName = LibOrv_GetFileName(sPath);
-      vFiles.push_back({sPath, LocalFiles_Join(m_sListedFolder, sName), sName});
-    }
-    Log24("FTP Drop onto " + m_sListedFolder);
-    RunQueue(false, std::move(vFiles));
+    const std::string sFolder = LocalDropFolder(pWatched, oAt);
+    std::vector<std::string> vsPaths;
+    for (const QByteArray& sLine : pData->data(QString::fromLatin1(kRemoteMime)).split('\n'))
+      if (!sLine.isEmpty()) vsPaths.push_back(sLine.toStdString());
+    Log24("FTP Drop onto " + sFolder);
+    GetRemotePaths(vsPaths, sFolder);
   }
   return true;
 }
@@ -185,12 +154,14 @@ bool frmMain::DragOutEvent(QObject* pWatched, QEvent* pEvent) {
   const QEvent::Type eType = pEvent->type();
   if (eType != QEvent::MouseButtonPress && eType != QEvent::MouseButtonRelease && eType != QEvent::MouseMove)
     return false;
-  for (QListWidget* pList : {lbLocalFiles, lbFtpFiles, static_cast<QListWidget*>(dlb)}) {
+  for (QAbstractItemView* pList :
+       {static_cast<QAbstractItemView*>(lbLocalFiles), static_cast<QAbstractItemView*>(lbFtpFiles),
+        static_cast<QAbstractItemView*>(dlb), static_cast<QAbstractItemView*>(tvFtpDirs)}) {
     if (pWatched != pList->viewport()) continue;
     const auto* pMouse = static_cast<const QMouseEvent*>(pEvent);
     const QPoint oAt = pMouse->position().toPoint();
     if (eType == QEvent::MouseButtonPress) {
-      m_pDragFrom = pMouse->button() == Qt::LeftButton && pList->itemAt(oAt) ? pList : nullptr;
+      m_pDragFrom = pMouse->button() == Qt::LeftButton && pList->indexAt(oAt).isValid() ? pList : nullptr;
       return false;
     }
     if (eType == QEvent::MouseButtonRelease) {

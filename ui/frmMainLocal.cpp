@@ -96,7 +96,7 @@ void frmMain::lbLocalFiles_Click() {
 // left one (whose click the tree reports itself) over the highlighted
 // folder is a click on it.
 bool frmMain::eventFilter(QObject* pWatched, QEvent* pEvent) {
-  if (DropEvent(pWatched, pEvent) || DragOutEvent(pWatched, pEvent)) return true;
+  if (DropEvent(pWatched, pEvent) || DragOutEvent(pWatched, pEvent) || FolderMenuEvent(pWatched, pEvent)) return true;
   if (pEvent->type() == QEvent::KeyPress && !m_pKeyList &&
       (pWatched == lbLocalFiles || pWatched == lbFtpFiles || pWatched == static_cast<QObject*>(tvFtpDirs))) {
     const QScopedValueRollback<QObject*> oKeyList(m_pKeyList, pWatched);

@@ -86,6 +86,11 @@ void frmMain::TransferEnded() {
 // transfer whose progress has arrived is known to be that request. One
 // asked to end before that is cancelled with its first progress.
 void frmMain::cbCancel_Click() {
+  if (m_oFolderWalk && !m_oFolderWalk->bCancelled) {
+    m_oFolderWalk->bCancelled = true;
+    cbCancel->setEnabled(false);
+    Log24("FTP Cancel FTP-GET");
+  }
   if (m_oTransfers.empty() || !TransferClient()) return;
   // The files of the queue that have not started stay where they are.
   if (m_oQueue) m_oQueue->bCancelled = true;

@@ -61,18 +61,21 @@ bool frmMain::QueuePicked(bool bPut) {
   return true;
 }
 
-void frmMain::RunQueue(bool bPut, std::vector<QueuedFile> vFiles) {
+void frmMain::RunQueue(bool bPut, std::vector<QueuedFile> vFiles, std::vector<std::string> vsFailed) {
   const std::string sTitle = bPut ? "Put file to FTP server" : "Get file from FTP server";
   if (!TransferClient()) {
     Report(1, bPut ? "FTP-PUT failed" : "FTP-GET failed", "Not connected");
     return;
   }
-  if (m_oQueue || TransferRunning()) {
+  if (QueueBusy() || TransferRunning()) {
     Report(2, sTitle, "A transfer is still running");
     return;
   }
   TransferQueue oQueue;
   oQueue.sCommand = bPut ? "FTP-PUT" : "FTP-GET";
+  for (std::string& s : vsFailed) Log24(oQueue.sCommand + " failed: " + s);
+  oQueue.iFailed = static_cast<int>(vsFailed.size());
+  oQueue.vsFailures = std::move(vsFailed);
   std::optional<bool> bReplaceAll;
   for (QueuedFile& o : vFiles) {
     // A put replaces what the remote list shows of its folder; a get the
@@ -89,7 +92,7 @@ void frmMain::RunQueue(bool bPut, std::vector<QueuedFile> vFiles) {
     }
     oQueue.vWaiting.push_back(std::move(o));
   }
-  oQueue.iTotal = static_cast<int>(oQueue.vWaiting.size());
+  oQueue.iTotal = static_cast<int>(oQueue.vWaiting.size()) + oQueue.iFailed;
   if (oQueue.iTotal == 0) return;
   m_oQueue = std::move(oQueue);
   StartNextQueued();

@@ -1,10 +1,12 @@
 // The window's gets and puts go over a connection of their own: listings
 // and the commands go on while a transfer runs.
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -160,6 +162,50 @@ TEST_F(CommandWindow, DroppedFoldersArePutWholeAndDroppedRemoteFilesAreFetched) 
   QApplication::sendEvent(w.lbLocalFiles->viewport(), &oGet);
   ASSERT_TRUE(PumpUntil([&] { return Logged("FTP-GET 1 of 1 OK"); }));
   EXPECT_EQ(ReadLocal(Local("r.txt")), "remote");
+  EXPECT_TRUE(m_oApp.messages.empty());
+}
+
+// A remote folder, picked by the tree's context menu, comes into the local
+// folder with everything in it: three levels, an empty folder, a link to a
+// folder elsewhere; a link back up is not walked again. Each file once.
+TEST_F(CommandWindow, AFolderOfTheTreeIsFetchedWholeByItsContextMenu) {
+  FtpTestServer server;
+  server.MakeFolder("/photos/sub/deeper");
+  server.MakeFolder("/photos/empty");
+  server.MakeFolder("/outside");
+  server.WriteFile("/photos/a.jpg", "a");
+  server.WriteFile("/photos/sub/b.jpg", "b");
+  server.WriteFile("/photos/sub/deeper/c.jpg", "c");
+  server.WriteFile("/outside/o.jpg", "o");
+  fs::create_directory_symlink("..", server.LocalPath("/photos/sub/up"));
+  fs::create_directory_symlink("../outside", server.LocalPath("/photos/ext"));
+  W().dlb_Click();
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  QTreeWidgetItem* pPhotos = w.FtpNode("/photos");
+  ASSERT_NE(pPhotos, nullptr);
+
+  const QPoint oAt = w.tvFtpDirs->visualItemRect(pPhotos).center();
+  QContextMenuEvent oMenu(QContextMenuEvent::Mouse, oAt, w.tvFtpDirs->viewport()->mapToGlobal(oAt));
+  QApplication::sendEvent(w.tvFtpDirs->viewport(), &oMenu);
+  EXPECT_EQ(Text(w.tbFtpPath), "/photos/") << "the folder the menu is for is the one chosen";
+  auto* pPopup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(pPopup, nullptr);
+  ASSERT_EQ(pPopup->actions().size(), 1);
+  EXPECT_EQ(pPopup->actions().front()->text(), QStringLiteral("Get folder"));
+  pPopup->actions().front()->trigger();
+  pPopup->close();
+  ASSERT_TRUE(PumpUntil([&] { return Logged("FTP-GET 4 of 4 OK"); }, std::chrono::seconds(30)));
+  std::vector<std::string> vsGot;
+  for (const auto& e : fs::recursive_directory_iterator(Local("photos")))
+    vsGot.push_back(fs::relative(e.path(), Local("photos")).string());
+  EXPECT_EQ(Sorted(vsGot), (std::vector<std::string>{"a.jpg", "empty", "ext", "ext/o.jpg", "sub", "sub/b.jpg",
+                                                     "sub/deeper", "sub/deeper/c.jpg", "sub/up"}));
+  EXPECT_TRUE(fs::is_empty(Local("photos/sub/up"))) << "the link back up is not walked";
+  EXPECT_EQ(ReadLocal(Local("photos/sub/deeper/c.jpg")), "c");
+  std::size_t lRetrs = 0;
+  for (const std::string& s : server.Commands()) lRetrs += s.rfind("RETR ", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(lRetrs, 4u) << "each file once";
   EXPECT_TRUE(m_oApp.messages.empty());
 }
 
