@@ -341,6 +341,16 @@ def run(program, shots):
         if open(os.path.join(root, "pub", "made", "pick.txt")).read() != "picked":
             raise Failure("the dragged file did not arrive in the folder it was dropped on")
 
+        # The tree's context menu fetches a folder whole into the local
+        # folder shown: a right-click on the folder, then its one entry.
+        s.click("tvFtpDirs.made", button="3")
+        time.sleep(0.5)
+        x, y = SPOTS["tvFtpDirs.made"]
+        xdo("mousemove", "--window", s.window, str(x + 30), str(y + 12), "click", "1", display=s.display)
+        s.wait_for_log("FTP-GET 1 of 1 OK")
+        if open(os.path.join(local, "made", "pick.txt")).read() != "picked":
+            raise Failure("the folder fetched by the tree's menu did not arrive whole")
+
         # A close while an upload runs asks; No carries on, Yes cancels the
         # upload, removes what arrived of it and ends the program.
         with open(os.path.join(local, "big.bin"), "wb") as f:
