@@ -142,6 +142,13 @@ class frmMain : public QWidget, public AppWindow {
     std::string sName;
   };
 
+  // Local files and folders put into the remote folder sRemoteFolder
+  // ("/in/"), and remote files and folders ("/in/photos/") fetched into the
+  // local folder sLocalFolder, folders with everything in them, in one
+  // queue (what a drop or a folder's context menu starts).
+  void PutLocalPaths(const std::vector<std::string>& vsPaths, const std::string& sRemoteFolder);
+  void GetRemotePaths(const std::vector<std::string>& vsPaths, const std::string& sLocalFolder);
+
   // The automatic run's state as SetAutoTimer last recorded it.
   const std::string& AutoStatus() const { return m_sAutoStatus; }
 
@@ -273,11 +280,7 @@ class frmMain : public QWidget, public AppWindow {
   std::string LocalDropFolder(QObject* pTarget, const QPoint& oAt) const;
   void MarkDropNode(QTreeWidgetItem* pNode);
 
-  // Folders moved whole (frmMainFolders.cpp). Local files and folders put
-  // into the remote folder sRemoteFolder ("/in/"), and remote files and
-  // folders ("/in/photos/") fetched into the local folder sLocalFolder.
-  void PutLocalPaths(const std::vector<std::string>& vsPaths, const std::string& sRemoteFolder);
-  void GetRemotePaths(const std::vector<std::string>& vsPaths, const std::string& sLocalFolder);
+  // Folders moved whole (frmMainFolders.cpp).
   void ListNextWalkedFolder();
   void m_oTransferClient_DirEvent(const std::string& sDirList, const std::string& sRequestID, long lErrCode);
   // The context menu of the local folder list and the remote tree; true

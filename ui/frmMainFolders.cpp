@@ -172,7 +172,8 @@ void frmMain::m_oTransferClient_DirEvent(const std::string& sDirList, const std:
   o.vWaiting.pop_front();
   if (lErrCode != 0) {
     const std::string sWhy = TransferFailureReason();
-    o.vsFailures.push_back(oFolder.sShownAs + ": Error " + std::to_string(lErrCode) + (sWhy.empty() ? "" : ": " + sWhy));
+    o.vsFailures.push_back(oFolder.sShownAs + ": Error " + std::to_string(lErrCode) +
+                           (sWhy.empty() ? "" : ": " + sWhy));
     Log24("FTP-GET failed: " + o.vsFailures.back());
     ListNextWalkedFolder();
     return;

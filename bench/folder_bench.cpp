@@ -1,0 +1,138 @@
+// Times a whole folder moved by the real main window, offscreen, as a drop
+// or a folder's context menu moves it: the window connects with its Connect
+// command, then puts a local folder into a remote one, or gets a remote
+// folder into a local one, and the process ends when the queue has ended.
+// bench/run times the whole process, as it times lftp's.
+//
+//   folder_bench HOST PORT USER PASSWORD put LOCAL_FOLDER REMOTE_FOLDER
+//   folder_bench HOST PORT USER PASSWORD get REMOTE_FOLDER LOCAL_FOLDER
+//   folder_bench HOST PORT USER PASSWORD browse LOCAL_FOLDER REMOTE_FOLDER BIG FILES
+//
+// REMOTE_FOLDER is absolute and ends with "/" ("/in/"). Browse puts the
+// folder and, as soon as the put has started, lists the login folder's
+// folder BIG (which holds FILES files) in the window, as a user browses
+// meanwhile; it prints how long the listing took from its click until the
+// list was filled, and how long the put took.
+#include <QApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QListWidget>
+#include <QMetaObject>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "BenchSupport.h"
+#include "OrvFtpClient.h"
+#include "cOrvFtpClient.h"
+#include "frmMain.h"
+
+namespace {
+
+bool ProcessUntil(const std::function<bool()>& fnDone, std::chrono::seconds timeout) {
+  bool bTimedOut = false;
+  QTimer deadline;
+  deadline.setSingleShot(true);
+  QObject::connect(&deadline, &QTimer::timeout, [&bTimedOut] { bTimedOut = true; });
+  deadline.start(timeout);
+  while (!fnDone() && !bTimedOut) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  return fnDone();
+}
+
+std::string StatusText(const frmMain& w) { return w.labStatus->text().toStdString(); }
+
+// The queue's last line in the log: "FTP-PUT 1000 of 1000 OK" and the like.
+const std::string* QueueEnd(const bench::BenchApp& app, const std::string& sCommand) {
+  for (const std::string& s : app.vsLog)
+    if (s.rfind(sCommand + " ", 0) == 0 && s.find(" OK") != std::string::npos && s.find(':') == std::string::npos)
+      return &s;
+  return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string sMode = argc > 5 ? argv[5] : "";
+  if (!((argc == 8 && (sMode == "put" || sMode == "get")) || (argc == 10 && sMode == "browse"))) {
+    std::fprintf(stderr, "usage: %s HOST PORT USER PASSWORD put|get|browse FROM TO [BIG FILES]\n", argv[0]);
+    return 2;
+  }
+  const std::string sHost = argv[1], sPort = argv[2], sUser = argv[3], sPassword = argv[4];
+  const std::string sFrom = argv[6], sTo = argv[7];
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+  int iQtArgc = 1;
+  char* aszQtArgv[] = {argv[0], nullptr};
+  QApplication application(iQtArgc, aszQtArgv);
+  OrvFtpClientSetNotifier([] {
+    QMetaObject::invokeMethod(
+        qApp, [] { OrvFtpClientPump(); }, Qt::QueuedConnection);
+  });
+
+  bench::BenchApp app;
+  int iStatus = 0;
+  {
+    frmMain w;
+    w.Load();
+    w.show();
+    QCoreApplication::processEvents();
+    w.SetFtpUrlText(sHost + ":" + sPort);
+    w.SetFtpUsrText(sUser);
+    w.SetFtpPwdText(sPassword);
+    w.cbConnect_Click();
+    if (!ProcessUntil([&] { return StatusText(w).rfind("FTP-DIR", 0) == 0; }, std::chrono::seconds(60)) ||
+        StatusText(w) != "FTP-DIR OK") {
+      std::fprintf(stderr, "connect: %s\n", StatusText(w).c_str());
+      iStatus = 1;
+    }
+    const std::string sCommand = sMode == "get" ? "FTP-GET" : "FTP-PUT";
+    const bench::Clock::time_point t0 = bench::Clock::now();
+    if (iStatus == 0) {
+      if (sMode == "get") w.GetRemotePaths({sFrom}, sTo);
+      else w.PutLocalPaths({sFrom}, sTo);
+    }
+    double dListing = 0;
+    if (iStatus == 0 && sMode == "browse") {
+      QTreeWidgetItem* pNode = w.FtpNode("/" + std::string(argv[8]));
+      const int iFiles = std::atoi(argv[9]);
+      if (pNode == nullptr) {
+        std::fprintf(stderr, "no folder %s in the login folder\n", argv[8]);
+        iStatus = 1;
+      } else {
+        // Once the put's first file is on its way.
+        ProcessUntil([&] { return w.TransferRunning(); }, std::chrono::seconds(30));
+        const bench::Clock::time_point tClick = bench::Clock::now();
+        w.tvFtpDirs->setCurrentItem(pNode);
+        w.tvFtpDirs_NodeClick(pNode);
+        if (!ProcessUntil([&] { return w.lbFtpFiles->count() == iFiles; }, std::chrono::seconds(120))) {
+          std::fprintf(stderr, "listing: %d files, status %s\n", w.lbFtpFiles->count(), StatusText(w).c_str());
+          iStatus = 1;
+        }
+        dListing = bench::SecondsSince(tClick);
+      }
+    }
+    if (iStatus == 0) {
+      if (!ProcessUntil([&] { return QueueEnd(app, sCommand) != nullptr; }, std::chrono::seconds(600))) {
+        std::fprintf(stderr, "%s: no end, status %s\n", sCommand.c_str(), StatusText(w).c_str());
+        iStatus = 1;
+      } else if (QueueEnd(app, sCommand)->find("failed") != std::string::npos ||
+                 QueueEnd(app, sCommand)->find("cancelled") != std::string::npos) {
+        std::fprintf(stderr, "%s\n", QueueEnd(app, sCommand)->c_str());
+        iStatus = 1;
+      } else {
+        std::printf("%s %s seconds %.6f", sCommand.c_str(), QueueEnd(app, sCommand)->c_str(), bench::SecondsSince(t0));
+        if (sMode == "browse") std::printf(" listing %.6f", dListing);
+        std::printf("\n");
+      }
+    }
+    w.cbDisconnect_Click();
+    QCoreApplication::processEvents();
+  }
+  FTP_Shutdown();
+  if (iStatus != 0) app.PrintTo(stderr);
+  return iStatus;
+}
