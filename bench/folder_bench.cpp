@@ -13,37 +13,19 @@
 // folder BIG (which holds FILES files) in the window, as a user browses
 // meanwhile; it prints how long the listing took from its click until the
 // list was filled, and how long the put took.
-#include <QApplication>
-#include <QEventLoop>
-#include <QLabel>
 #include <QListWidget>
-#include <QMetaObject>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 
 #include "BenchSupport.h"
-#include "OrvFtpClient.h"
+#include "BenchWindow.h"
 #include "cOrvFtpClient.h"
 #include "frmMain.h"
 
 namespace {
-
-bool ProcessUntil(const std::function<bool()>& fnDone, std::chrono::seconds timeout) {
-  bool bTimedOut = false;
-  QTimer deadline;
-  deadline.setSingleShot(true);
-  QObject::connect(&deadline, &QTimer::timeout, [&bTimedOut] { bTimedOut = true; });
-  deadline.start(timeout);
-  while (!fnDone() && !bTimedOut) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  return fnDone();
-}
-
-std::string StatusText(const frmMain& w) { return w.labStatus->text().toStdString(); }
 
 // The queue's last line in the log: "FTP-PUT 1000 of 1000 OK" and the like.
 const std::string* QueueEnd(const bench::BenchApp& app, const std::string& sCommand) {
@@ -63,32 +45,14 @@ int main(int argc, char** argv) {
   }
   const std::string sHost = argv[1], sPort = argv[2], sUser = argv[3], sPassword = argv[4];
   const std::string sFrom = argv[6], sTo = argv[7];
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-
-  int iQtArgc = 1;
-  char* aszQtArgv[] = {argv[0], nullptr};
-  QApplication application(iQtArgc, aszQtArgv);
-  OrvFtpClientSetNotifier([] {
-    QMetaObject::invokeMethod(
-        qApp, [] { OrvFtpClientPump(); }, Qt::QueuedConnection);
-  });
+  bench::WindowApplication application(argv[0]);
 
   bench::BenchApp app;
   int iStatus = 0;
   {
     frmMain w;
-    w.Load();
-    w.show();
-    QCoreApplication::processEvents();
-    w.SetFtpUrlText(sHost + ":" + sPort);
-    w.SetFtpUsrText(sUser);
-    w.SetFtpPwdText(sPassword);
-    w.cbConnect_Click();
-    if (!ProcessUntil([&] { return StatusText(w).rfind("FTP-DIR", 0) == 0; }, std::chrono::seconds(60)) ||
-        StatusText(w) != "FTP-DIR OK") {
-      std::fprintf(stderr, "connect: %s\n", StatusText(w).c_str());
-      iStatus = 1;
-    }
+    bench::ShowWindow(w, sHost + ":" + sPort, sUser, sPassword);
+    if (!bench::ConnectWindow(w)) iStatus = 1;
     const std::string sCommand = sMode == "get" ? "FTP-GET" : "FTP-PUT";
     const bench::Clock::time_point t0 = bench::Clock::now();
     if (iStatus == 0) {
@@ -104,20 +68,20 @@ int main(int argc, char** argv) {
         iStatus = 1;
       } else {
         // Once the put's first file is on its way.
-        ProcessUntil([&] { return w.TransferRunning(); }, std::chrono::seconds(30));
+        bench::ProcessUntil([&] { return w.TransferRunning(); }, std::chrono::seconds(30));
         const bench::Clock::time_point tClick = bench::Clock::now();
         w.tvFtpDirs->setCurrentItem(pNode);
         w.tvFtpDirs_NodeClick(pNode);
-        if (!ProcessUntil([&] { return w.lbFtpFiles->count() == iFiles; }, std::chrono::seconds(120))) {
-          std::fprintf(stderr, "listing: %d files, status %s\n", w.lbFtpFiles->count(), StatusText(w).c_str());
+        if (!bench::ProcessUntil([&] { return w.lbFtpFiles->count() == iFiles; }, std::chrono::seconds(120))) {
+          std::fprintf(stderr, "listing: %d files, status %s\n", w.lbFtpFiles->count(), bench::StatusText(w).c_str());
           iStatus = 1;
         }
         dListing = bench::SecondsSince(tClick);
       }
     }
     if (iStatus == 0) {
-      if (!ProcessUntil([&] { return QueueEnd(app, sCommand) != nullptr; }, std::chrono::seconds(600))) {
-        std::fprintf(stderr, "%s: no end, status %s\n", sCommand.c_str(), StatusText(w).c_str());
+      if (!bench::ProcessUntil([&] { return QueueEnd(app, sCommand) != nullptr; }, std::chrono::seconds(600))) {
+        std::fprintf(stderr, "%s: no end, status %s\n", sCommand.c_str(), bench::StatusText(w).c_str());
         iStatus = 1;
       } else if (QueueEnd(app, sCommand)->find("failed") != std::string::npos ||
                  QueueEnd(app, sCommand)->find("cancelled") != std::string::npos) {

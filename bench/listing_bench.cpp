@@ -10,12 +10,7 @@
 //
 // FOLDER is a folder in the login folder that holds FOLDERS folders and
 // FILES files; every run checks that the tree and the list show them all.
-#include <QApplication>
-#include <QEventLoop>
-#include <QLabel>
 #include <QListWidget>
-#include <QMetaObject>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -23,28 +18,9 @@
 #include <string>
 
 #include "BenchSupport.h"
-#include "OrvFtpClient.h"
+#include "BenchWindow.h"
 #include "cOrvFtpClient.h"
 #include "frmMain.h"
-
-namespace {
-
-// Runs the event loop until fnDone holds or the time is up. It sleeps
-// between events, as the program's own loop does, so that the server and
-// the connection's worker have the processor to themselves meanwhile.
-bool ProcessUntil(const std::function<bool()>& fnDone, std::chrono::seconds timeout) {
-  bool bTimedOut = false;
-  QTimer deadline;
-  deadline.setSingleShot(true);
-  QObject::connect(&deadline, &QTimer::timeout, [&bTimedOut] { bTimedOut = true; });
-  deadline.start(timeout);
-  while (!fnDone() && !bTimedOut) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  return fnDone();
-}
-
-std::string StatusText(const frmMain& w) { return w.labStatus->text().toStdString(); }
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 9) {
@@ -55,32 +31,16 @@ int main(int argc, char** argv) {
   const int iRuns = std::atoi(argv[6]);
   const int iFolders = std::atoi(argv[7]);
   const int iFiles = std::atoi(argv[8]);
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-
-  int iQtArgc = 1;
-  char* aszQtArgv[] = {argv[0], nullptr};
-  QApplication application(iQtArgc, aszQtArgv);
-  OrvFtpClientSetNotifier([] {
-    QMetaObject::invokeMethod(
-        qApp, [] { OrvFtpClientPump(); }, Qt::QueuedConnection);
-  });
+  bench::WindowApplication application(argv[0]);
 
   bench::BenchApp app;
   int iStatus = 0;
   {
     frmMain w;
-    w.Load();
-    w.show();
-    QCoreApplication::processEvents();
-    w.SetFtpUrlText(sHost + ":" + sPort);
-    w.SetFtpUsrText(sUser);
-    w.SetFtpPwdText(sPassword);
+    bench::ShowWindow(w, sHost + ":" + sPort, sUser, sPassword);
 
     for (int iRun = 0; iRun < iRuns && iStatus == 0; ++iRun) {
-      w.cbConnect_Click();
-      if (!ProcessUntil([&] { return StatusText(w).rfind("FTP-DIR", 0) == 0; }, std::chrono::seconds(60)) ||
-          StatusText(w) != "FTP-DIR OK") {
-        std::fprintf(stderr, "connect: %s\n", StatusText(w).c_str());
+      if (!bench::ConnectWindow(w)) {
         iStatus = 1;
         break;
       }
@@ -105,7 +65,7 @@ int main(int argc, char** argv) {
       };
       const bench::Clock::time_point t0 = bench::Clock::now();
       w.tvFtpDirs_NodeClick(pNode);
-      if (!ProcessUntil([&] { return bDone; }, std::chrono::seconds(120))) {
+      if (!bench::ProcessUntil([&] { return bDone; }, std::chrono::seconds(120))) {
         std::fprintf(stderr, "listing: no answer\n");
         iStatus = 1;
         break;
@@ -117,9 +77,9 @@ int main(int argc, char** argv) {
       const double dFilled = std::chrono::duration<double>(tFilled - t0).count();
       const double dHandler = std::chrono::duration<double>(tFilled - tEvent).count();
 
-      if (StatusText(w) != "FTP-DIR OK" || pNode->childCount() != iFolders || w.lbFtpFiles->count() != iFiles) {
-        std::fprintf(stderr, "listing: status %s, %d folders, %d files\n", StatusText(w).c_str(), pNode->childCount(),
-                     w.lbFtpFiles->count());
+      if (bench::StatusText(w) != "FTP-DIR OK" || pNode->childCount() != iFolders || w.lbFtpFiles->count() != iFiles) {
+        std::fprintf(stderr, "listing: status %s, %d folders, %d files\n", bench::StatusText(w).c_str(),
+                     pNode->childCount(), w.lbFtpFiles->count());
         iStatus = 1;
         break;
       }

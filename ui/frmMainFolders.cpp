@@ -200,13 +200,8 @@ void frmMain::m_oTransferClient_DirEvent(const std::string& sDirList, const std:
   // Subfolders go first, in listing order, so that a folder's files come
   // after the files of the folders before it.
   std::vector<FolderWalk::Folder> vSub;
-  std::size_t p = 0;
-  for (;;) {
-    const std::size_t e = sDirList.find("\r\n", p);
-    if (e == std::string::npos) break;
-    const std::string sPiece = sDirList.substr(p, e - p);
-    p = e + 2;
-    if (sPiece.empty() || sPiece == "./" || sPiece == "../") continue;
+  ForEachListed(sDirList, [&](std::string_view sEntry) {
+    const std::string sPiece(sEntry);
     if (sPiece.back() == '/') {
       const std::string sName = sPiece.substr(0, sPiece.size() - 1);
       vSub.push_back({oFolder.sRemote + sPiece, LocalFiles_Join(oFolder.sLocal, sName), oFolder.sShownAs + sPiece,
@@ -215,7 +210,7 @@ void frmMain::m_oTransferClient_DirEvent(const std::string& sDirList, const std:
       o.vFiles.push_back(
           {oFolder.sRemote + sPiece, LocalFiles_Join(oFolder.sLocal, sPiece), oFolder.sShownAs + sPiece});
     }
-  }
+  });
   o.vWaiting.insert(o.vWaiting.begin(), std::make_move_iterator(vSub.begin()), std::make_move_iterator(vSub.end()));
   ListNextWalkedFolder();
 }

@@ -164,17 +164,11 @@ void frmMain::AddListing(const std::string& sDirList) {
     else tvFtpDirs->addTopLevelItems(vpNodes);
   };
   try {
-    std::size_t p = 0;
-    for (;;) {
-      const std::size_t e = sDirList.find("\r\n", p);
-      if (e == std::string::npos) break;  // the piece after the last CR LF is never looked at
-      const std::string_view sPiece = std::string_view(sDirList).substr(p, e - p);
-      p = e + 2;
-      if (sPiece.empty() || sPiece == "./" || sPiece == "../") continue;
-      if (sPiece.find('/') != std::string::npos) {
+    ForEachListed(sDirList, [&](std::string_view sPiece) {
+      if (sPiece.find('/') != std::string_view::npos) {
         const std::string sName(sPiece.substr(0, sPiece.size() - 1));
         const std::string sKey = sParentFolder + "/" + sName;
-        if (m_oFtpNodes.count(sKey) != 0) continue;
+        if (m_oFtpNodes.count(sKey) != 0) return;
         RequireImage("CloseFld");
         if (oFolderIcon.isNull()) oFolderIcon = ImageList1.Icon(QStringLiteral("CloseFld"));
         QTreeWidgetItem* pNode = NewFolderNode(sKey, sName, "CloseFld", oFolderIcon);
@@ -188,7 +182,7 @@ void frmMain::AddListing(const std::string& sDirList) {
         }
         vFiles.push_back(std::move(oFile));
       }
-    }
+    });
   } catch (...) {
     // Nodes made before a failure stay in the tree, as they did when each
     // joined it on its own.

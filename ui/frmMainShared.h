@@ -10,12 +10,28 @@
 #include <QTreeWidgetItem>
 
 #include <string>
+#include <string_view>
 
 #include "AppChannel.h"
 #include "OrvError.h"
 #include "frmMain.h"
 
 namespace frmMainShared {
+
+// Calls fnEntry with each entry of a listing as the FTP client hands it
+// over ("name\r\n" each, a folder's name ending in "/"), leaving out "./",
+// "../" and empty ones. A piece after the last CR LF is never looked at.
+template <typename Fn>
+void ForEachListed(std::string_view sDirList, Fn fnEntry) {
+  std::size_t p = 0;
+  for (;;) {
+    const std::size_t e = sDirList.find("\r\n", p);
+    if (e == std::string_view::npos) return;
+    const std::string_view sPiece = sDirList.substr(p, e - p);
+    p = e + 2;
+    if (!sPiece.empty() && sPiece != "./" && sPiece != "../") fnEntry(sPiece);
+  }
+}
 
 inline constexpr int kNodeKeyRole = Qt::UserRole;
 inline constexpr int kNodeImageRole = Qt::UserRole + 1;
