@@ -47,6 +47,8 @@ std::string LibOrv_DecodeEscapes(std::string s) {
   return s;
 }
 
+bool LibOrv_HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+
 namespace {
 
 // InStr of the runtime: 1-based position of sFind in s from lStart, 0 when
@@ -193,20 +195,14 @@ std::string LibOrv_GetPath(const std::string& s) {
   return p == std::string::npos ? std::string() : s.substr(0, p + 1);
 }
 
-std::string LibOrv_GetFileName(const std::string& s) {
-  std::size_t p = s.find_last_of("/\\");
-  return p == std::string::npos ? s : s.substr(p + 1);
-}
+std::string LibOrv_GetFileName(const std::string& s) { return s.substr(LibOrv_GetPath(s).size()); }
 
 std::string LibOrv_GetRemoteFolder(const std::string& s) {
   std::size_t p = s.rfind('/');
   return p == std::string::npos ? std::string() : s.substr(0, p + 1);
 }
 
-std::string LibOrv_GetRemoteName(const std::string& s) {
-  std::size_t p = s.rfind('/');
-  return p == std::string::npos ? s : s.substr(p + 1);
-}
+std::string LibOrv_GetRemoteName(const std::string& s) { return s.substr(LibOrv_GetRemoteFolder(s).size()); }
 
 namespace {
 

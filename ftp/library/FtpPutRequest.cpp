@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "FtpText.h"
+#include "LibOrv.h"
 
 namespace {
 
@@ -57,9 +58,8 @@ bool FtpPutRequest::Prepare(const std::string& sPath, FtpOutcome& failure) {
 }
 
 FtpTransfer FtpPutRequest::Start(const std::string& sPath, FtpSession& session) {
-  const std::size_t lSlash = sPath.rfind('/');
-  m_sFolder = lSlash == std::string::npos ? std::string() : sPath.substr(0, lSlash + 1);
-  m_sName = sPath.substr(m_sFolder.size());
+  m_sFolder = LibOrv_GetRemoteFolder(sPath);
+  m_sName = LibOrv_GetRemoteName(sPath);
   // The same name when the put starts over, so that a new attempt
   // replaces what a broken one left.
   if (m_sTemporary.empty()) m_sTemporary = TemporaryName(m_sName, NewTag());

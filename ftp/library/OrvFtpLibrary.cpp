@@ -20,6 +20,7 @@
 #include "FtpListRequest.h"
 #include "FtpPutRequest.h"
 #include "FtpText.h"
+#include "LibOrv.h"
 
 namespace {
 
@@ -158,8 +159,6 @@ void ReapClosedLocked(Library& lib) {
   });
 }
 
-bool HasLineBreak(const char* s) { return s != nullptr && std::strpbrk(s, "\r\n") != nullptr; }
-
 std::string Text(const char* s) { return s == nullptr ? std::string() : std::string(s); }
 
 int32_t Limit(int32_t lInactivityMs) { return lInactivityMs > 0 ? lInactivityMs : kDefaultInactivityMs; }
@@ -246,7 +245,7 @@ int32_t OrvFtpClientCreate(const char* sHost, int16_t iPort, const char* sUser, 
 int32_t OrvFtpClientCreateSecure(const char* sHost, int16_t iPort, const char* sUser, const char* sPassword,
                                  OrvFtpSecurity eSecurity) {
   const uint16_t iUnsignedPort = static_cast<uint16_t>(iPort);
-  if (iUnsignedPort == 0 || HasLineBreak(sUser) || HasLineBreak(sPassword)) return 0;
+  if (iUnsignedPort == 0 || LibOrv_HasLineBreak(Text(sUser)) || LibOrv_HasLineBreak(Text(sPassword))) return 0;
   if (eSecurity != OrvFtpSecurity::kPlain && eSecurity != OrvFtpSecurity::kExplicitTls &&
       eSecurity != OrvFtpSecurity::kImplicitTls && eSecurity != OrvFtpSecurity::kSftp)
     return 0;
