@@ -30,10 +30,6 @@ bool IsSizeReply(const std::string& sCommand, const std::string& sReply) {
 
 }  // namespace
 
-FtpPutFile::~FtpPutFile() {
-  if (iFd >= 0) ::close(iFd);
-}
-
 std::string FtpPutRequest::TemporaryName(const std::string& sName, std::uint32_t lTag) {
   char sSuffix[16];
   std::snprintf(sSuffix, sizeof sSuffix, ".%08x.part", static_cast<unsigned>(lTag));
@@ -240,7 +236,7 @@ std::size_t FtpPutRequest::OnRead(char* p, std::size_t lSize, std::size_t lCount
   for (;;) {
     // A file that ends before its size makes libcurl fail the upload as
     // partial.
-    const ssize_t n = ::pread(pFile->iFd, p, lWant, static_cast<off_t>(self->m_lOffset));
+    const ssize_t n = ::pread(pFile->fd.Get(), p, lWant, static_cast<off_t>(self->m_lOffset));
     if (n >= 0) {
       self->m_lOffset += static_cast<std::uint64_t>(n);
       return static_cast<std::size_t>(n);

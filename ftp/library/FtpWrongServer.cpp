@@ -10,22 +10,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "UniqueFd.h"
+
 namespace {
-
-// Owns one socket for the probe.
-class ProbeSocket {
- public:
-  explicit ProbeSocket(int iFd) : m_iFd(iFd) {}
-  ~ProbeSocket() {
-    if (m_iFd >= 0) ::close(m_iFd);
-  }
-  ProbeSocket(const ProbeSocket&) = delete;
-  ProbeSocket& operator=(const ProbeSocket&) = delete;
-  int Fd() const { return m_iFd; }
-
- private:
-  int m_iFd;
-};
 
 // How long is left of the wait, in whole milliseconds for poll.
 int MsLeft(std::chrono::steady_clock::time_point deadline) {
@@ -70,20 +57,20 @@ std::string FtpWrongServer_FirstLine(const std::string& sIp, long iPort, std::ch
   } else {
     return {};
   }
-  const ProbeSocket oSocket(::socket(oAddress.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (oSocket.Fd() < 0) return {};
-  if (::connect(oSocket.Fd(), reinterpret_cast<const sockaddr*>(&oAddress), lAddress) != 0) {
-    if (errno != EINPROGRESS || !WaitFor(oSocket.Fd(), POLLOUT, deadline)) return {};
+  const UniqueFd oSocket(::socket(oAddress.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (oSocket.Get() < 0) return {};
+  if (::connect(oSocket.Get(), reinterpret_cast<const sockaddr*>(&oAddress), lAddress) != 0) {
+    if (errno != EINPROGRESS || !WaitFor(oSocket.Get(), POLLOUT, deadline)) return {};
     int iError = 0;
     socklen_t lError = sizeof iError;
-    if (::getsockopt(oSocket.Fd(), SOL_SOCKET, SO_ERROR, &iError, &lError) != 0 || iError != 0) return {};
+    if (::getsockopt(oSocket.Get(), SOL_SOCKET, SO_ERROR, &iError, &lError) != 0 || iError != 0) return {};
   }
   // A greeting line is short; more than this is no greeting.
   constexpr std::size_t kMaxLine = 512;
   std::string sLine;
   char szBuffer[kMaxLine];
-  while (sLine.size() < kMaxLine && WaitFor(oSocket.Fd(), POLLIN, deadline)) {
-    const ssize_t n = ::recv(oSocket.Fd(), szBuffer, kMaxLine - sLine.size(), 0);
+  while (sLine.size() < kMaxLine && WaitFor(oSocket.Get(), POLLIN, deadline)) {
+    const ssize_t n = ::recv(oSocket.Get(), szBuffer, kMaxLine - sLine.size(), 0);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) break;
     sLine.append(szBuffer, static_cast<std::size_t>(n));
