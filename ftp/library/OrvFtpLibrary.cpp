@@ -179,7 +179,7 @@ void Submit(int32_t lHandle, FtpRequest request) {
     return;
   }
   const int32_t lCode = -static_cast<int32_t>(CURLE_BAD_FUNCTION_ARGUMENT);
-  PostLogLine(lib, "FTP connection " + std::to_string(lHandle) + ": " + FtpRequestText(request.sRequestId) +
+  PostLogLine(lib, FtpConnectionText(lHandle) + FtpRequestText(request.sRequestId) +
                        " failed with " + std::to_string(lCode) + ": no such connection");
   request.pKind->Release();
   if (std::function<void()> fnAnswer =
