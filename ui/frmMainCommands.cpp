@@ -258,10 +258,7 @@ void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
     return;
   }
   if (lErrCode != 0) {
-    const std::string sError = "Error " + std::to_string(lErrCode);
-    ReportFailure(1, "FTP-PUT failed", sError, TransferFailureReason());
-    ShowStatus("FTP-PUT failed: " + sError, true, TransferFailureReason());
-    SetButtonColour(cbPut, kRed);
+    ShowCommandFailure("FTP-PUT", cbPut, lErrCode, TransferFailureReason());
     return;
   }
   Log24("FTP-PUT OK");
@@ -281,9 +278,7 @@ void frmMain::m_oFtpClient_GetEvent(const std::string& sData, const std::string&
     SetButtonColour(cbGet, kRed);
   };
   if (lErrCode != 0) {
-    const std::string sError = "Error " + std::to_string(lErrCode);
-    ReportFailure(1, "FTP-GET failed", sError, FailureReason());
-    fail(sError);
+    ShowCommandFailure("FTP-GET", cbGet, lErrCode, FailureReason());
     return;
   }
   if (sRequestID.empty()) return;
@@ -321,10 +316,7 @@ void frmMain::m_oFtpClient_GetFileEvent(const std::string& sRequestID, long lErr
     return;
   }
   if (lErrCode != 0) {
-    const std::string sError = "Error " + std::to_string(lErrCode);
-    ReportFailure(1, "FTP-GET failed", sError, TransferFailureReason());
-    ShowStatus("FTP-GET failed: " + sError, true, TransferFailureReason());
-    SetButtonColour(cbGet, kRed);
+    ShowCommandFailure("FTP-GET", cbGet, lErrCode, TransferFailureReason());
     return;
   }
   Log24("FTP-GET OK: " + sRequestID);

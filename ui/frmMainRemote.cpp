@@ -90,10 +90,7 @@ void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::stri
   if (lErrCode != 0) {
     m_sPickAfterListing.clear();
     if (OfferHostKey(lErrCode)) return;
-    const std::string sError = "Error " + std::to_string(lErrCode);
-    ReportFailure(1, "FTP-DIR failed", sError, FailureReason());
-    ShowStatus("FTP-DIR failed: " + sError, true);
-    SetButtonColour(cbConnect, kRed);
+    ShowCommandFailure("FTP-DIR", cbConnect, lErrCode, FailureReason());
     return;
   }
   try {

@@ -113,7 +113,7 @@ void frmMain::cbDelete_Click() {
 
 void frmMain::m_oFtpClient_MkDirEvent(const std::string& sRequestID, long lErrCode) {
   if (lErrCode != 0) {
-    ShowCommandFailure("FTP-MKDIR", cbMkDir, lErrCode);
+    ShowCommandFailure("FTP-MKDIR", cbMkDir, lErrCode, FailureReason());
     return;
   }
   Log24("FTP-MKDIR OK");
@@ -129,7 +129,7 @@ void frmMain::m_oFtpClient_RenameEvent(const std::string& sRequestID, long lErrC
     m_vsRenamedTo.pop_front();
   }
   if (lErrCode != 0) {
-    ShowCommandFailure("FTP-RENAME", cbReName, lErrCode);
+    ShowCommandFailure("FTP-RENAME", cbReName, lErrCode, FailureReason());
     return;
   }
   const std::string& sOldPath = sRequestID;
@@ -149,7 +149,7 @@ void frmMain::m_oFtpClient_RenameEvent(const std::string& sRequestID, long lErrC
 
 void frmMain::m_oFtpClient_SizeEvent(const std::string& sRequestID, long lErrCode, std::int64_t lSize) {
   if (lErrCode != 0) {
-    ShowCommandFailure("FTP-SIZE", cbSize, lErrCode);
+    ShowCommandFailure("FTP-SIZE", cbSize, lErrCode, FailureReason());
     return;
   }
   const std::string sText = "FTP-SIZE OK: " + sRequestID + " " + std::to_string(lSize) + " bytes";
@@ -160,7 +160,7 @@ void frmMain::m_oFtpClient_SizeEvent(const std::string& sRequestID, long lErrCod
 
 void frmMain::m_oFtpClient_DeleteEvent(const std::string& sRequestID, long lErrCode) {
   if (lErrCode != 0) {
-    ShowCommandFailure("FTP-DELETE", cbDelete, lErrCode);
+    ShowCommandFailure("FTP-DELETE", cbDelete, lErrCode, FailureReason());
     return;
   }
   Log24("FTP-DELETE OK");
@@ -176,10 +176,11 @@ void frmMain::m_oFtpClient_DeleteEvent(const std::string& sRequestID, long lErrC
   ListFtpFolder(sFolder);
 }
 
-void frmMain::ShowCommandFailure(const std::string& sCommand, QPushButton* pButton, long lErrCode) {
+void frmMain::ShowCommandFailure(const std::string& sCommand, QPushButton* pButton, long lErrCode,
+                                 const std::string& sWhy) {
   const std::string sError = "Error " + std::to_string(lErrCode);
-  ReportFailure(1, sCommand + " failed", sError, FailureReason());
-  ShowStatus(sCommand + " failed: " + sError, true);
+  ReportFailure(1, sCommand + " failed", sError, sWhy);
+  ShowStatus(sCommand + " failed: " + sError, true, sWhy);
   SetButtonColour(pButton, kRed);
 }
 
