@@ -248,7 +248,7 @@ void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
     KeptFilePutDone(lErrCode);
     return;
   }
-  if (lErrCode == kCancelled) {
+  if (lErrCode == OrvFtpResult::kCancelled) {
     // The library removed what had arrived of the file; nothing is left.
     // The user's own cancel needs no box; an automatic run reports it.
     if (m_sCommandLine.empty()) Log24("FTP-PUT cancelled");
@@ -307,7 +307,7 @@ void frmMain::m_oFtpClient_GetFileEvent(const std::string& sRequestID, long lErr
     QueuedFileDone(lErrCode);
     return;
   }
-  if (lErrCode == kCancelled) {
+  if (lErrCode == OrvFtpResult::kCancelled) {
     // The old local file, if any, is as it was; nothing half is left.
     if (m_sCommandLine.empty()) Log24("FTP-GET cancelled");
     else Report(1, "FTP-GET failed", "Cancelled");

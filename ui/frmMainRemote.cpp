@@ -249,8 +249,7 @@ void frmMain::lbFtpFiles_Click() {
 
 bool frmMain::OfferHostKey(long lErrCode) {
   // Only a person at the window may trust a key; an automatic run never does.
-  constexpr long kPeerNotVerified = -60;
-  if (lErrCode != kPeerNotVerified || !m_oFtpClient || !m_sCommandLine.empty()) return false;
+  if (lErrCode != OrvFtpResult::kPeerNotVerified || !m_oFtpClient || !m_sCommandLine.empty()) return false;
   const std::string sKey = m_oFtpClient->FtpUnknownHostKey();
   AppChannel* pApp = OrvApp();
   if (sKey.empty() || !pApp) return false;

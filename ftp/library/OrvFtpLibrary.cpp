@@ -189,6 +189,20 @@ void Submit(int32_t lHandle, FtpRequest request) {
 
 }  // namespace
 
+// The codes the header names are minus libcurl's own.
+static_assert(OrvFtpResult::kMalformed == -CURLE_URL_MALFORMAT);
+static_assert(OrvFtpResult::kCannotConnect == -CURLE_COULDNT_CONNECT);
+static_assert(OrvFtpResult::kShortFile == -CURLE_PARTIAL_FILE);
+static_assert(OrvFtpResult::kLocalWriteError == -CURLE_WRITE_ERROR);
+static_assert(OrvFtpResult::kLocalReadError == -CURLE_READ_ERROR);
+static_assert(OrvFtpResult::kTimedOut == -CURLE_OPERATION_TIMEDOUT);
+static_assert(OrvFtpResult::kCancelled == -CURLE_ABORTED_BY_CALLBACK);
+static_assert(OrvFtpResult::kNoConnection == -CURLE_BAD_FUNCTION_ARGUMENT);
+static_assert(OrvFtpResult::kPeerNotVerified == -CURLE_PEER_FAILED_VERIFICATION);
+static_assert(OrvFtpResult::kTooLarge == -CURLE_FILESIZE_EXCEEDED);
+static_assert(OrvFtpResult::kTlsRefused == -CURLE_USE_SSL_FAILED);
+static_assert(OrvFtpResult::kCaFileUnreadable == -CURLE_SSL_CACERT_BADFILE);
+
 void OrvFtpClientInit(OrvFtpLogCallback pfnLog) {
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
