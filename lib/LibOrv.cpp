@@ -255,7 +255,7 @@ ValScan ScanVal(const std::string& s) {
     digits();
   }
   if (r.bAnyDigit && i < n && (s[i] == 'E' || s[i] == 'e' || s[i] == 'D' || s[i] == 'd')) {
-    std::size_t iSave = i;
+    std::size_t lSave = i;
     std::string sExp = "e";
     ++i;
     skip();
@@ -268,7 +268,7 @@ ValScan ScanVal(const std::string& s) {
       bExpDigit = true;
     }
     if (bExpDigit) sNum += sExp;
-    else i = iSave;
+    else i = lSave;
   }
   r.lUsed = i;
   if (r.bAnyDigit) r.dValue = CDecimal(sNum);

@@ -134,11 +134,11 @@ void FtpConnection::RefuseWrongServer(const std::string& sWhy) {
 
 void FtpConnection::ProbeSshGreeting() {
   char* szIp = nullptr;
-  long iPort = 0;
+  long lPort = 0;
   if (curl_easy_getinfo(m_pActive, CURLINFO_PRIMARY_IP, &szIp) != CURLE_OK || szIp == nullptr || *szIp == '\0' ||
-      curl_easy_getinfo(m_pActive, CURLINFO_PRIMARY_PORT, &iPort) != CURLE_OK || iPort <= 0)
+      curl_easy_getinfo(m_pActive, CURLINFO_PRIMARY_PORT, &lPort) != CURLE_OK || lPort <= 0)
     return;
-  const std::string sLine = FtpWrongServer_FirstLine(szIp, iPort, std::chrono::milliseconds(1500));
+  const std::string sLine = FtpWrongServer_FirstLine(szIp, lPort, std::chrono::milliseconds(1500));
   if (FtpWrongServer_IsFtpReply(sLine)) RefuseWrongServer(FtpWrongServer_FtpText(Where()));
 }
 

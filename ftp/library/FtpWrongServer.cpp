@@ -40,7 +40,7 @@ bool FtpWrongServer_IsFtpReply(const std::string& sLine) {
   return sLine[0] >= '1' && sLine[0] <= '5' && (sLine[3] == ' ' || sLine[3] == '-');
 }
 
-std::string FtpWrongServer_FirstLine(const std::string& sIp, long iPort, std::chrono::milliseconds wait) {
+std::string FtpWrongServer_FirstLine(const std::string& sIp, long lPort, std::chrono::milliseconds wait) {
   const auto deadline = std::chrono::steady_clock::now() + wait;
   sockaddr_storage oAddress{};
   socklen_t lAddress = 0;
@@ -48,11 +48,11 @@ std::string FtpWrongServer_FirstLine(const std::string& sIp, long iPort, std::ch
   auto* p6 = reinterpret_cast<sockaddr_in6*>(&oAddress);
   if (::inet_pton(AF_INET, sIp.c_str(), &p4->sin_addr) == 1) {
     p4->sin_family = AF_INET;
-    p4->sin_port = htons(static_cast<uint16_t>(iPort));
+    p4->sin_port = htons(static_cast<uint16_t>(lPort));
     lAddress = sizeof *p4;
   } else if (::inet_pton(AF_INET6, sIp.c_str(), &p6->sin6_addr) == 1) {
     p6->sin6_family = AF_INET6;
-    p6->sin6_port = htons(static_cast<uint16_t>(iPort));
+    p6->sin6_port = htons(static_cast<uint16_t>(lPort));
     lAddress = sizeof *p6;
   } else {
     return {};
