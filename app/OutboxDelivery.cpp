@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "OrvError.h"
+#include "OrvFtpLibrary.h"
 
 OutboxDelivery::OutboxDelivery(const Outbox& oOutbox, OutboxLogFn fnLog)
     : m_oOutbox(oOutbox), m_fnLog(std::move(fnLog)) {
@@ -52,9 +53,9 @@ void OutboxDelivery::Finish() {
 }
 
 bool OutboxDelivery::IsRefusal(long lErrCode) {
-  // -3: a path that cannot go into a command; 501, 550, 553: the server
-  // will not take that path or name.
-  return lErrCode == -3 || lErrCode == 501 || lErrCode == 550 || lErrCode == 553;
+  // A path that cannot go into a command; 501, 550, 553: the server will
+  // not take that path or name.
+  return lErrCode == OrvFtpResult::kMalformed || lErrCode == 501 || lErrCode == 550 || lErrCode == 553;
 }
 
 void OutboxDelivery::Refused(long lErrCode, const std::string& sWhy) {

@@ -54,18 +54,6 @@ ssize_t CopyRange(int fdFrom, int fdTo, const std::string& sTo, std::size_t lMax
 
 }  // namespace
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = std::exchange(other.m_fd, -1);
-  }
-  return *this;
-}
-
-UniqueFd::~UniqueFd() {
-  if (m_fd >= 0) ::close(m_fd);
-}
-
 OrvError OutboxDisk_Error(int iErrno, const std::string& sWhat, const std::string& sPath) {
   const OrvError oNumbered = OrvError::FromErrno(iErrno, sPath, kSource);
   return OrvError(oNumbered.Number(), sWhat + " " + sPath + ": " + std::strerror(iErrno), kSource);

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -10,32 +8,14 @@
 #include <utility>
 #include <vector>
 
+#include "UniqueFd.h"
+
 class OrvError;
 
 // The outbox's file work. Whatever it writes is readable by its owner only;
 // it is safe from a killed process once the call returns, and from a power
 // failure once an OutboxDiskSync of it has finished. Failures raise
 // OrvError with a description that names the path and the system's reason.
-
-// An open file descriptor with one owner.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : m_fd(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd();
-
-  int Get() const { return m_fd; }
-  // Closes now and reports close's own result (a full disk may show only there).
-  int Close() { return ::close(std::exchange(m_fd, -1)); }
-  explicit operator bool() const { return m_fd >= 0; }
-
- private:
-  int m_fd = -1;
-};
 
 OrvError OutboxDisk_Error(int iErrno, const std::string& sWhat, const std::string& sPath);
 

@@ -255,7 +255,7 @@ bool IsTypable(int KeyAscii) {
 }  // namespace
 
 ctlSecurePwdEdit::ctlSecurePwdEdit(QWidget* parent)
-    : QWidget(parent), m_sPasswordChar(QStringLiteral("*")), m_lMaxLength(kDefaultMaxLength),
+    : QWidget(parent), m_sPasswordChar(QStringLiteral("*")), m_iMaxLength(kDefaultMaxLength),
       tb(new QLineEdit(this)) {
   tb->setObjectName(QStringLiteral("tb"));
   // The box must always show the whole mask; the control applies MaxLength.
@@ -274,9 +274,9 @@ ctlSecurePwdEdit::ctlSecurePwdEdit(QWidget* parent)
   setSizePolicy(tb->sizePolicy());
 }
 
-int ctlSecurePwdEdit::MaxLength() const { return m_lMaxLength; }
+int ctlSecurePwdEdit::MaxLength() const { return m_iMaxLength; }
 
-void ctlSecurePwdEdit::SetMaxLength(int lMaxLength) { m_lMaxLength = std::max(lMaxLength, 0); }
+void ctlSecurePwdEdit::SetMaxLength(int iMaxLength) { m_iMaxLength = std::max(iMaxLength, 0); }
 
 QString ctlSecurePwdEdit::PasswordChar() const { return m_sPasswordChar; }
 
@@ -481,8 +481,8 @@ void ctlSecurePwdEdit::DeleteSelection() {
 
 // How many characters may replace a selection of lReplaced characters.
 qsizetype ctlSecurePwdEdit::RoomFor(qsizetype lReplaced) const {
-  if (m_lMaxLength == 0) return std::numeric_limits<qsizetype>::max();
-  return std::max<qsizetype>(m_lMaxLength - (CharCount(m_sText) - lReplaced), 0);
+  if (m_iMaxLength == 0) return std::numeric_limits<qsizetype>::max();
+  return std::max<qsizetype>(m_iMaxLength - (CharCount(m_sText) - lReplaced), 0);
 }
 
 // m_sText = its first s characters + sInsert + what follows the n after them.
@@ -499,8 +499,8 @@ void ctlSecurePwdEdit::ShowMask() {
 }
 
 qsizetype ctlSecurePwdEdit::SelStart() const {
-  const int lUnits = tb->hasSelectedText() ? tb->selectionStart() : tb->cursorPosition();
-  return lUnits / m_lShownWidth;
+  const int iUnits = tb->hasSelectedText() ? tb->selectionStart() : tb->cursorPosition();
+  return iUnits / m_lShownWidth;
 }
 
 qsizetype ctlSecurePwdEdit::SelLength() const {

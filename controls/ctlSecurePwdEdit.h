@@ -43,7 +43,7 @@ class ctlSecurePwdEdit : public QWidget {
   // The most characters the user can type or paste; 0 means no limit.
   // Texts assigned through Text are never cut.
   int MaxLength() const;
-  void SetMaxLength(int lMaxLength);
+  void SetMaxLength(int iMaxLength);
 
   // The mask character. Assigning takes the first character of the value,
   // or "*" for an empty value; the mask shown changes with the next edit.
@@ -98,7 +98,7 @@ class ctlSecurePwdEdit : public QWidget {
 
   QString m_sText;
   QString m_sPasswordChar;
-  int m_lMaxLength;
+  int m_iMaxLength;
   // The mask as last drawn into tb, and the UTF-16 units per mask character
   // in it; tb's positions divided by this are positions in m_sText.
   QString m_sShownMask;

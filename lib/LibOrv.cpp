@@ -19,6 +19,7 @@
 #include "AppChannel.h"
 #include "LocalFileSource.h"
 #include "OrvError.h"
+#include "UniqueFd.h"
 
 std::string LibOrv_CutAtNull(const std::string& s) {
   std::size_t p = s.find('\0');
@@ -46,6 +47,8 @@ std::string LibOrv_DecodeEscapes(std::string s) {
   }
   return s;
 }
+
+bool LibOrv_HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
 namespace {
 
@@ -100,30 +103,6 @@ std::string LibOrv_Extract(const std::string& s, const std::string& sSeparator, 
   return s.substr(static_cast<std::size_t>(alStart[lIndex] - 1), static_cast<std::size_t>(lFieldLen));
 }
 
-namespace {
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : m_fd(fd) {}
-  ~FileDescriptor() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return m_fd; }
-  // Closes now and reports the close's own failure (a full disk may show only here).
-  int Close() {
-    int r = ::close(m_fd);
-    m_fd = -1;
-    return r;
-  }
-
- private:
-  int m_fd;
-};
-
-}  // namespace
-
 void LibOrv_ReadFileInto(std::string& sData, const std::string& sFileName) {
   sData = LocalFileSource::Open(sFileName, std::numeric_limits<std::size_t>::max()).TakeHead();
 }
@@ -167,8 +146,8 @@ void LibOrv_WriteFile(const std::string& sData, const std::string& sFileName, bo
   // Write beside the target and rename over it, so a failed write leaves the
   // old file untouched.
   std::string sTemp = sFileName + ".XXXXXX";
-  FileDescriptor fd(::mkstemp(sTemp.data()));
-  if (fd.Get() < 0) throw OrvError::FromErrno(errno, sFileName, kSource);
+  UniqueFd fd(::mkstemp(sTemp.data()));
+  if (!fd) throw OrvError::FromErrno(errno, sFileName, kSource);
   auto fail = [&](int iErrno) {
     ::unlink(sTemp.c_str());
     return OrvError::FromErrno(iErrno, sFileName, kSource);
@@ -193,20 +172,14 @@ std::string LibOrv_GetPath(const std::string& s) {
   return p == std::string::npos ? std::string() : s.substr(0, p + 1);
 }
 
-std::string LibOrv_GetFileName(const std::string& s) {
-  std::size_t p = s.find_last_of("/\\");
-  return p == std::string::npos ? s : s.substr(p + 1);
-}
+std::string LibOrv_GetFileName(const std::string& s) { return s.substr(LibOrv_GetPath(s).size()); }
 
 std::string LibOrv_GetRemoteFolder(const std::string& s) {
   std::size_t p = s.rfind('/');
   return p == std::string::npos ? std::string() : s.substr(0, p + 1);
 }
 
-std::string LibOrv_GetRemoteName(const std::string& s) {
-  std::size_t p = s.rfind('/');
-  return p == std::string::npos ? s : s.substr(p + 1);
-}
+std::string LibOrv_GetRemoteName(const std::string& s) { return s.substr(LibOrv_GetRemoteFolder(s).size()); }
 
 namespace {
 
@@ -282,7 +255,7 @@ ValScan ScanVal(const std::string& s) {
     digits();
   }
   if (r.bAnyDigit && i < n && (s[i] == 'E' || s[i] == 'e' || s[i] == 'D' || s[i] == 'd')) {
-    std::size_t iSave = i;
+    std::size_t lSave = i;
     std::string sExp = "e";
     ++i;
     skip();
@@ -295,7 +268,7 @@ ValScan ScanVal(const std::string& s) {
       bExpDigit = true;
     }
     if (bExpDigit) sNum += sExp;
-    else i = iSave;
+    else i = lSave;
   }
   r.lUsed = i;
   if (r.bAnyDigit) r.dValue = CDecimal(sNum);

@@ -18,6 +18,9 @@ std::common_type_t<A, B> LibOrv_Max(A a, B b) {
 std::string LibOrv_CutAtNull(const std::string& s);
 std::string LibOrv_DecodeEscapes(std::string s);
 std::string LibOrv_Extract(const std::string& s, const std::string& sSeparator, long lIndex);
+// True when s holds a CR or an LF: such a text cannot go into one line of a
+// protocol or a log.
+bool LibOrv_HasLineBreak(const std::string& s);
 
 // The whole content of a regular file; any other kind of file (a FIFO, a
 // device, a socket) fails at once with error 54, a folder with error 75.

@@ -47,45 +47,31 @@ LocalFileSource LocalFileSource::Open(const std::string& sFileName, std::size_t 
   // opening does not, and what is not a regular file is never read: a FIFO
   // or a socket may keep a reader waiting without end, a device such as
   // /dev/zero feeds one without end.
-  o.m_fd = ::open(sFileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (o.m_fd < 0) throw OrvError::FromErrno(errno, sFileName, kSource);
+  o.m_fd = UniqueFd(::open(sFileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!o.m_fd) throw OrvError::FromErrno(errno, sFileName, kSource);
   struct stat st {};
-  if (::fstat(o.m_fd, &st) != 0) throw OrvError::FromErrno(errno, sFileName, kSource);
+  if (::fstat(o.m_fd.Get(), &st) != 0) throw OrvError::FromErrno(errno, sFileName, kSource);
   if (S_ISDIR(st.st_mode)) throw OrvError::FromNumber(OrvError::kPathFileAccess, kSource);
   if (!S_ISREG(st.st_mode)) throw OrvError::FromNumber(OrvError::kBadFileMode, kSource);
-  const int iFlags = ::fcntl(o.m_fd, F_GETFL);
-  if (iFlags >= 0) ::fcntl(o.m_fd, F_SETFL, iFlags & ~O_NONBLOCK);
+  const int iFlags = ::fcntl(o.m_fd.Get(), F_GETFL);
+  if (iFlags >= 0) ::fcntl(o.m_fd.Get(), F_SETFL, iFlags & ~O_NONBLOCK);
   o.m_lSize = static_cast<std::uint64_t>(std::max<off_t>(st.st_size, 0));
   const bool bStream = o.m_lSize > lWholeLimit;
   // The room is taken at once, so a file that keeps its size is never
   // copied on the way.
   o.m_sHead.reserve(bStream ? lWholeLimit : static_cast<std::size_t>(o.m_lSize) + 1);
   const std::size_t lMax = bStream ? lWholeLimit : std::numeric_limits<std::size_t>::max();
-  if (!AppendFrom(o.m_fd, o.m_sHead, lMax, sFileName) || !bStream) {
+  if (!AppendFrom(o.m_fd.Get(), o.m_sHead, lMax, sFileName) || !bStream) {
     // Wholly read (a file that shrank since the look at its size too).
-    ::close(std::exchange(o.m_fd, -1));
+    o.m_fd.Close();
     o.m_lSize = o.m_sHead.size();
   }
   return o;
 }
 
-LocalFileSource::LocalFileSource(LocalFileSource&& other) noexcept
-    : m_sHead(std::move(other.m_sHead)), m_fd(std::exchange(other.m_fd, -1)), m_lSize(other.m_lSize) {}
-
-LocalFileSource& LocalFileSource::operator=(LocalFileSource&& other) noexcept {
-  if (this != &other) {
-    if (m_fd >= 0) ::close(m_fd);
-    m_sHead = std::move(other.m_sHead);
-    m_fd = std::exchange(other.m_fd, -1);
-    m_lSize = other.m_lSize;
-  }
-  return *this;
-}
-
-LocalFileSource::~LocalFileSource() {
-  if (m_fd >= 0) ::close(m_fd);
-}
+LocalFileSource::LocalFileSource(LocalFileSource&& other) noexcept = default;
+LocalFileSource& LocalFileSource::operator=(LocalFileSource&& other) noexcept = default;
 
 std::string LocalFileSource::TakeHead() { return std::move(m_sHead); }
 
-int LocalFileSource::ReleaseDescriptor() { return std::exchange(m_fd, -1); }
+int LocalFileSource::ReleaseDescriptor() { return m_fd.Release(); }

@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "UniqueFd.h"
+
 // A local file opened to be sent. Opening reads the file's beginning, so
 // that a file that cannot be opened or read fails at once, with the errors
 // LibOrv_ReadFile raises; only a regular file opens (a FIFO, a device or a
@@ -23,12 +25,9 @@ class LocalFileSource {
 
   LocalFileSource(LocalFileSource&& other) noexcept;
   LocalFileSource& operator=(LocalFileSource&& other) noexcept;
-  LocalFileSource(const LocalFileSource&) = delete;
-  LocalFileSource& operator=(const LocalFileSource&) = delete;
-  ~LocalFileSource();
 
   // True when the content read so far is the whole file.
-  bool Whole() const { return m_fd < 0; }
+  bool Whole() const { return !m_fd; }
   bool Empty() const { return Whole() && m_sHead.empty(); }
   // The file's size when it was opened.
   std::uint64_t Size() const { return m_lSize; }
@@ -43,6 +42,6 @@ class LocalFileSource {
   LocalFileSource() = default;
 
   std::string m_sHead;
-  int m_fd = -1;
+  UniqueFd m_fd;
   std::uint64_t m_lSize = 0;
 };

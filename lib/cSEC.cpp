@@ -78,8 +78,8 @@ class FreePlaces {
   std::vector<std::size_t> m_aNext;  // place n + 1 is never taken
 };
 
-// Place p + lCode, counted on from 1 to n and round again.
-std::size_t Advance(std::size_t p, unsigned lCode, std::size_t n) { return (p - 1 + lCode) % n + 1; }
+// Place p + iCode, counted on from 1 to n and round again.
+std::size_t Advance(std::size_t p, unsigned iCode, std::size_t n) { return (p - 1 + iCode) % n + 1; }
 
 }  // namespace
 

@@ -100,13 +100,13 @@ std::string ByteText_ToBytes(const QString& s) {
 
 std::string ByteText_Count(double dBytes) {
   static const char* const aszUnits[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
-  std::size_t iUnit = 0;
-  while (dBytes >= 1024.0 && iUnit + 1 < std::size(aszUnits)) {
+  std::size_t lUnit = 0;
+  while (dBytes >= 1024.0 && lUnit + 1 < std::size(aszUnits)) {
     dBytes /= 1024.0;
-    ++iUnit;
+    ++lUnit;
   }
   char szText[64];
-  if (iUnit == 0) std::snprintf(szText, sizeof szText, "%.0f B", dBytes);
-  else std::snprintf(szText, sizeof szText, "%.1f %s", dBytes, aszUnits[iUnit]);
+  if (lUnit == 0) std::snprintf(szText, sizeof szText, "%.0f B", dBytes);
+  else std::snprintf(szText, sizeof szText, "%.1f %s", dBytes, aszUnits[lUnit]);
   return szText;
 }

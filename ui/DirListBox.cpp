@@ -38,8 +38,8 @@ class IndentDelegate : public QStyledItemDelegate {
 std::vector<std::string> Chain(const std::string& sFolder, const std::string& sRoot) {
   std::vector<std::string> vs{sRoot};
   if (sFolder == sRoot) return vs;
-  std::size_t iSlash = sRoot == "/" ? 0 : sRoot.size();
-  while ((iSlash = sFolder.find('/', iSlash + 1)) != std::string::npos) vs.push_back(sFolder.substr(0, iSlash));
+  std::size_t lSlash = sRoot == "/" ? 0 : sRoot.size();
+  while ((lSlash = sFolder.find('/', lSlash + 1)) != std::string::npos) vs.push_back(sFolder.substr(0, lSlash));
   vs.push_back(sFolder);
   return vs;
 }

@@ -225,9 +225,10 @@ class frmMain : public QWidget, public AppWindow {
   void OpenLoginFolder();
   // Takes a folder node and the nodes below it out of the tree.
   void RemoveFtpNode(const std::string& sKey);
-  // A remote command the server refused or that failed on the way:
-  // reported, shown as "<sCommand> failed: Error <n>", the button red.
-  void ShowCommandFailure(const std::string& sCommand, QPushButton* pButton, long lErrCode);
+  // A request the server refused or that failed on the way: reported with
+  // sWhy (FailureReason or TransferFailureReason), shown as "<sCommand>
+  // failed: Error <n>", the button red.
+  void ShowCommandFailure(const std::string& sCommand, QPushButton* pButton, long lErrCode, const std::string& sWhy);
   void ReportLocalViewError(const std::string& sWhat, const OrvError& oErr);
   // The status line shows sText. A failure's tool tip tells why it failed:
   // sWhy, or else the FTP library's reason for the request that failed;

@@ -253,7 +253,7 @@ void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
     KeptFilePutDone(lErrCode);
     return;
   }
-  if (lErrCode == kCancelled) {
+  if (lErrCode == OrvFtpResult::kCancelled) {
     // The library removed what had arrived of the file; nothing is left.
     // The user's own cancel needs no box; an automatic run reports it.
     if (m_sCommandLine.empty()) Log24("FTP-PUT cancelled");
@@ -263,10 +263,7 @@ void frmMain::m_oFtpClient_PutEvent(const std::string&, long lErrCode) {
     return;
   }
   if (lErrCode != 0) {
-    const std::string sError = "Error " + std::to_string(lErrCode);
-    ReportFailure(1, "FTP-PUT failed", sError, TransferFailureReason());
-    ShowStatus("FTP-PUT failed: " + sError, true, TransferFailureReason());
-    SetButtonColour(cbPut, kRed);
+    ShowCommandFailure("FTP-PUT", cbPut, lErrCode, TransferFailureReason());
     return;
   }
   Log24("FTP-PUT OK");
@@ -286,9 +283,7 @@ void frmMain::m_oFtpClient_GetEvent(const std::string& sData, const std::string&
     SetButtonColour(cbGet, kRed);
   };
   if (lErrCode != 0) {
-    const std::string sError = "Error " + std::to_string(lErrCode);
-    ReportFailure(1, "FTP-GET failed", sError, FailureReason());
-    fail(sError);
+    ShowCommandFailure("FTP-GET", cbGet, lErrCode, FailureReason());
     return;
   }
   if (sRequestID.empty()) return;
@@ -317,7 +312,7 @@ void frmMain::m_oFtpClient_GetFileEvent(const std::string& sRequestID, long lErr
     QueuedFileDone(lErrCode);
     return;
   }
-  if (lErrCode == kCancelled) {
+  if (lErrCode == OrvFtpResult::kCancelled) {
     // The old local file, if any, is as it was; nothing half is left.
     if (m_sCommandLine.empty()) Log24("FTP-GET cancelled");
     else Report(1, "FTP-GET failed", "Cancelled");
@@ -326,10 +321,7 @@ void frmMain::m_oFtpClient_GetFileEvent(const std::string& sRequestID, long lErr
     return;
   }
   if (lErrCode != 0) {
-    const std::string sError = "Error " + std::to_string(lErrCode);
-    ReportFailure(1, "FTP-GET failed", sError, TransferFailureReason());
-    ShowStatus("FTP-GET failed: " + sError, true, TransferFailureReason());
-    SetButtonColour(cbGet, kRed);
+    ShowCommandFailure("FTP-GET", cbGet, lErrCode, TransferFailureReason());
     return;
   }
   Log24("FTP-GET OK: " + sRequestID);

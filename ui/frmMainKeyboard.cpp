@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "ByteText.h"
+#include "LibOrv.h"
 #include "cOrvFtpClient.h"
 #include "ctlSecurePwdEdit.h"
 #include "frmMain.h"
@@ -58,11 +59,10 @@ void frmMain::ConnectByKey() {
 void frmMain::tbFtpPath_Enter() {
   if (!m_oFtpClient || !lbFtpFiles->isEnabled()) return;
   const std::string sPath = ByteText_ToBytes(tbFtpPath->text());
-  if (sPath.empty() || sPath.find_first_of("\r\n") != std::string::npos) return;
-  // Remote paths part at "/" only.
-  const std::size_t lSlash = sPath.rfind('/');
-  const std::string sName = lSlash == std::string::npos ? sPath : sPath.substr(lSlash + 1);
-  std::string sFolder = lSlash == std::string::npos ? std::string("/") : sPath.substr(0, lSlash + 1);
+  if (sPath.empty() || LibOrv_HasLineBreak(sPath)) return;
+  const std::string sName = LibOrv_GetRemoteName(sPath);
+  // A bare name is one of the root folder.
+  const std::string sFolder = sName.size() == sPath.size() ? std::string("/") : LibOrv_GetRemoteFolder(sPath);
   // A listing's folders go under the folder's node: only a folder the tree
   // shows can be listed.
   if (sFolder != "/" && !FtpNode(sFolder.substr(0, sFolder.size() - 1))) {

@@ -137,7 +137,7 @@ void frmMain::QueuedFileDone(long lErrCode) {
   if (lErrCode == 0) {
     ++q.iOk;
     Log24(q.sCommand + " OK: " + q.sRunning);
-  } else if (lErrCode == kCancelled) {
+  } else if (lErrCode == OrvFtpResult::kCancelled) {
     q.bCancelled = true;
   } else {
     ++q.iFailed;

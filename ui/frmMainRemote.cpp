@@ -91,10 +91,7 @@ void frmMain::m_oFtpClient_DirEvent(const std::string& sDirList, const std::stri
   if (lErrCode != 0) {
     m_sPickAfterListing.clear();
     if (OfferHostKey(lErrCode)) return;
-    const std::string sError = "Error " + std::to_string(lErrCode);
-    ReportFailure(1, "FTP-DIR failed", sError, FailureReason());
-    ShowStatus("FTP-DIR failed: " + sError, true);
-    SetButtonColour(cbConnect, kRed);
+    ShowCommandFailure("FTP-DIR", cbConnect, lErrCode, FailureReason());
     return;
   }
   try {
@@ -247,8 +244,7 @@ void frmMain::lbFtpFiles_Click() {
 
 bool frmMain::OfferHostKey(long lErrCode) {
   // Only a person at the window may trust a key; an automatic run never does.
-  constexpr long kPeerNotVerified = -60;
-  if (lErrCode != kPeerNotVerified || !m_oFtpClient || !m_sCommandLine.empty()) return false;
+  if (lErrCode != OrvFtpResult::kPeerNotVerified || !m_oFtpClient || !m_sCommandLine.empty()) return false;
   const std::string sKey = m_oFtpClient->FtpUnknownHostKey();
   AppChannel* pApp = OrvApp();
   if (sKey.empty() || !pApp) return false;

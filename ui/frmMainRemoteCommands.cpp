@@ -11,6 +11,7 @@
 
 #include "AppChannel.h"
 #include "ByteText.h"
+#include "LibOrv.h"
 #include "cOrvFtpClient.h"
 #include "frmMain.h"
 #include "frmMainShared.h"
@@ -24,23 +25,10 @@ constexpr char kRenameModule[] = "Rename file on FTP server";
 constexpr char kSizeModule[] = "Get file size on FTP server";
 constexpr char kDeleteModule[] = "Delete on FTP server";
 
-// The folder part of a remote path, ending with "/" ("/a/" for "/a/b.txt",
-// "/a/b/" for "/a/b/"); empty when the path names no folder. Remote paths
-// part at "/" only: a "\" is part of a name on the server.
-std::string RemoteFolder(const std::string& sPath) {
-  const std::size_t p = sPath.rfind('/');
-  return p == std::string::npos ? std::string() : sPath.substr(0, p + 1);
-}
-
-// The last part of a remote path: the file's name, empty for a folder path.
-std::string RemoteName(const std::string& sPath) { return sPath.substr(RemoteFolder(sPath).size()); }
-
-bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
-
 // Why a typed text cannot be the name of an entry within one folder; empty
 // when it can. A line break would end the command that carries the name.
 std::string NameFault(const std::string& sName) {
-  if (HasLineBreak(sName)) return "A name must not hold a line break";
+  if (LibOrv_HasLineBreak(sName)) return "A name must not hold a line break";
   if (sName.find('/') != std::string::npos) return "A name must not hold \"/\": " + sName;
   if (sName == "." || sName == "..") return "Not a name of an entry of its own: " + sName;
   return {};
@@ -58,8 +46,8 @@ bool Refused(const char* szModule, const std::string& sWhy) {
 void frmMain::cbMkDir_Click() {
   const std::string sFtpPath = ByteText_ToBytes(tbFtpPath->text());
   const std::string sName = ByteText_ToBytes(tbFtpText->text());
-  const std::string sFolder = RemoteFolder(sFtpPath);
-  if (Refused(kMkDirModule, HasLineBreak(sFtpPath) ? "The path must not hold a line break" : "")) return;
+  const std::string sFolder = LibOrv_GetRemoteFolder(sFtpPath);
+  if (Refused(kMkDirModule, LibOrv_HasLineBreak(sFtpPath) ? "The path must not hold a line break" : "")) return;
   if (Refused(kMkDirModule, sFolder.empty() ? "No folder selected to create the directory in" : "")) return;
   if (Refused(kMkDirModule, sName.empty() ? "No name given for the new directory" : NameFault(sName))) return;
   if (!m_oFtpClient) {
@@ -77,9 +65,9 @@ void frmMain::cbReName_Click() {
   const std::string sNewName = ByteText_ToBytes(tbFtpText->text());
   const bool bFolder = !sFtpPath.empty() && sFtpPath.back() == '/';
   const std::string sEntry = bFolder ? sFtpPath.substr(0, sFtpPath.size() - 1) : sFtpPath;
-  if (Refused(kRenameModule, HasLineBreak(sFtpPath) ? "The path must not hold a line break" : "")) return;
+  if (Refused(kRenameModule, LibOrv_HasLineBreak(sFtpPath) ? "The path must not hold a line break" : "")) return;
   if (Refused(kRenameModule, sFtpPath == "/" ? "The root folder cannot be renamed" : "")) return;
-  if (Refused(kRenameModule, RemoteName(sEntry).empty() ? "No file selected to rename" : "")) return;
+  if (Refused(kRenameModule, LibOrv_GetRemoteName(sEntry).empty() ? "No file selected to rename" : "")) return;
   if (Refused(kRenameModule, sNewName.empty() ? "No new name given for the file" : NameFault(sNewName))) return;
   if (!m_oFtpClient) {
     Report(1, "FTP-RENAME failed", "Not connected");
@@ -88,14 +76,14 @@ void frmMain::cbReName_Click() {
   Log24("FTP Rename " + sFtpPath + " -> " + sNewName);
   // The answers come in the order of the requests; each takes its new path
   // from the front.
-  m_vsRenamedTo.push_back(RemoteFolder(sEntry) + sNewName + (bFolder ? "/" : ""));
+  m_vsRenamedTo.push_back(LibOrv_GetRemoteFolder(sEntry) + sNewName + (bFolder ? "/" : ""));
   m_oFtpClient->FtpRename(sFtpPath, sNewName, sFtpPath);
 }
 
 void frmMain::cbSize_Click() {
   const std::string sFtpPath = ByteText_ToBytes(tbFtpPath->text());
-  if (Refused(kSizeModule, HasLineBreak(sFtpPath) ? "The path must not hold a line break" : "")) return;
-  if (Refused(kSizeModule, RemoteName(sFtpPath).empty() ? "No file selected to get the size of" : "")) return;
+  if (Refused(kSizeModule, LibOrv_HasLineBreak(sFtpPath) ? "The path must not hold a line break" : "")) return;
+  if (Refused(kSizeModule, LibOrv_GetRemoteName(sFtpPath).empty() ? "No file selected to get the size of" : "")) return;
   if (!m_oFtpClient) {
     Report(1, "FTP-SIZE failed", "Not connected");
     return;
@@ -108,7 +96,7 @@ void frmMain::cbSize_Click() {
 void frmMain::cbDelete_Click() {
   const std::string sFtpPath = ByteText_ToBytes(tbFtpPath->text());
   const bool bFolder = !sFtpPath.empty() && sFtpPath.back() == '/';
-  if (Refused(kDeleteModule, HasLineBreak(sFtpPath) ? "The path must not hold a line break" : "")) return;
+  if (Refused(kDeleteModule, LibOrv_HasLineBreak(sFtpPath) ? "The path must not hold a line break" : "")) return;
   if (Refused(kDeleteModule, sFtpPath.empty() ? "No file selected to delete" : "")) return;
   if (Refused(kDeleteModule, sFtpPath == "/" ? "The root folder cannot be deleted" : "")) return;
   if (!m_oFtpClient) {
@@ -125,13 +113,13 @@ void frmMain::cbDelete_Click() {
 
 void frmMain::m_oFtpClient_MkDirEvent(const std::string& sRequestID, long lErrCode) {
   if (lErrCode != 0) {
-    ShowCommandFailure("FTP-MKDIR", cbMkDir, lErrCode);
+    ShowCommandFailure("FTP-MKDIR", cbMkDir, lErrCode, FailureReason());
     return;
   }
   Log24("FTP-MKDIR OK");
   ShowStatus("FTP-MKDIR OK");
   SetButtonColour(cbMkDir, kGreen);
-  ListFtpFolder(RemoteFolder(sRequestID));
+  ListFtpFolder(LibOrv_GetRemoteFolder(sRequestID));
 }
 
 void frmMain::m_oFtpClient_RenameEvent(const std::string& sRequestID, long lErrCode) {
@@ -141,7 +129,7 @@ void frmMain::m_oFtpClient_RenameEvent(const std::string& sRequestID, long lErrC
     m_vsRenamedTo.pop_front();
   }
   if (lErrCode != 0) {
-    ShowCommandFailure("FTP-RENAME", cbReName, lErrCode);
+    ShowCommandFailure("FTP-RENAME", cbReName, lErrCode, FailureReason());
     return;
   }
   const std::string& sOldPath = sRequestID;
@@ -156,12 +144,12 @@ void frmMain::m_oFtpClient_RenameEvent(const std::string& sRequestID, long lErrC
   // A renamed folder's node goes; the listing of its parent brings it back
   // under the new name.
   if (bFolder) RemoveFtpNode(sOldEntry);
-  ListFtpFolder(RemoteFolder(sOldEntry));
+  ListFtpFolder(LibOrv_GetRemoteFolder(sOldEntry));
 }
 
 void frmMain::m_oFtpClient_SizeEvent(const std::string& sRequestID, long lErrCode, std::int64_t lSize) {
   if (lErrCode != 0) {
-    ShowCommandFailure("FTP-SIZE", cbSize, lErrCode);
+    ShowCommandFailure("FTP-SIZE", cbSize, lErrCode, FailureReason());
     return;
   }
   const std::string sText = "FTP-SIZE OK: " + sRequestID + " " + std::to_string(lSize) + " bytes";
@@ -172,14 +160,15 @@ void frmMain::m_oFtpClient_SizeEvent(const std::string& sRequestID, long lErrCod
 
 void frmMain::m_oFtpClient_DeleteEvent(const std::string& sRequestID, long lErrCode) {
   if (lErrCode != 0) {
-    ShowCommandFailure("FTP-DELETE", cbDelete, lErrCode);
+    ShowCommandFailure("FTP-DELETE", cbDelete, lErrCode, FailureReason());
     return;
   }
   Log24("FTP-DELETE OK");
   ShowStatus("FTP-DELETE OK");
   SetButtonColour(cbDelete, kGreen);
   const bool bFolder = !sRequestID.empty() && sRequestID.back() == '/';
-  const std::string sFolder = RemoteFolder(bFolder ? sRequestID.substr(0, sRequestID.size() - 1) : sRequestID);
+  const std::string sFolder = LibOrv_GetRemoteFolder(bFolder ? sRequestID.substr(0, sRequestID.size() - 1)
+                                                             : sRequestID);
   // The path no longer names anything: a put after it would make a deleted
   // folder anew.
   if (ByteText_ToBytes(tbFtpPath->text()) == sRequestID) tbFtpPath->setText(ByteText_FromBytes(sFolder));
@@ -187,10 +176,11 @@ void frmMain::m_oFtpClient_DeleteEvent(const std::string& sRequestID, long lErrC
   ListFtpFolder(sFolder);
 }
 
-void frmMain::ShowCommandFailure(const std::string& sCommand, QPushButton* pButton, long lErrCode) {
+void frmMain::ShowCommandFailure(const std::string& sCommand, QPushButton* pButton, long lErrCode,
+                                 const std::string& sWhy) {
   const std::string sError = "Error " + std::to_string(lErrCode);
-  ReportFailure(1, sCommand + " failed", sError, FailureReason());
-  ShowStatus(sCommand + " failed: " + sError, true);
+  ReportFailure(1, sCommand + " failed", sError, sWhy);
+  ShowStatus(sCommand + " failed: " + sError, true, sWhy);
   SetButtonColour(pButton, kRed);
 }
 

@@ -14,6 +14,7 @@
 
 #include "AppChannel.h"
 #include "OrvError.h"
+#include "OrvFtpLibrary.h"
 #include "frmMain.h"
 
 namespace frmMainShared {
@@ -52,9 +53,6 @@ inline std::string FtpNodeFolder(const QTreeWidgetItem* pNode) {
 // them.
 inline constexpr long kKeyNotUnique = 35602;
 inline constexpr long kElementNotFound = 35601;
-
-// The result code of a request that was cancelled (FtpCancel).
-inline constexpr long kCancelled = -42;
 
 inline const QColor kGreen(0, 255, 0);
 inline const QColor kBlue(0, 0, 255);

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "FtpText.h"
+#include "LibOrv.h"
 
 namespace {
 
@@ -14,8 +15,6 @@ namespace {
 // folder, or the server will not replace a file) fails the rename just as
 // a refused RNFR does, and so does a refused TYPE before SIZE.
 const char* const kOurCommands[] = {"MKD ", "RNFR ", "RNTO ", "RMD ", "DELE ", "TYPE ", "SIZE "};
-
-bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
 bool Refuse(FtpOutcome& failure, const char* sWhy) {
   failure.rc = CURLE_URL_MALFORMAT;
@@ -41,15 +40,14 @@ bool FtpCommandRequest::Prepare(const std::string& sPath, FtpOutcome& failure) {
   std::string sEntryPath = sPath;
   const bool bFolder = !sEntryPath.empty() && sEntryPath.back() == '/';
   if (bFolder) sEntryPath.pop_back();
-  const std::size_t lSlash = sEntryPath.rfind('/');
-  m_sFolder = lSlash == std::string::npos ? std::string() : sEntryPath.substr(0, lSlash + 1);
-  m_sEntry = sEntryPath.substr(m_sFolder.size());
+  m_sFolder = LibOrv_GetRemoteFolder(sEntryPath);
+  m_sEntry = LibOrv_GetRemoteName(sEntryPath);
   if (m_sEntry.empty() || m_sEntry == "." || m_sEntry == "..") return Refuse(failure, "the path names no entry");
-  if (HasLineBreak(sPath)) return Refuse(failure, "the path holds a line break");
+  if (LibOrv_HasLineBreak(sPath)) return Refuse(failure, "the path holds a line break");
   // A folder is renamed as a file is; only a file has a size.
   if (m_eCommand == Command::kSize && bFolder) return Refuse(failure, "the path names no file");
   if (m_eCommand == Command::kRename &&
-      (m_sNewName.empty() || m_sNewName.find('/') != std::string::npos || HasLineBreak(m_sNewName)))
+      (m_sNewName.empty() || m_sNewName.find('/') != std::string::npos || LibOrv_HasLineBreak(m_sNewName)))
     return Refuse(failure, "the new name is no plain name");
   m_bFolder = bFolder;
   return true;

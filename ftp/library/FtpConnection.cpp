@@ -234,8 +234,8 @@ std::string FtpConnection::UrlPath(const FtpTransfer& transfer) const {
 }
 
 void FtpConnection::Note(const std::string& sText) {
-  Log("FTP connection " + std::to_string(m_lHandle) + ": " +
-      FtpRequestText(m_pRequest ? m_pRequest->sRequestId : std::string()) + ": " + sText);
+  Log(FtpConnectionText(m_lHandle) + FtpRequestText(m_pRequest ? m_pRequest->sRequestId : std::string()) + ": " +
+      sText);
 }
 
 void FtpConnection::CloseControlConnection(int32_t lLimitMs) {
@@ -288,8 +288,8 @@ std::string FtpConnection::LogFailure(const FtpRequest& request, const FtpOutcom
     const std::string sTls = TlsFailureText(outcome.rc, outcome.lVerifyResult, outcome.sCommand, sWhy);
     if (!sTls.empty()) sWhy = sTls + " (" + sWhy + ")";
   }
-  Log("FTP connection " + std::to_string(m_lHandle) + ": " + FtpRequestText(request.sRequestId) + " failed with " +
-      std::to_string(lCode) + ": " + sCommand + " -> " + sWhy + sAfter);
+  Log(FtpConnectionText(m_lHandle) + FtpRequestText(request.sRequestId) + " failed with " + std::to_string(lCode) +
+      ": " + sCommand + " -> " + sWhy + sAfter);
   return sCommand + " -> " + sWhy;
 }
 
@@ -328,8 +328,8 @@ FtpOutcome FtpConnection::Perform(const FtpTransfer& transfer, const FtpRequest&
     if (iAttempt > 1 || !FoundConnectionDead(outcome, bWasOpen)) return outcome;
     // Servers end idle sessions (often with a 421 that waits unread until
     // the next command); the request did not start, so it may run again.
-    Log("FTP connection " + std::to_string(m_lHandle) + ": the server had ended the session; " +
-        FtpRequestText(request.sRequestId) + " goes over a new connection");
+    Log(FtpConnectionText(m_lHandle) + "the server had ended the session; " + FtpRequestText(request.sRequestId) +
+        " goes over a new connection");
     transfer.fnRestart();
   }
 }

@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "FtpDispatcher.h"
+#include "FtpText.h"
 #include "FtpWrongServer.h"
 #include "SshKeyText.h"
 
@@ -133,11 +134,11 @@ void FtpConnection::RefuseWrongServer(const std::string& sWhy) {
 
 void FtpConnection::ProbeSshGreeting() {
   char* szIp = nullptr;
-  long iPort = 0;
+  long lPort = 0;
   if (curl_easy_getinfo(m_pActive, CURLINFO_PRIMARY_IP, &szIp) != CURLE_OK || szIp == nullptr || *szIp == '\0' ||
-      curl_easy_getinfo(m_pActive, CURLINFO_PRIMARY_PORT, &iPort) != CURLE_OK || iPort <= 0)
+      curl_easy_getinfo(m_pActive, CURLINFO_PRIMARY_PORT, &lPort) != CURLE_OK || lPort <= 0)
     return;
-  const std::string sLine = FtpWrongServer_FirstLine(szIp, iPort, std::chrono::milliseconds(1500));
+  const std::string sLine = FtpWrongServer_FirstLine(szIp, lPort, std::chrono::milliseconds(1500));
   if (FtpWrongServer_IsFtpReply(sLine)) RefuseWrongServer(FtpWrongServer_FtpText(Where()));
 }
 
@@ -399,14 +400,14 @@ void FtpConnection::NoteLogin() {
   if (m_bOpen) NoteControlClosed();
   m_bOpen = true;
   m_bSessionUsed = true;
-  Log("FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where() + " opened" +
+  Log(FtpConnectionText(m_lHandle) + "connection to " + Where() + " opened" +
       SecurityText() + (m_server.sUser.empty() ? std::string() : " for user " + m_server.sUser));
 }
 
 void FtpConnection::NoteControlClosed() {
   if (!m_bOpen) return;
   m_bOpen = false;
-  Log("FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where() + " closed");
+  Log(FtpConnectionText(m_lHandle) + "connection to " + Where() + " closed");
 }
 
 int FtpConnection::OnProgress(void* pSelf, curl_off_t lDownTotal, curl_off_t lDownNow, curl_off_t lUpTotal,
@@ -520,7 +521,7 @@ int32_t FtpConnection::TrustHostKey() {
   if (lSlash != std::string::npos && lSlash > 0) ::mkdir(sFile.substr(0, lSlash).c_str(), 0700);
   const int iFd = ::open(sFile.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   auto fnFail = [&](const char* sWhat) {
-    Log("FTP connection " + std::to_string(m_lHandle) + ": cannot " + sWhat + " " + sFile + ": " +
+    Log(FtpConnectionText(m_lHandle) + "cannot " + sWhat + " " + sFile + ": " +
         std::strerror(errno));
     if (iFd >= 0) ::close(iFd);
     return -static_cast<int32_t>(CURLE_WRITE_ERROR);
@@ -540,7 +541,7 @@ int32_t FtpConnection::TrustHostKey() {
     lDone += static_cast<std::size_t>(n);
   }
   if (::fsync(iFd) != 0 || ::close(iFd) != 0) {
-    Log("FTP connection " + std::to_string(m_lHandle) + ": cannot write " + sFile + ": " + std::strerror(errno));
+    Log(FtpConnectionText(m_lHandle) + "cannot write " + sFile + ": " + std::strerror(errno));
     return -static_cast<int32_t>(CURLE_WRITE_ERROR);
   }
   {
@@ -548,7 +549,7 @@ int32_t FtpConnection::TrustHostKey() {
     m_sUnknownKeyText.clear();
     m_sUnknownKeyEntry.clear();
   }
-  Log("FTP connection " + std::to_string(m_lHandle) + ": host key added to " + sFile + ": " + sLine.substr(0, sLine.size() - 1));
+  Log(FtpConnectionText(m_lHandle) + "host key added to " + sFile + ": " + sLine.substr(0, sLine.size() - 1));
   return 0;
 }
 

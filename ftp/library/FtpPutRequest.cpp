@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "FtpText.h"
+#include "LibOrv.h"
 
 namespace {
 
@@ -28,10 +29,6 @@ bool IsSizeReply(const std::string& sCommand, const std::string& sReply) {
 }
 
 }  // namespace
-
-FtpPutFile::~FtpPutFile() {
-  if (iFd >= 0) ::close(iFd);
-}
 
 std::string FtpPutRequest::TemporaryName(const std::string& sName, std::uint32_t lTag) {
   char sSuffix[16];
@@ -57,9 +54,8 @@ bool FtpPutRequest::Prepare(const std::string& sPath, FtpOutcome& failure) {
 }
 
 FtpTransfer FtpPutRequest::Start(const std::string& sPath, FtpSession& session) {
-  const std::size_t lSlash = sPath.rfind('/');
-  m_sFolder = lSlash == std::string::npos ? std::string() : sPath.substr(0, lSlash + 1);
-  m_sName = sPath.substr(m_sFolder.size());
+  m_sFolder = LibOrv_GetRemoteFolder(sPath);
+  m_sName = LibOrv_GetRemoteName(sPath);
   // The same name when the put starts over, so that a new attempt
   // replaces what a broken one left.
   if (m_sTemporary.empty()) m_sTemporary = TemporaryName(m_sName, NewTag());
@@ -240,7 +236,7 @@ std::size_t FtpPutRequest::OnRead(char* p, std::size_t lSize, std::size_t lCount
   for (;;) {
     // A file that ends before its size makes libcurl fail the upload as
     // partial.
-    const ssize_t n = ::pread(pFile->iFd, p, lWant, static_cast<off_t>(self->m_lOffset));
+    const ssize_t n = ::pread(pFile->fd.Get(), p, lWant, static_cast<off_t>(self->m_lOffset));
     if (n >= 0) {
       self->m_lOffset += static_cast<std::uint64_t>(n);
       return static_cast<std::size_t>(n);

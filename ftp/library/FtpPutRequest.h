@@ -7,15 +7,13 @@
 
 #include "FtpRequest.h"
 #include "OrvFtpLibrary.h"
+#include "UniqueFd.h"
 
 // The open local file a put reads on from while it sends; closed when the
 // request lets go of it, whether it ran, failed or was dropped.
 struct FtpPutFile {
-  FtpPutFile(int iFd, std::uint64_t lSize) : iFd(iFd), lSize(lSize) {}
-  ~FtpPutFile();
-  FtpPutFile(const FtpPutFile&) = delete;
-  FtpPutFile& operator=(const FtpPutFile&) = delete;
-  const int iFd;
+  FtpPutFile(int iFd, std::uint64_t lSize) : fd(iFd), lSize(lSize) {}
+  const UniqueFd fd;
   // The length of the whole data: the data in memory, then the file's
   // bytes from offset sData.size() on.
   const std::uint64_t lSize;

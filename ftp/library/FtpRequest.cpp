@@ -2,9 +2,11 @@
 
 #include <string_view>
 
+#include "LibOrv.h"
+
 bool FtpCheckFilePath(const std::string& sPath, FtpOutcome& failure) {
   if (sPath.empty() || sPath.back() == '/') failure.sWhy = "the path names no file";
-  else if (sPath.find_first_of("\r\n") != std::string::npos) failure.sWhy = "the path holds a line break";
+  else if (LibOrv_HasLineBreak(sPath)) failure.sWhy = "the path holds a line break";
   else return true;
   failure.rc = CURLE_URL_MALFORMAT;
   return false;

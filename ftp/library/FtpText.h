@@ -21,6 +21,9 @@ std::string FtpUrlPath(const std::string& sPath);
 // ("/~/"), unless it starts with "//", which names the server's root.
 std::string SftpUrlPath(const std::string& sPath);
 
+// How a log line about the connection lHandle starts: "FTP connection 3: ".
+inline std::string FtpConnectionText(int32_t lHandle) { return "FTP connection " + std::to_string(lHandle) + ": "; }
+
 // How a log line names a request: "request <id>", or "request" when the
 // caller gave it no ID.
 inline std::string FtpRequestText(const std::string& sRequestId) {

@@ -10,22 +10,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "UniqueFd.h"
+
 namespace {
-
-// Owns one socket for the probe.
-class ProbeSocket {
- public:
-  explicit ProbeSocket(int iFd) : m_iFd(iFd) {}
-  ~ProbeSocket() {
-    if (m_iFd >= 0) ::close(m_iFd);
-  }
-  ProbeSocket(const ProbeSocket&) = delete;
-  ProbeSocket& operator=(const ProbeSocket&) = delete;
-  int Fd() const { return m_iFd; }
-
- private:
-  int m_iFd;
-};
 
 // How long is left of the wait, in whole milliseconds for poll.
 int MsLeft(std::chrono::steady_clock::time_point deadline) {
@@ -53,7 +40,7 @@ bool FtpWrongServer_IsFtpReply(const std::string& sLine) {
   return sLine[0] >= '1' && sLine[0] <= '5' && (sLine[3] == ' ' || sLine[3] == '-');
 }
 
-std::string FtpWrongServer_FirstLine(const std::string& sIp, long iPort, std::chrono::milliseconds wait) {
+std::string FtpWrongServer_FirstLine(const std::string& sIp, long lPort, std::chrono::milliseconds wait) {
   const auto deadline = std::chrono::steady_clock::now() + wait;
   sockaddr_storage oAddress{};
   socklen_t lAddress = 0;
@@ -61,29 +48,29 @@ std::string FtpWrongServer_FirstLine(const std::string& sIp, long iPort, std::ch
   auto* p6 = reinterpret_cast<sockaddr_in6*>(&oAddress);
   if (::inet_pton(AF_INET, sIp.c_str(), &p4->sin_addr) == 1) {
     p4->sin_family = AF_INET;
-    p4->sin_port = htons(static_cast<uint16_t>(iPort));
+    p4->sin_port = htons(static_cast<uint16_t>(lPort));
     lAddress = sizeof *p4;
   } else if (::inet_pton(AF_INET6, sIp.c_str(), &p6->sin6_addr) == 1) {
     p6->sin6_family = AF_INET6;
-    p6->sin6_port = htons(static_cast<uint16_t>(iPort));
+    p6->sin6_port = htons(static_cast<uint16_t>(lPort));
     lAddress = sizeof *p6;
   } else {
     return {};
   }
-  const ProbeSocket oSocket(::socket(oAddress.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (oSocket.Fd() < 0) return {};
-  if (::connect(oSocket.Fd(), reinterpret_cast<const sockaddr*>(&oAddress), lAddress) != 0) {
-    if (errno != EINPROGRESS || !WaitFor(oSocket.Fd(), POLLOUT, deadline)) return {};
+  const UniqueFd oSocket(::socket(oAddress.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (oSocket.Get() < 0) return {};
+  if (::connect(oSocket.Get(), reinterpret_cast<const sockaddr*>(&oAddress), lAddress) != 0) {
+    if (errno != EINPROGRESS || !WaitFor(oSocket.Get(), POLLOUT, deadline)) return {};
     int iError = 0;
     socklen_t lError = sizeof iError;
-    if (::getsockopt(oSocket.Fd(), SOL_SOCKET, SO_ERROR, &iError, &lError) != 0 || iError != 0) return {};
+    if (::getsockopt(oSocket.Get(), SOL_SOCKET, SO_ERROR, &iError, &lError) != 0 || iError != 0) return {};
   }
   // A greeting line is short; more than this is no greeting.
   constexpr std::size_t kMaxLine = 512;
   std::string sLine;
   char szBuffer[kMaxLine];
-  while (sLine.size() < kMaxLine && WaitFor(oSocket.Fd(), POLLIN, deadline)) {
-    const ssize_t n = ::recv(oSocket.Fd(), szBuffer, kMaxLine - sLine.size(), 0);
+  while (sLine.size() < kMaxLine && WaitFor(oSocket.Get(), POLLIN, deadline)) {
+    const ssize_t n = ::recv(oSocket.Get(), szBuffer, kMaxLine - sLine.size(), 0);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) break;
     sLine.append(szBuffer, static_cast<std::size_t>(n));

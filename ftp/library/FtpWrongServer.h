@@ -14,10 +14,10 @@ bool FtpWrongServer_IsSshGreeting(const std::string& sLine);
 // Whether a line is an FTP reply line ("220 ready", "421-busy").
 bool FtpWrongServer_IsFtpReply(const std::string& sLine);
 
-// The first line the server at sIp (numeric) and iPort sends on a new
+// The first line the server at sIp (numeric) and lPort sends on a new
 // connection, read within wait; empty when none arrives, when it cannot be
 // reached or when nothing like a line comes.
-std::string FtpWrongServer_FirstLine(const std::string& sIp, long iPort, std::chrono::milliseconds wait);
+std::string FtpWrongServer_FirstLine(const std::string& sIp, long lPort, std::chrono::milliseconds wait);
 
 // "127.0.0.1:2121 is an FTP server; use ftp://, ftpes:// or ftps://" and
 // "127.0.0.1:22 is an SSH server; use sftp://"; sWhere is "host:port".

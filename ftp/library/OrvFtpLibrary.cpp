@@ -20,6 +20,7 @@
 #include "FtpListRequest.h"
 #include "FtpPutRequest.h"
 #include "FtpText.h"
+#include "LibOrv.h"
 
 namespace {
 
@@ -158,8 +159,6 @@ void ReapClosedLocked(Library& lib) {
   });
 }
 
-bool HasLineBreak(const char* s) { return s != nullptr && std::strpbrk(s, "\r\n") != nullptr; }
-
 std::string Text(const char* s) { return s == nullptr ? std::string() : std::string(s); }
 
 int32_t Limit(int32_t lInactivityMs) { return lInactivityMs > 0 ? lInactivityMs : kDefaultInactivityMs; }
@@ -180,7 +179,7 @@ void Submit(int32_t lHandle, FtpRequest request) {
     return;
   }
   const int32_t lCode = -static_cast<int32_t>(CURLE_BAD_FUNCTION_ARGUMENT);
-  PostLogLine(lib, "FTP connection " + std::to_string(lHandle) + ": " + FtpRequestText(request.sRequestId) +
+  PostLogLine(lib, FtpConnectionText(lHandle) + FtpRequestText(request.sRequestId) +
                        " failed with " + std::to_string(lCode) + ": no such connection");
   request.pKind->Release();
   if (std::function<void()> fnAnswer =
@@ -189,6 +188,20 @@ void Submit(int32_t lHandle, FtpRequest request) {
 }
 
 }  // namespace
+
+// The codes the header names are minus libcurl's own.
+static_assert(OrvFtpResult::kMalformed == -CURLE_URL_MALFORMAT);
+static_assert(OrvFtpResult::kCannotConnect == -CURLE_COULDNT_CONNECT);
+static_assert(OrvFtpResult::kShortFile == -CURLE_PARTIAL_FILE);
+static_assert(OrvFtpResult::kLocalWriteError == -CURLE_WRITE_ERROR);
+static_assert(OrvFtpResult::kLocalReadError == -CURLE_READ_ERROR);
+static_assert(OrvFtpResult::kTimedOut == -CURLE_OPERATION_TIMEDOUT);
+static_assert(OrvFtpResult::kCancelled == -CURLE_ABORTED_BY_CALLBACK);
+static_assert(OrvFtpResult::kNoConnection == -CURLE_BAD_FUNCTION_ARGUMENT);
+static_assert(OrvFtpResult::kPeerNotVerified == -CURLE_PEER_FAILED_VERIFICATION);
+static_assert(OrvFtpResult::kTooLarge == -CURLE_FILESIZE_EXCEEDED);
+static_assert(OrvFtpResult::kTlsRefused == -CURLE_USE_SSL_FAILED);
+static_assert(OrvFtpResult::kCaFileUnreadable == -CURLE_SSL_CACERT_BADFILE);
 
 void OrvFtpClientInit(OrvFtpLogCallback pfnLog) {
   Library& lib = Lib();
@@ -246,7 +259,7 @@ int32_t OrvFtpClientCreate(const char* sHost, int16_t iPort, const char* sUser, 
 int32_t OrvFtpClientCreateSecure(const char* sHost, int16_t iPort, const char* sUser, const char* sPassword,
                                  OrvFtpSecurity eSecurity) {
   const uint16_t iUnsignedPort = static_cast<uint16_t>(iPort);
-  if (iUnsignedPort == 0 || HasLineBreak(sUser) || HasLineBreak(sPassword)) return 0;
+  if (iUnsignedPort == 0 || LibOrv_HasLineBreak(Text(sUser)) || LibOrv_HasLineBreak(Text(sPassword))) return 0;
   if (eSecurity != OrvFtpSecurity::kPlain && eSecurity != OrvFtpSecurity::kExplicitTls &&
       eSecurity != OrvFtpSecurity::kImplicitTls && eSecurity != OrvFtpSecurity::kSftp)
     return 0;

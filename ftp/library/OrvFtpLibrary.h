@@ -26,6 +26,33 @@
 // average over each 60 s; a slower one fails with -28 too. A server reply
 // counts once it is whole.
 
+// The result codes the comments below name, for callers that tell them
+// apart.
+namespace OrvFtpResult {
+inline constexpr int32_t kOk = 0;
+// A path or name that cannot go into a command.
+inline constexpr int32_t kMalformed = -3;
+inline constexpr int32_t kCannotConnect = -7;
+// A local file that ends before the size it was put with.
+inline constexpr int32_t kShortFile = -18;
+// A local file or ~/.ssh/known_hosts that cannot be written.
+inline constexpr int32_t kLocalWriteError = -23;
+// A local file that cannot be read.
+inline constexpr int32_t kLocalReadError = -26;
+inline constexpr int32_t kTimedOut = -28;
+inline constexpr int32_t kCancelled = -42;
+// A handle that names no open connection (or no host key to trust).
+inline constexpr int32_t kNoConnection = -43;
+// A server whose certificate or host key is not trusted.
+inline constexpr int32_t kPeerNotVerified = -60;
+// A listing beyond the bounds FtpText.h names.
+inline constexpr int32_t kTooLarge = -63;
+// A server that refuses TLS.
+inline constexpr int32_t kTlsRefused = -64;
+// The extra certificate authorities (ORV_FTP_CA_FILE) cannot be read.
+inline constexpr int32_t kCaFileUnreadable = -77;
+}  // namespace OrvFtpResult
+
 // Callbacks return 0. lUserValue is the last argument of the request.
 using OrvFtpLogCallback = int32_t (*)(const char* sText);
 using OrvFtpDirCallback = int32_t (*)(int32_t lHandle, int32_t lErrCode, const char* sRequestId,

@@ -64,10 +64,10 @@ std::string SshKnownHostsName(const std::string& sHost, unsigned iPort) {
 std::string SshKeyText(const curl_khkey& key) {
   const std::vector<unsigned char> bytes = KeyBytes(key);
   unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int lDigest = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), digest, &lDigest, EVP_sha256(), nullptr) != 1)
+  unsigned int iDigest = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &iDigest, EVP_sha256(), nullptr) != 1)
     return std::string(KeyType(key.keytype)) + " (no fingerprint)";
-  std::string sFingerprint = Base64(digest, lDigest);
+  std::string sFingerprint = Base64(digest, iDigest);
   // ssh leaves the padding out.
   while (!sFingerprint.empty() && sFingerprint.back() == '=') sFingerprint.pop_back();
   return std::string(KeyType(key.keytype)) + " SHA256:" + sFingerprint;

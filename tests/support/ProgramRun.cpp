@@ -12,6 +12,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "UniqueFd.h"
+
 extern char** environ;
 
 ProgramCopy::ProgramCopy() { CopyProgram(); }
@@ -92,21 +94,27 @@ ProgramCopy::Result ProgramCopy::Run(const Options& options) const {
   for (auto& s : argStrings) argv.push_back(s.data());
   argv.push_back(nullptr);
 
+  // Every end of the pipes has an owner, so none stays open when a step
+  // fails or throws.
   int aiOut[2], aiErr[2];
-  if (pipe2(aiOut, O_CLOEXEC) != 0 || pipe2(aiErr, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (pipe2(aiOut, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  UniqueFd fdOutRead(aiOut[0]), fdOutWrite(aiOut[1]);
+  if (pipe2(aiErr, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  UniqueFd fdErrRead(aiErr[0]), fdErrWrite(aiErr[1]);
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    dup2(aiOut[1], 1);
-    dup2(aiErr[1], 2);
-    int fdNull = open("/dev/null", O_RDONLY);
+    dup2(fdOutWrite.Get(), 1);
+    dup2(fdErrWrite.Get(), 2);
+    // Its own descriptor closes at the exec; the copy on 0 stays.
+    int fdNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
     dup2(fdNull, 0);
     if (chdir(Folder().c_str()) != 0) _exit(127);
     execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  close(aiOut[1]);
-  close(aiErr[1]);
+  fdOutWrite.Close();
+  fdErrWrite.Close();
   m_pidRunning = pid;
 
   Result result;
@@ -116,16 +124,16 @@ ProgramCopy::Result ProgramCopy::Run(const Options& options) const {
   int iStatus = 0;
   bool bExited = false;
   while (!bExited) {
-    pollfd fds[2] = {{bOutOpen ? aiOut[0] : -1, POLLIN, 0}, {bErrOpen ? aiErr[0] : -1, POLLIN, 0}};
+    pollfd fds[2] = {{bOutOpen ? fdOutRead.Get() : -1, POLLIN, 0}, {bErrOpen ? fdErrRead.Get() : -1, POLLIN, 0}};
     poll(fds, 2, 50);
     char ac[4096];
     if (bOutOpen && (fds[0].revents & (POLLIN | POLLHUP))) {
-      ssize_t n = read(aiOut[0], ac, sizeof ac);
+      ssize_t n = read(fdOutRead.Get(), ac, sizeof ac);
       if (n > 0) result.sStdout.append(ac, static_cast<std::size_t>(n));
       else bOutOpen = false;
     }
     if (bErrOpen && (fds[1].revents & (POLLIN | POLLHUP))) {
-      ssize_t n = read(aiErr[0], ac, sizeof ac);
+      ssize_t n = read(fdErrRead.Get(), ac, sizeof ac);
       if (n > 0) result.sStderr.append(ac, static_cast<std::size_t>(n));
       else bErrOpen = false;
     }
@@ -147,10 +155,10 @@ ProgramCopy::Result ProgramCopy::Run(const Options& options) const {
   // Whatever is still in the pipes.
   char ac[4096];
   ssize_t n;
-  while (bOutOpen && (n = read(aiOut[0], ac, sizeof ac)) > 0) result.sStdout.append(ac, static_cast<std::size_t>(n));
-  while (bErrOpen && (n = read(aiErr[0], ac, sizeof ac)) > 0) result.sStderr.append(ac, static_cast<std::size_t>(n));
-  close(aiOut[0]);
-  close(aiErr[0]);
+  while (bOutOpen && (n = read(fdOutRead.Get(), ac, sizeof ac)) > 0)
+    result.sStdout.append(ac, static_cast<std::size_t>(n));
+  while (bErrOpen && (n = read(fdErrRead.Get(), ac, sizeof ac)) > 0)
+    result.sStderr.append(ac, static_cast<std::size_t>(n));
   m_pidRunning = 0;
   if (WIFEXITED(iStatus)) result.iExitStatus = WEXITSTATUS(iStatus);
   if (WIFSIGNALED(iStatus)) result.iSignal = WTERMSIG(iStatus);

@@ -6,22 +6,34 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeWidget>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "ByteText.h"
 #include "DirListBox.h"
 #include "FtpTestServer.h"
+#include "LibOrv.h"
 #include "OrvFtpClient.h"
 #include "RealFtpServer.h"
 #include "RecordingApp.h"
@@ -77,6 +89,50 @@ inline std::vector<std::string> Sorted(std::vector<std::string> vs) {
   return vs;
 }
 
+inline std::string ReadLocal(const std::string& sPath) { return LibOrv_ReadFile(sPath); }
+inline void WriteLocal(const std::string& sPath, const std::string& sData) {
+  std::ofstream(sPath, std::ios::binary) << sData;
+}
+
+// The texts of a node's children, sorted: servers list in their own order.
+inline std::vector<std::string> Children(const QTreeWidgetItem* p) {
+  std::vector<std::string> vs;
+  for (int i = 0; i < p->childCount(); ++i) vs.push_back(p->child(i)->text(0).toStdString());
+  return Sorted(vs);
+}
+
+// A loopback port on which nothing listens.
+inline int UnusedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+inline bool HasCommand(const FtpTestServer& server, const std::string& sPrefix) {
+  for (const std::string& s : server.Commands())
+    if (s.rfind(sPrefix, 0) == 0) return true;
+  return false;
+}
+
+inline void ClickNode(QTreeWidget* pTree, QTreeWidgetItem* pNode) {
+  ASSERT_NE(pNode, nullptr);
+  pTree->scrollToItem(pNode);
+  QTest::mouseClick(pTree->viewport(), Qt::LeftButton, Qt::NoModifier, pTree->visualItemRect(pNode).center());
+}
+
+inline void ClickRow(QListWidget* pList, const std::string& sText) {
+  const auto vItems = pList->findItems(ByteText_FromBytes(sText), Qt::MatchExactly);
+  ASSERT_EQ(vItems.size(), 1) << sText;
+  pList->scrollToItem(vItems[0]);
+  QTest::mouseClick(pList->viewport(), Qt::LeftButton, Qt::NoModifier, pList->visualItemRect(vItems[0]).center());
+}
+
 // Sets the file's time of change to a whole minute two hours ago, which
 // every listing form tells to the minute; returns it.
 inline std::int64_t SetChangedTwoHoursAgo(const std::string& sPath) {
@@ -87,13 +143,16 @@ inline std::int64_t SetChangedTwoHoursAgo(const std::string& sPath) {
 }
 
 // A loaded, visible window with a local folder of its own, the FTP library
-// running and a recording application.
+// running and a recording application. A fixture that sets m_sCommandLine
+// before SetUp gets a window with that command line, not loaded: loading
+// it would start its automatic run, and the tests drive the window
+// themselves.
 class CommandWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     FTP_Init();
-    m_pWindow = std::make_unique<frmMain>();
-    m_pWindow->Load();
+    m_pWindow = m_sCommandLine.empty() ? std::make_unique<frmMain>() : std::make_unique<frmMain>(m_sCommandLine);
+    if (m_sCommandLine.empty()) m_pWindow->Load();
     m_pWindow->dlb->SetPath(m_oLocal.Path());
     m_pWindow->dlb_Click();
     m_pWindow->show();
@@ -111,13 +170,44 @@ class CommandWindow : public ::testing::Test {
     for (const auto& e : fs::directory_iterator(m_oLocal.Path())) vs.push_back(e.path().filename().string());
     return Sorted(vs);
   }
+  // Every file below the local folder, by its path relative to it, sorted.
+  std::vector<std::string> LocalFilesBelow() const {
+    std::vector<std::string> vs;
+    for (const auto& e : fs::recursive_directory_iterator(m_oLocal.Path()))
+      if (e.is_regular_file()) vs.push_back(fs::relative(e.path(), m_oLocal.Path()).string());
+    return Sorted(vs);
+  }
 
-  bool Connect(const LoopbackFtpServer& server) {
-    W().SetFtpUrlText("127.0.0.1:" + server.PortText());
-    W().SetFtpUsrText(server.User());
-    W().SetFtpPwdText(server.Password());
+  // Fills the server fields, presses Connect and waits for the root
+  // listing's outcome, success or failure; false when none came.
+  bool ConnectForOutcome(const std::string& sUrl, const std::string& sUser, const std::string& sPwd) {
+    W().SetFtpUrlText(sUrl);
+    W().SetFtpUsrText(sUser);
+    W().SetFtpPwdText(sPwd);
     W().cbConnect->click();
-    return PumpUntil([this] { return Text(W().labStatus) == "FTP-DIR OK"; });
+    return PumpUntil([this] {
+      const std::string s = Text(W().labStatus);
+      return s == "FTP-DIR OK" || s.rfind("FTP-DIR failed", 0) == 0;
+    });
+  }
+  // The same with the server's address and log-in, unless sUrl or sPwd
+  // say otherwise.
+  bool ConnectForOutcome(const LoopbackFtpServer& server, const std::string& sUrl = "", const std::string& sPwd = "") {
+    return ConnectForOutcome(sUrl.empty() ? "127.0.0.1:" + server.PortText() : sUrl, server.User(),
+                             sPwd.empty() ? server.Password() : sPwd);
+  }
+  // Connects and tells whether the root listing arrived.
+  bool Connect(const LoopbackFtpServer& server) {
+    return ConnectForOutcome(server) && Text(W().labStatus) == "FTP-DIR OK";
+  }
+  // Waits for an outcome: a progress text ("FTP-GET 1.0 MiB of ...") that
+  // a slow transfer shows meanwhile is none.
+  bool WaitForStatus(const std::string& sPrefix) {
+    return PumpUntil([&] {
+      const std::string s = Text(W().labStatus);
+      const bool bProgress = s.size() > 8 && s.rfind("FTP-", 0) == 0 && s[7] == ' ' && std::isdigit(s[8]);
+      return s.rfind(sPrefix, 0) == 0 && !bProgress;
+    });
   }
   bool Logged(const std::string& s) const {
     return std::any_of(m_oApp.logs.begin(), m_oApp.logs.end(),
@@ -152,10 +242,41 @@ class CommandWindow : public ::testing::Test {
         << m_oApp.messages[0].sAddInfo;
     EXPECT_EQ(Colour(pButton), kRed);
   }
+  // The window as a disconnect leaves it: no client, the remote side
+  // disabled and empty but for its root, the buttons back to their face.
+  void ExpectDisconnected() {
+    frmMain& w = W();
+    EXPECT_EQ(w.FtpClient(), nullptr);
+    EXPECT_EQ(Text(w.labStatus), "Disconnected");
+    EXPECT_TRUE(w.cbConnect->isEnabled());
+    for (QPushButton* p : {w.cbConnect, w.cbGet, w.cbPut}) EXPECT_EQ(Colour(p), ButtonFace());
+    for (QWidget* p : std::initializer_list<QWidget*>{w.cbGet, w.cbPut, w.cbMkDir, w.cbReName, w.cbSize, w.cbDelete,
+                                                      w.tvFtpDirs, w.lbFtpFiles}) {
+      EXPECT_FALSE(p->isEnabled()) << p->objectName().toStdString();
+    }
+    ASSERT_EQ(w.tvFtpDirs->topLevelItemCount(), 1);
+    QTreeWidgetItem* pRoot = w.tvFtpDirs->topLevelItem(0);
+    EXPECT_EQ(frmMain::FtpNodeKey(pRoot), "ROOT");
+    EXPECT_EQ(pRoot->childCount(), 0);
+    EXPECT_EQ(frmMain::FtpNodeImage(pRoot), "CloseFld");
+    EXPECT_EQ(w.tvFtpDirs->currentItem(), pRoot);
+    EXPECT_EQ(w.lbFtpFiles->count(), 0);
+  }
 
+  std::string m_sCommandLine;
   RecordingApp m_oApp{1};
   TempFolder m_oLocal;
   std::unique_ptr<frmMain> m_pWindow;
+};
+
+// The remote side's tests: the shared window, with what its start logged
+// set aside.
+class RemoteWindow : public CommandWindow {
+ protected:
+  void SetUp() override {
+    CommandWindow::SetUp();
+    m_oApp.logs.clear();
+  }
 };
 
 }  // namespace window_test

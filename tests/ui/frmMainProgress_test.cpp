@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "ByteText.h"
+#include "CommandWindow.h"
 #include "DirListBox.h"
 #include "FtpTestServer.h"
 #include "OrvFtpClient.h"
@@ -36,6 +37,7 @@
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+using namespace window_test;
 
 namespace {
 
@@ -46,47 +48,23 @@ std::vector<std::string> ServerNames(const FtpTestServer& server) {
   return vs;
 }
 
-class Progress : public ::testing::Test {
+// The shared window, active: the keys the tests send go to it.
+class Progress : public CommandWindow {
  protected:
   void SetUp() override {
-    FTP_Init();
-    m_pWindow = std::make_unique<frmMain>(m_sCommandLine);
-    // Loading a window with a command line would start its automatic run;
-    // the tests drive the window themselves.
-    if (m_sCommandLine.empty()) m_pWindow->Load();
-    m_pWindow->dlb->SetPath(m_oLocal.Path());
-    m_pWindow->dlb_Click();
-    m_pWindow->show();
+    CommandWindow::SetUp();
     m_pWindow->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_pWindow.get()));
   }
-  void TearDown() override {
-    m_pWindow.reset();
-    FTP_Shutdown();
-  }
 
-  frmMain& W() { return *m_pWindow; }
-  std::string Local(const std::string& sName) const { return m_oLocal.Path() + "/" + sName; }
   void WriteLocal(const std::string& sName, std::size_t lSize) const {
     std::ofstream(Local(sName), std::ios::binary) << std::string(lSize, 'x');
-  }
-  bool Connect(const FtpTestServer& server) {
-    W().SetFtpUrlText("127.0.0.1:" + server.PortText());
-    W().SetFtpUsrText(server.User());
-    W().SetFtpPwdText(server.Password());
-    W().cbConnect->click();
-    return PumpUntil([this] { return Text(W().labStatus).rfind("FTP-DIR ", 0) == 0; });
   }
   void StartPut(const std::string& sName) {
     W().tbFtpPath->setText("/");
     W().tbLocalPath->setText(ByteText_FromBytes(Local(sName)));
     W().cbPut->click();
   }
-
-  std::string m_sCommandLine;
-  RecordingApp m_oApp{1};
-  TempFolder m_oLocal;
-  std::unique_ptr<frmMain> m_pWindow;
 };
 
 // The server takes 256 KiB a second; far more than the sockets between
@@ -94,7 +72,7 @@ class Progress : public ::testing::Test {
 TEST_F(Progress, ASlowPutShowsItsProgressAndCancelOrEscapeEndsItLeavingNothingOnTheServer) {
   FtpTestServer server(FtpTestServer::Options{.sKind = "slow_upload"});
   WriteLocal("big.bin", 64u << 20);
-  ASSERT_TRUE(Connect(server));
+  ASSERT_TRUE(ConnectForOutcome(server));
   frmMain& w = W();
   EXPECT_FALSE(w.cbCancel->isVisible());
   const QRegularExpression oProgress(
@@ -134,7 +112,7 @@ TEST_F(Progress, ASlowPutShowsItsProgressAndCancelOrEscapeEndsItLeavingNothingOn
 TEST_F(Progress, ClosingDuringAPutAsksAndNoCarriesOn) {
   FtpTestServer server(FtpTestServer::Options{.sKind = "slow_upload"});
   WriteLocal("big.bin", 64u << 20);
-  ASSERT_TRUE(Connect(server));
+  ASSERT_TRUE(ConnectForOutcome(server));
   frmMain& w = W();
   StartPut("big.bin");
   ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus).rfind("FTP-PUT ", 0) == 0; })) << Text(w.labStatus);
@@ -158,7 +136,7 @@ TEST_F(Progress, CancelEndsThePutNotTheListingBesideIt) {
   FtpTestServer server(FtpTestServer::Options{.sKind = "trickle"});
   for (int i = 0; i < 100; ++i) server.WriteFile("/file " + std::to_string(i) + ".txt", "x");
   WriteLocal("big.bin", 64u << 20);
-  ASSERT_TRUE(Connect(server));
+  ASSERT_TRUE(ConnectForOutcome(server));
   frmMain& w = W();
   ASSERT_EQ(w.lbFtpFiles->count(), 100);
   w.lbFtpFiles->clear();
@@ -178,7 +156,7 @@ TEST_F(Progress, CancelEndsASlowGetAndKeepsTheOldLocalFile) {
   FtpTestServer server(FtpTestServer::Options{.sKind = "trickle"});
   server.WriteFile("/slow.bin", std::string(512 * 1024, 's'));
   std::ofstream(Local("slow.bin")) << "old";
-  ASSERT_TRUE(Connect(server));
+  ASSERT_TRUE(ConnectForOutcome(server));
   frmMain& w = W();
   w.tbFtpPath->setText("/slow.bin");
   w.tbLocalPath->setText(ByteText_FromBytes(m_oLocal.Path() + "/"));
@@ -204,7 +182,7 @@ TEST_F(Progress, CancelEndsASlowGetAndKeepsTheOldLocalFile) {
 TEST_F(Progress, AShortPutKeepsItsOutcomeText) {
   FtpTestServer server;
   WriteLocal("small.bin", 100000);
-  ASSERT_TRUE(Connect(server));
+  ASSERT_TRUE(ConnectForOutcome(server));
   frmMain& w = W();
   StartPut("small.bin");
   bool bProgressShown = false;
@@ -227,7 +205,7 @@ class AutoRunProgress : public Progress {
 TEST_F(AutoRunProgress, AnAutomaticRunNeitherWatchesNorOffersCancel) {
   FtpTestServer server;
   WriteLocal("small.bin", 1000);
-  ASSERT_TRUE(Connect(server));
+  ASSERT_TRUE(ConnectForOutcome(server));
   frmMain& w = W();
   ASSERT_NE(w.FtpClient(), nullptr);
   EXPECT_FALSE(w.FtpClient()->ProgressEvent);

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "CommandWindow.h"
 #include "OrvFtpClient.h"
 #include "OrvFtpLibrary.h"
 #include "RecordingApp.h"
@@ -28,6 +29,7 @@
 #include "frmMain.h"
 
 using namespace std::chrono_literals;
+using namespace window_test;
 namespace fs = std::filesystem;
 
 namespace {
@@ -37,44 +39,31 @@ std::string ReadText(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class SftpWindow : public ::testing::Test {
+// The shared window with a home folder of its own, where the known hosts
+// go.
+class SftpWindow : public CommandWindow {
  protected:
   void SetUp() override {
     const char* sHome = std::getenv("HOME");
     m_sOldHome = sHome ? sHome : "";
     ::setenv("HOME", m_home.Path().c_str(), 1);
-    FTP_Init();
-    m_pWindow = std::make_unique<frmMain>();
-    m_pWindow->Load();
-    m_pWindow->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pWindow.get()));
+    CommandWindow::SetUp();
   }
   void TearDown() override {
-    m_pWindow.reset();
-    FTP_Shutdown();
+    CommandWindow::TearDown();
     ::setenv("HOME", m_sOldHome.c_str(), 1);
   }
 
   // Connects afresh and waits for the root listing's outcome.
   bool Connect(const SshTestServer& server) {
-    frmMain& w = *m_pWindow;
-    w.cbDisconnect_Click();
-    w.SetFtpUrlText("sftp://127.0.0.1:" + std::to_string(server.Port()));
-    w.SetFtpUsrText(server.User());
-    w.SetFtpPwdText(server.Password());
-    w.cbConnect->click();
-    return PumpUntil([&w] {
-      const std::string s = Text(w.labStatus);
-      return s == "FTP-DIR OK" || s.rfind("FTP-DIR failed", 0) == 0;
-    });
+    W().cbDisconnect_Click();
+    return ConnectForOutcome("sftp://127.0.0.1:" + std::to_string(server.Port()), server.User(), server.Password());
   }
   fs::path KnownHosts() const { return fs::path(m_home.Path()) / ".ssh" / "known_hosts"; }
   std::string ToolTip() const { return m_pWindow->labStatus->toolTip().toStdString(); }
 
   TempFolder m_home;
   std::string m_sOldHome;
-  RecordingApp m_oApp{1};
-  std::unique_ptr<frmMain> m_pWindow;
 };
 
 }  // namespace

@@ -27,12 +27,6 @@ using namespace window_test;
 
 namespace {
 
-std::string ReadLocal(const std::string& sPath) { return LibOrv_ReadFile(sPath); }
-
-}  // namespace
-
-namespace {
-
 TEST_F(CommandWindow, GetSizeIsAnsweredWhileASlowQueueOfUploadsRunsAndTheListingAfterShowsTheFiles) {
   FtpTestServer::Options o;
   o.sKind = "slow_upload";  // 256 KiB/s: 2 MiB take 8 s
