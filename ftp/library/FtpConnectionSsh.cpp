@@ -14,7 +14,6 @@
 #include "FtpWrongServer.h"
 #include "SshKeyText.h"
 
-
 void FtpConnection::ProbeSshGreeting() {
   char* szIp = nullptr;
   long iPort = 0;
@@ -66,8 +65,7 @@ void FtpConnection::ReadSftpOutcome(FtpOutcome& outcome) const {
   }
 }
 
-int FtpConnection::OnHostKey(CURL*, const curl_khkey*, const curl_khkey* pFound, curl_khmatch eMatch,
-                             void* pSelf) {
+int FtpConnection::OnHostKey(CURL*, const curl_khkey*, const curl_khkey* pFound, curl_khmatch eMatch, void* pSelf) {
   auto* self = static_cast<FtpConnection*>(pSelf);
   if (eMatch == CURLKHMATCH_OK) return CURLKHSTAT_FINE;
   const std::string sKey = SshKeyText(*pFound);
@@ -131,6 +129,7 @@ int32_t FtpConnection::TrustHostKey() {
     m_sUnknownKeyText.clear();
     m_sUnknownKeyEntry.clear();
   }
-  Log("FTP connection " + std::to_string(m_lHandle) + ": host key added to " + sFile + ": " + sLine.substr(0, sLine.size() - 1));
+  Log("FTP connection " + std::to_string(m_lHandle) + ": host key added to " + sFile + ": " +
+      sLine.substr(0, sLine.size() - 1));
   return 0;
 }
