@@ -17,7 +17,6 @@
 
 namespace {
 
-
 std::string OneLine(const char* p, std::size_t n) {
   std::string s(p, n);
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
@@ -56,8 +55,8 @@ void FtpConnection::NoteLogin() {
   if (m_bOpen) NoteControlClosed();
   m_bOpen = true;
   m_bSessionUsed = true;
-  Log("FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where() + " opened" +
-      SecurityText() + (m_server.sUser.empty() ? std::string() : " for user " + m_server.sUser));
+  Log("FTP connection " + std::to_string(m_lHandle) + ": connection to " + Where() + " opened" + SecurityText() +
+      (m_server.sUser.empty() ? std::string() : " for user " + m_server.sUser));
 }
 
 void FtpConnection::NoteControlClosed() {
@@ -80,17 +79,21 @@ int FtpConnection::OnProgress(void* pSelf, curl_off_t lDownTotal, curl_off_t lDo
   const auto lDone = static_cast<uint64_t>(bUp ? lUpNow : lDownNow) + lBefore;
   auto lTotal = static_cast<uint64_t>(std::max<curl_off_t>(0, bUp ? lUpTotal : lDownTotal));
   if (lTotal > 0) lTotal += lBefore;
-  // A few times a second, and once more when the data is complete.
+  // A few times a second at most, and at once when the data is complete.
+  // libcurl calls on with the whole while the last bytes drain through the
+  // kernel and the server's reply is awaited; the whole is told again only
+  // at the interval then, so the window can still show the transfer.
   constexpr auto kInterval = std::chrono::milliseconds(250);
-  const Clock::time_point now = Clock::now();
-  if (now - self->m_lastProgress < kInterval && !(lTotal > 0 && lDone == lTotal)) return 0;
   if (lDone == 0) return 0;
+  const Clock::time_point now = Clock::now();
+  const bool bNewWhole = lTotal > 0 && lDone == lTotal && lDone != self->m_lToldDone;
+  if (now - self->m_lastProgress < kInterval && !bNewWhole) return 0;
   self->m_lastProgress = now;
+  self->m_lToldDone = lDone;
   FtpDispatcher::Instance().PostCallback(
-      self->m_lHandle, [lHandle = self->m_lHandle, pfn, sId = self->m_pRequest->sRequestId,
-                        lUser = self->m_pRequest->lUserValue, lDone, lTotal] {
-        pfn(lHandle, sId.c_str(), lUser, lDone, lTotal);
-      });
+      self->m_lHandle,
+      [lHandle = self->m_lHandle, pfn, sId = self->m_pRequest->sRequestId, lUser = self->m_pRequest->lUserValue, lDone,
+       lTotal] { pfn(lHandle, sId.c_str(), lUser, lDone, lTotal); });
   return 0;
 }
 
@@ -131,11 +134,8 @@ int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, v
         self->m_pTransfer->fnRawData(p, n);
       self->NoteActivity();
       break;
-    case CURLINFO_DATA_OUT:
-      self->NoteActivity();
-      break;
-    default:
-      break;
+    case CURLINFO_DATA_OUT: self->NoteActivity(); break;
+    default: break;
   }
   return 0;
 }

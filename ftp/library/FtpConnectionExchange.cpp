@@ -216,6 +216,7 @@ CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int3
   // its bytes; it is told only for gets and puts.
   m_bTellProgress = m_pRequest != nullptr && m_pRequest->pKind->MovesData() && m_pfnProgress.load() != nullptr;
   m_lastProgress = Clock::time_point();
+  m_lToldDone = 0;
   options.Set(CURLOPT_NOPROGRESS, 0L)
       .Set(CURLOPT_XFERINFOFUNCTION, &FtpConnection::OnProgress)
       .Set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
