@@ -161,6 +161,10 @@ namespace {
 // connect to 127.0.0.1:2199 -> <why>; trying again in 1 s (1 of 3)". The
 // connection's owner hears of the coming try (the 2nd of 4 here).
 void TellConnectRetry(const std::string& sLine) {
+  // Most lines are of other kinds: they need no regular expression, whose
+  // compilation alone costs a short transfer more than the rest of the
+  // line's handling.
+  if (sLine.find(": connect to ") == std::string::npos || sLine.find("; trying again in ") == std::string::npos) return;
   static const std::regex kRetry(
       R"(^FTP connection (\d+): .* failed with -?\d+: connect to (\S+) -> .*; trying again in \d+ s \((\d+) of (\d+)\)$)");
   std::smatch m;

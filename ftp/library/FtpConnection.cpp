@@ -82,10 +82,15 @@ bool FtpConnection::Reopen() {
 }
 
 void FtpConnection::Enqueue(FtpRequest request) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_bStop) return;
-  m_queue.push_back(std::move(request));
-  if (!m_thread.joinable()) m_thread = std::thread(&FtpConnection::Run, this);
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_bStop) return;
+    m_queue.push_back(std::move(request));
+    if (!m_thread.joinable()) m_thread = std::thread(&FtpConnection::Run, this);
+  }
+  // Told once the lock is free: a worker woken while it is still held
+  // would only wake to wait for it, a second sleep and wake-up for every
+  // request. The caller's reference keeps the connection alive meanwhile.
   m_wake.notify_one();
 }
 

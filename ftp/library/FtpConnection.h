@@ -224,7 +224,8 @@ class FtpConnection : private FtpSession {
 
   std::atomic<OrvFtpProgressCallback> m_pfnProgress{nullptr};
   Clock::time_point m_lastProgress;
-  bool m_bTellProgress = false;  // the running transfer's progress is told
+  std::uint64_t m_lToldDone = 0;  // the running transfer's figure last told
+  bool m_bTellProgress = false;   // the running transfer's progress is told
   // The bytes libcurl has moved in the running exchange, up and down, as
   // its progress tells them; and the floor's window: its start and the
   // bytes that had reached their side by then (guarded by m_mutex).

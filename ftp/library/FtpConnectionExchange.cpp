@@ -1,55 +1,21 @@
 // The connection's exchanges with libcurl: how a transfer is set up and
-// driven, cut off when idle or cancelled, and what libcurl tells of it on
-// the way (commands, replies, sockets, progress).
+// driven, and cut off when idle or cancelled. What libcurl tells of it on
+// the way is in FtpConnectionEvents.cpp, what is SFTP's own in
+// FtpConnectionSsh.cpp.
 #include "FtpConnection.h"
 
-#include <fcntl.h>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cctype>
 #include <climits>
 #include <cstdio>
-#include <cstring>
-#include <string_view>
-
-#include "FtpDispatcher.h"
-#include "FtpText.h"
-#include "FtpWrongServer.h"
-#include "SshKeyText.h"
 
 namespace {
 
-std::string OneLine(const char* p, std::size_t n) {
-  std::string s(p, n);
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-  return s;
-}
-
-bool IsCommand(const std::string& sLine, const char* sCommand) {
-  const std::size_t n = std::strlen(sCommand);
-  if (sLine.size() < n || (sLine.size() > n && sLine[n] != ' ')) return false;
-  for (std::size_t i = 0; i < n; ++i)
-    if (std::toupper(static_cast<unsigned char>(sLine[i])) != sCommand[i]) return false;
-  return true;
-}
-
-bool IsPassCommand(const std::string& s) { return IsCommand(s, "PASS"); }
-
-bool IsLoginCommand(const std::string& s) { return IsCommand(s, "USER") || IsPassCommand(s); }
-
-// "550 No such file": three digits and a space end a server reply.
-bool IsFinalReplyLine(const std::string& s) {
-  return s.size() >= 4 && std::isdigit(static_cast<unsigned char>(s[0])) &&
-         std::isdigit(static_cast<unsigned char>(s[1])) && std::isdigit(static_cast<unsigned char>(s[2])) &&
-         s[3] == ' ';
-}
 
 // How long to wait for the multi handle's sockets. With no socket to offer,
 // libcurl would sit out the whole wait even where it only needs to be
@@ -130,16 +96,6 @@ void FtpConnection::RefuseWrongServer(const std::string& sWhy) {
   if (!m_bExchange || m_eInterrupt != Interrupt::kNone) return;
   m_sWrongServer = sWhy;
   InterruptLocked(Interrupt::kWrongServer);
-}
-
-void FtpConnection::ProbeSshGreeting() {
-  char* szIp = nullptr;
-  long lPort = 0;
-  if (curl_easy_getinfo(m_pActive, CURLINFO_PRIMARY_IP, &szIp) != CURLE_OK || szIp == nullptr || *szIp == '\0' ||
-      curl_easy_getinfo(m_pActive, CURLINFO_PRIMARY_PORT, &lPort) != CURLE_OK || lPort <= 0)
-    return;
-  const std::string sLine = FtpWrongServer_FirstLine(szIp, lPort, std::chrono::milliseconds(1500));
-  if (FtpWrongServer_IsFtpReply(sLine)) RefuseWrongServer(FtpWrongServer_FtpText(Where()));
 }
 
 void FtpConnection::BeginExchange(int32_t lLimitMs) {
@@ -260,6 +216,7 @@ CURLcode FtpConnection::Configure(CURL* pEasy, const std::string& sUrlPath, int3
   // its bytes; it is told only for gets and puts.
   m_bTellProgress = m_pRequest != nullptr && m_pRequest->pKind->MovesData() && m_pfnProgress.load() != nullptr;
   m_lastProgress = Clock::time_point();
+  m_lToldDone = 0;
   options.Set(CURLOPT_NOPROGRESS, 0L)
       .Set(CURLOPT_XFERINFOFUNCTION, &FtpConnection::OnProgress)
       .Set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
@@ -389,249 +346,7 @@ long FtpConnection::ReplyCode() const {
   return lCode != 0 ? lCode : m_lLastReplyCode;
 }
 
-// Once logged in, the control connection is the connection's only socket:
-// data connections open later, and a losing connect attempt to another
-// address of the host has been closed.
-void FtpConnection::NoteLogin() {
-  {
-    std::lock_guard<std::mutex> lock(m_socketMutex);
-    m_controlSocket = m_sockets.size() == 1 ? *m_sockets.begin() : CURL_SOCKET_BAD;
-  }
-  if (m_bOpen) NoteControlClosed();
-  m_bOpen = true;
-  m_bSessionUsed = true;
-  Log(FtpConnectionText(m_lHandle) + "connection to " + Where() + " opened" +
-      SecurityText() + (m_server.sUser.empty() ? std::string() : " for user " + m_server.sUser));
-}
-
-void FtpConnection::NoteControlClosed() {
-  if (!m_bOpen) return;
-  m_bOpen = false;
-  Log(FtpConnectionText(m_lHandle) + "connection to " + Where() + " closed");
-}
-
-int FtpConnection::OnProgress(void* pSelf, curl_off_t lDownTotal, curl_off_t lDownNow, curl_off_t lUpTotal,
-                              curl_off_t lUpNow) {
-  auto* self = static_cast<FtpConnection*>(pSelf);
-  self->m_lCurlMoved = static_cast<long long>(std::max<curl_off_t>(0, lDownNow)) +
-                       static_cast<long long>(std::max<curl_off_t>(0, lUpNow));
-  const OrvFtpProgressCallback pfn = self->m_pfnProgress.load();
-  if (!self->m_bTellProgress || pfn == nullptr || self->m_pRequest == nullptr) return 0;
-  const bool bUp = lUpTotal > 0 || lUpNow > 0;
-  // A transfer that goes on from where an earlier one broke off counts
-  // what that one moved.
-  const std::uint64_t lBefore = self->m_pTransfer != nullptr ? self->m_pTransfer->lDoneBefore : 0;
-  const auto lDone = static_cast<uint64_t>(bUp ? lUpNow : lDownNow) + lBefore;
-  auto lTotal = static_cast<uint64_t>(std::max<curl_off_t>(0, bUp ? lUpTotal : lDownTotal));
-  if (lTotal > 0) lTotal += lBefore;
-  // A few times a second, and once more when the data is complete.
-  constexpr auto kInterval = std::chrono::milliseconds(250);
-  const Clock::time_point now = Clock::now();
-  if (now - self->m_lastProgress < kInterval && !(lTotal > 0 && lDone == lTotal)) return 0;
-  if (lDone == 0) return 0;
-  self->m_lastProgress = now;
-  FtpDispatcher::Instance().PostCallback(
-      self->m_lHandle, [lHandle = self->m_lHandle, pfn, sId = self->m_pRequest->sRequestId,
-                        lUser = self->m_pRequest->lUserValue, lDone, lTotal] {
-        pfn(lHandle, sId.c_str(), lUser, lDone, lTotal);
-      });
-  return 0;
-}
-
-// SFTP has no reply codes; the FTP codes of the same refusals stand in for
-// them, so that callers and the request kinds read both alike.
-void FtpConnection::ReadSftpOutcome(FtpOutcome& outcome) const {
-  if (!m_hostKeyRefusal.empty()) {
-    outcome.rc = CURLE_PEER_FAILED_VERIFICATION;
-    outcome.sWhy = m_hostKeyRefusal;
-    return;
-  }
-  switch (outcome.rc) {
-    case CURLE_LOGIN_DENIED: outcome.lResponse = 530; break;
-    case CURLE_REMOTE_DISK_FULL: outcome.lResponse = 552; break;
-    case CURLE_REMOTE_FILE_NOT_FOUND:
-    case CURLE_REMOTE_ACCESS_DENIED:
-    case CURLE_QUOTE_ERROR: outcome.lResponse = 550; break;
-    case CURLE_SSH:
-      // A refusal of the server's, while the session lives on, rather than
-      // a session that broke. A session that was up and is gone was lost,
-      // as a connection is lost: that may pass.
-      if (m_bOpen) {
-        outcome.lResponse = 550;
-      } else if (m_bSessionUsed) {
-        outcome.rc = CURLE_RECV_ERROR;
-        outcome.sWhy = "the server ended the SSH session";
-      } else {
-        // A new session that broke while it was set up (the server closed
-        // it after the key exchange, during the log-in): a connection that
-        // could not be made, as below.
-        outcome.rc = CURLE_COULDNT_CONNECT;
-        outcome.sWhy = "the server ended the SSH session while it was set up";
-      }
-      break;
-    case CURLE_FAILED_INIT:
-      // "Failure establishing ssh session": the server took the connection
-      // but closed it before its banner, as sshd does beyond MaxStartups or
-      // while it ends sessions; a connection that could not be made.
-      if (outcome.sCurlText.rfind("Failure establishing ssh session", 0) == 0) outcome.rc = CURLE_COULDNT_CONNECT;
-      break;
-    default: break;
-  }
-}
-
-int FtpConnection::OnHostKey(CURL*, const curl_khkey*, const curl_khkey* pFound, curl_khmatch eMatch,
-                             void* pSelf) {
-  auto* self = static_cast<FtpConnection*>(pSelf);
-  if (eMatch == CURLKHMATCH_OK) return CURLKHSTAT_FINE;
-  const std::string sKey = SshKeyText(*pFound);
-  {
-    std::lock_guard<std::mutex> lock(self->m_hostKeyMutex);
-    const bool bUnknown = eMatch == CURLKHMATCH_MISSING;
-    self->m_sUnknownKeyText = bUnknown ? sKey : std::string();
-    self->m_sUnknownKeyEntry = bUnknown ? SshKeyEntry(*pFound) : std::string();
-  }
-  self->m_hostKeyRefusal = eMatch == CURLKHMATCH_MISMATCH
-                               ? "the host key has changed: " + sKey + " (" + self->m_server.sKnownHosts +
-                                     " holds another key for this server)"
-                               : "the host key is unknown: " + sKey + " (not in " + self->m_server.sKnownHosts + ")";
-  return CURLKHSTAT_REJECT;
-}
-
-std::string FtpConnection::UnknownHostKey() {
-  std::lock_guard<std::mutex> lock(m_hostKeyMutex);
-  return m_sUnknownKeyEntry.empty() ? std::string() : m_sUnknownKeyText;
-}
-
 std::string FtpConnection::LoginFolder() {
   std::lock_guard<std::mutex> lock(m_loginFolderMutex);
   return m_sLoginFolder;
-}
-
-int32_t FtpConnection::TrustHostKey() {
-  std::string sEntry;
-  {
-    std::lock_guard<std::mutex> lock(m_hostKeyMutex);
-    sEntry = m_sUnknownKeyEntry;
-  }
-  if (sEntry.empty()) return -static_cast<int32_t>(CURLE_BAD_FUNCTION_ARGUMENT);
-  const std::string& sFile = m_server.sKnownHosts;
-  const std::string sLine = SshKnownHostsName(m_server.sUrlHost, m_server.iPort) + " " + sEntry + "\n";
-  // The folder as ssh makes it, private to the user; it may exist already.
-  const std::size_t lSlash = sFile.rfind('/');
-  if (lSlash != std::string::npos && lSlash > 0) ::mkdir(sFile.substr(0, lSlash).c_str(), 0700);
-  const int iFd = ::open(sFile.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  auto fnFail = [&](const char* sWhat) {
-    Log(FtpConnectionText(m_lHandle) + "cannot " + sWhat + " " + sFile + ": " +
-        std::strerror(errno));
-    if (iFd >= 0) ::close(iFd);
-    return -static_cast<int32_t>(CURLE_WRITE_ERROR);
-  };
-  if (iFd < 0) return fnFail("open");
-  // A last line without its line break would swallow the new entry.
-  std::string sText = sLine;
-  struct stat st {};
-  char cLast = '\n';
-  if (::fstat(iFd, &st) != 0) return fnFail("read");
-  if (st.st_size > 0 && ::pread(iFd, &cLast, 1, st.st_size - 1) != 1) return fnFail("read");
-  if (cLast != '\n') sText = "\n" + sLine;
-  for (std::size_t lDone = 0; lDone < sText.size();) {
-    const ssize_t n = ::write(iFd, sText.data() + lDone, sText.size() - lDone);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return fnFail("write");
-    lDone += static_cast<std::size_t>(n);
-  }
-  if (::fsync(iFd) != 0 || ::close(iFd) != 0) {
-    Log(FtpConnectionText(m_lHandle) + "cannot write " + sFile + ": " + std::strerror(errno));
-    return -static_cast<int32_t>(CURLE_WRITE_ERROR);
-  }
-  {
-    std::lock_guard<std::mutex> lock(m_hostKeyMutex);
-    m_sUnknownKeyText.clear();
-    m_sUnknownKeyEntry.clear();
-  }
-  Log(FtpConnectionText(m_lHandle) + "host key added to " + sFile + ": " + sLine.substr(0, sLine.size() - 1));
-  return 0;
-}
-
-int FtpConnection::OnDebug(CURL*, curl_infotype eType, char* p, std::size_t n, void* pSelf) {
-  auto* self = static_cast<FtpConnection*>(pSelf);
-  switch (eType) {
-    case CURLINFO_HEADER_OUT:
-      self->m_sLastCommand = OneLine(p, n);
-      // The password never leaves this function.
-      if (IsPassCommand(self->m_sLastCommand)) self->m_sLastCommand = "PASS ***";
-      self->NoteActivity();
-      break;
-    case CURLINFO_HEADER_IN:
-      self->m_sLastReply = OneLine(p, n);
-      if (!self->m_bOpen && FtpWrongServer_IsSshGreeting(self->m_sLastReply)) {
-        self->RefuseWrongServer(FtpWrongServer_SshText(self->Where()));
-        break;
-      }
-      if (IsFinalReplyLine(self->m_sLastReply)) {
-        self->m_lLastReplyCode = std::stol(self->m_sLastReply.substr(0, 3));
-        // 125 and 150 open the data transfer.
-        if (self->m_lLastReplyCode == 125 || self->m_lLastReplyCode == 150) self->m_bTransferStarted = true;
-        if (self->m_lLastReplyCode == 230 && IsLoginCommand(self->m_sLastCommand)) self->NoteLogin();
-        if (self->m_pTransfer != nullptr && self->m_pTransfer->fnReply)
-          self->m_pTransfer->fnReply(self->m_sLastCommand, self->m_sLastReply);
-        // A reply counts once it is whole: the lines of one that never
-        // ends keep nothing alive.
-        self->NoteActivity();
-      }
-      break;
-    case CURLINFO_TEXT:
-      // The one sign of an SSH log-in that libcurl gives.
-      if (self->IsSftp() && !self->m_bOpen && std::string_view(p, n).rfind("Authentication complete", 0) == 0)
-        self->NoteLogin();
-      break;
-    case CURLINFO_DATA_IN:
-      if (self->m_pTransfer != nullptr && self->m_pTransfer->fnRawData && !self->IsSftp())
-        self->m_pTransfer->fnRawData(p, n);
-      self->NoteActivity();
-      break;
-    case CURLINFO_DATA_OUT:
-      self->NoteActivity();
-      break;
-    default:
-      break;
-  }
-  return 0;
-}
-
-curl_socket_t FtpConnection::OnOpenSocket(void* pSelf, curlsocktype, struct curl_sockaddr* pAddress) {
-  auto* self = static_cast<FtpConnection*>(pSelf);
-  std::lock_guard<std::mutex> lock(self->m_socketMutex);
-  if (self->m_bRefuseSockets) return CURL_SOCKET_BAD;
-  const int s = ::socket(pAddress->family, pAddress->socktype | SOCK_CLOEXEC, pAddress->protocol);
-  if (s < 0) return CURL_SOCKET_BAD;
-  self->m_sockets.insert(s);
-  self->m_unsent[s] = 0;
-  return s;
-}
-
-int FtpConnection::OnCloseSocket(void* pSelf, curl_socket_t s) {
-  auto* self = static_cast<FtpConnection*>(pSelf);
-  bool bControl = false;
-  int iResult;
-  {
-    std::lock_guard<std::mutex> lock(self->m_socketMutex);
-    self->m_sockets.erase(s);
-    bControl = s == self->m_controlSocket;
-    if (bControl) self->m_controlSocket = CURL_SOCKET_BAD;
-    // libcurl closes a data connection once it has written the last byte
-    // and then waits for the server's reply, which comes once those bytes
-    // arrived. Shutting the sending side puts the end of the data after
-    // them, as a close would; the socket stays to be watched.
-    int iUnsent = 0;
-    if (!bControl && self->m_bMayDrain && ::ioctl(s, SIOCOUTQ, &iUnsent) == 0 && iUnsent > 0 &&
-        ::shutdown(s, SHUT_WR) == 0) {
-      self->m_draining.insert(s);
-      return 0;
-    }
-    self->m_unsent.erase(s);
-    iResult = ::close(s);
-  }
-  if (bControl) self->NoteControlClosed();
-  return iResult;
 }

@@ -91,6 +91,31 @@ TEST_F(FtpRemoteCommandsTest, GetIntoAFileOfAnySizeAndLongName) {
   EXPECT_EQ(g_progress.back(), whole);
 }
 
+// The reports are a few a second at most, and the last one before the
+// answer is the whole, also for a put, whose data is all out well before
+// the server's replies.
+TEST_F(FtpRemoteCommandsTest, APutTellsItsWholeAndFewReportsBeforeIt) {
+  FtpTestServer server;
+  const std::string sLocal = m_local.Path() + "/put.bin";
+  const std::string sData(5 * 1024 * 1024 + 3, 'p');
+  std::ofstream(sLocal, std::ios::binary) << sData;
+  const int fd = ::open(sLocal.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  const int32_t h = Connect(server);
+  OrvFtpClientSetProgress(h, OnProgress);
+  const auto tStart = std::chrono::steady_clock::now();
+  PutFile(h, "/put.bin", "put", "", fd, sData.size());
+  ASSERT_TRUE(WaitForAnswers(1));
+  const auto lQuarters = (std::chrono::steady_clock::now() - tStart) / 250ms;
+  EXPECT_EQ(Only().lCode, 0);
+  EXPECT_EQ(ReadLocal(server.LocalPath("/put.bin")).size(), sData.size());
+  ASSERT_FALSE(g_progress.empty());
+  const std::pair<uint64_t, uint64_t> whole(sData.size(), sData.size());
+  EXPECT_EQ(g_progress.back(), whole);
+  // One at once when the data is whole, otherwise one a quarter second.
+  EXPECT_LE(static_cast<long long>(g_progress.size()), lQuarters + 2);
+}
+
 TEST_F(FtpRemoteCommandsTest, AFailedGetLeavesTheOldFileAlone) {
   const ShortWaits shortWaits;
   FtpTestServer server({"drop_data"});

@@ -16,8 +16,11 @@ class FtpPump {
   FtpPump() {
     OrvFtpClientSetNotifier([this] {
       ++m_iNotifications;
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_bNotified = true;
+      {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bNotified = true;
+      }
+      // Outside the lock, so that the woken thread does not wait for it.
       m_wake.notify_one();
     });
   }
