@@ -312,8 +312,15 @@ FtpOutcome FtpConnection::Transfer(int32_t lLimitMs) {
     outcome.rc = CURLE_ABORTED_BY_CALLBACK;
   }
   outcome.bTooSlow = eWhy == Interrupt::kTooSlow && outcome.rc != CURLE_OK;
-  outcome.bTimedOut = (eWhy == Interrupt::kTimedOut || outcome.bTooSlow) && outcome.rc != CURLE_OK;
   outcome.lResponse = ReplyCode();
+  // libcurl's own connect limit is the same inactivity limit as the
+  // watchdog's: whichever of the two sees it first, the server was silent
+  // for as long. (libcurl also reports a 421 greeting as a time-out; that
+  // is the server's refusal.)
+  const bool bCurlTimedOut =
+      eWhy == Interrupt::kNone && outcome.rc == CURLE_OPERATION_TIMEDOUT && outcome.lResponse == 0;
+  outcome.bTimedOut =
+      (eWhy == Interrupt::kTimedOut || outcome.bTooSlow || bCurlTimedOut) && outcome.rc != CURLE_OK;
   if (curl_easy_getinfo(m_pActive, CURLINFO_SSL_VERIFYRESULT, &outcome.lVerifyResult) != CURLE_OK)
     outcome.lVerifyResult = 0;
   curl_off_t lExpected = -1;
