@@ -38,6 +38,10 @@ namespace fs = std::filesystem;
 // a folder and never says where it leads; a link back up is found by its
 // listing (below), and this bounds what that cannot catch.
 constexpr int kMostRemoteDepth = 32;
+// How many folders and files one folder get takes at most: a server that
+// made up folders without end meets these, not the end of the memory.
+constexpr int kMostWalkedFolders = 10000;
+constexpr std::size_t kMostWalkedFiles = 200000;
 
 // The plain files under sFolder, to go into sRemote ("/in/photos/"): hidden
 // entries and special files left out, as a single put leaves them; a link
@@ -189,9 +193,20 @@ void frmMain::m_oTransferClient_DirEvent(const std::string& sDirList, const std:
   // A folder that lists as one of the folders it lies in is a link back
   // up: it is not walked again.
   const std::size_t lPrint = ListingPrint(sDirList, m_oTransferClient->FtpListedFileFacts());
-  if (std::find(oFolder.vlAbove.begin(), oFolder.vlAbove.end(), lPrint) != oFolder.vlAbove.end() ||
-      oFolder.iDepth > kMostRemoteDepth) {
+  if (std::find(oFolder.vlAbove.begin(), oFolder.vlAbove.end(), lPrint) != oFolder.vlAbove.end()) {
     Log24("FTP Get folder " + oFolder.sRemote + " not walked: it leads back into a folder above it");
+    ListNextWalkedFolder();
+    return;
+  }
+  if (oFolder.iDepth > kMostRemoteDepth || o.iListed > kMostWalkedFolders || o.vFiles.size() > kMostWalkedFiles) {
+    // What was found so far is fetched; the rest is one failure.
+    o.vsFailures.push_back(oFolder.sShownAs + ": more than " +
+                           (oFolder.iDepth > kMostRemoteDepth ? std::to_string(kMostRemoteDepth) + " folder levels"
+                            : o.iListed > kMostWalkedFolders  ? std::to_string(kMostWalkedFolders) + " folders"
+                                                              : std::to_string(kMostWalkedFiles) + " files") +
+                           "; the rest is left out");
+    Log24("FTP-GET failed: " + o.vsFailures.back());
+    if (oFolder.iDepth <= kMostRemoteDepth) o.vWaiting.clear();
     ListNextWalkedFolder();
     return;
   }
