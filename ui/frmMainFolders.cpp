@@ -159,6 +159,12 @@ void frmMain::ListNextWalkedFolder() {
       ShowStatus("FTP-GET cancelled");
       return;
     }
+    if (oDone.vFiles.empty() && oDone.vsFailures.empty()) {
+      // Only folders, now made here too.
+      Log24("FTP-GET OK: no files in the folders");
+      ShowStatus("FTP-GET OK: no files in the folders");
+      return;
+    }
     RunQueue(false, std::move(oDone.vFiles), std::move(oDone.vsFailures));
     return;
   }

@@ -73,7 +73,6 @@ void frmMain::RunQueue(bool bPut, std::vector<QueuedFile> vFiles, std::vector<st
   }
   TransferQueue oQueue;
   oQueue.sCommand = bPut ? "FTP-PUT" : "FTP-GET";
-  for (std::string& s : vsFailed) Log24(oQueue.sCommand + " failed: " + s);
   oQueue.iFailed = static_cast<int>(vsFailed.size());
   oQueue.vsFailures = std::move(vsFailed);
   std::optional<bool> bReplaceAll;
