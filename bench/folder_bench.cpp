@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "BenchSupport.h"
 #include "BenchWindow.h"
@@ -28,12 +29,25 @@
 namespace {
 
 // The queue's last line in the log: "FTP-PUT 1000 of 1000 OK" and the like.
-const std::string* QueueEnd(const bench::BenchApp& app, const std::string& sCommand) {
-  for (const std::string& s : app.vsLog)
-    if (s.rfind(sCommand + " ", 0) == 0 && s.find(" OK") != std::string::npos && s.find(':') == std::string::npos)
-      return &s;
-  return nullptr;
-}
+// The log is read on from where the last look ended, so that waiting for
+// the end costs the same at the thousandth file as at the first.
+class QueueEnd {
+ public:
+  QueueEnd(const bench::BenchApp& app, std::string sCommand) : m_app(app), m_sCommand(std::move(sCommand)) {}
+  const std::string* operator()() {
+    for (; m_lSeen < m_app.vsLog.size(); ++m_lSeen) {
+      const std::string& s = m_app.vsLog[m_lSeen];
+      if (s.rfind(m_sCommand + " ", 0) == 0 && s.find(" OK") != std::string::npos && s.find(':') == std::string::npos)
+        return &s;
+    }
+    return nullptr;
+  }
+
+ private:
+  const bench::BenchApp& m_app;
+  const std::string m_sCommand;
+  std::size_t m_lSeen = 0;
+};
 
 }  // namespace
 
@@ -80,15 +94,16 @@ int main(int argc, char** argv) {
       }
     }
     if (iStatus == 0) {
-      if (!bench::ProcessUntil([&] { return QueueEnd(app, sCommand) != nullptr; }, std::chrono::seconds(600))) {
+      QueueEnd queueEnd(app, sCommand);
+      const std::string* pEnd = nullptr;
+      if (!bench::ProcessUntil([&] { return (pEnd = queueEnd()) != nullptr; }, std::chrono::seconds(600))) {
         std::fprintf(stderr, "%s: no end, status %s\n", sCommand.c_str(), bench::StatusText(w).c_str());
         iStatus = 1;
-      } else if (QueueEnd(app, sCommand)->find("failed") != std::string::npos ||
-                 QueueEnd(app, sCommand)->find("cancelled") != std::string::npos) {
-        std::fprintf(stderr, "%s\n", QueueEnd(app, sCommand)->c_str());
+      } else if (pEnd->find("failed") != std::string::npos || pEnd->find("cancelled") != std::string::npos) {
+        std::fprintf(stderr, "%s\n", pEnd->c_str());
         iStatus = 1;
       } else {
-        std::printf("%s %s seconds %.6f", sCommand.c_str(), QueueEnd(app, sCommand)->c_str(), bench::SecondsSince(t0));
+        std::printf("%s %s seconds %.6f", sCommand.c_str(), pEnd->c_str(), bench::SecondsSince(t0));
         if (sMode == "browse") std::printf(" listing %.6f", dListing);
         std::printf("\n");
       }

@@ -86,6 +86,8 @@ void cOrvFtpClient::FtpSize(const std::string& sFtpPath, const std::string& sReq
 
 void cOrvFtpClient::FtpCancel() { OrvFtpClientCancel(static_cast<int32_t>(m_lHandle)); }
 
+void cOrvFtpClient::FtpCancelWaiting() { OrvFtpClientCancelWaiting(static_cast<int32_t>(m_lHandle)); }
+
 void cOrvFtpClient::FtpWatchProgress(bool bWatch) {
   OrvFtpClientSetProgress(static_cast<int32_t>(m_lHandle), bWatch ? FTP_ProgressCallback : nullptr);
 }

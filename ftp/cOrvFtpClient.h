@@ -50,6 +50,8 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   void FtpSize(const std::string& sFtpPath, const std::string& sRequestID);
   // Ends the running request, which then fails with -42.
   void FtpCancel();
+  // The requests waiting behind the running one end unstarted, as cancelled.
+  void FtpCancelWaiting();
   // ProgressEvent while gets and puts move data.
   void FtpWatchProgress(bool bWatch);
   // Why the request whose event runs, or ran last, failed: the server's

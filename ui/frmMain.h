@@ -265,7 +265,8 @@ class frmMain : public QWidget, public AppWindow {
   // vsFailed: "name: why" of what failed before the queue (a folder that
   // could not be listed), counted as its failures.
   void RunQueue(bool bPut, std::vector<QueuedFile> vFiles, std::vector<std::string> vsFailed = {});
-  void StartNextQueued();
+  void HandQueued();
+  void TellQueueFront();
   void QueuedFileDone(long lErrCode);
   void EndQueue();
 
@@ -366,7 +367,17 @@ class frmMain : public QWidget, public AppWindow {
     // "name: why" of each file that failed.
     std::vector<std::string> vsFailures;
     bool bCancelled = false;
-    std::string sRunning;  // the name of the file on its way
+    // The files handed to the transfer connection, in order; the first
+    // runs. One more waits there behind it, so that the connection starts
+    // it the moment the one before is answered. A file that could not be
+    // handed keeps its place with why.
+    struct Handed {
+      QueuedFile file;
+      std::string sHead;     // "FTP-PUT 2 of 5: cam2.jpg"
+      std::string sFailure;  // "cam2.jpg: why"
+      bool bTold = false;    // its "FTP Put …" line is in the log
+    };
+    std::deque<Handed> vHanded;
   };
   std::optional<TransferQueue> m_oQueue;
   // The remote folders of a folder get, listed one after another on the

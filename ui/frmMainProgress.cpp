@@ -73,11 +73,11 @@ void frmMain::TransferStarted(const std::string& sCommand, const std::string& sR
 void frmMain::TransferEnded() {
   if (m_oTransfers.empty()) return;
   m_oTransfers.pop_front();
-  if (m_pCloseWait) m_pCloseWait->quit();
   if (!m_oTransfers.empty()) {
     cbCancel->setEnabled(true);
     return;
   }
+  if (m_pCloseWait) m_pCloseWait->quit();
   cbCancel->hide();
   m_pEscape->setEnabled(false);
 }
@@ -92,8 +92,12 @@ void frmMain::cbCancel_Click() {
     Log24("FTP Cancel FTP-GET");
   }
   if (m_oTransfers.empty() || !TransferClient()) return;
-  // The files of the queue that have not started stay where they are.
-  if (m_oQueue) m_oQueue->bCancelled = true;
+  // The files of the queue that have not started stay where they are; the
+  // one handed to the connection behind the running one ends unstarted.
+  if (m_oQueue && !m_oQueue->bCancelled) {
+    m_oQueue->bCancelled = true;
+    TransferClient()->FtpCancelWaiting();
+  }
   Transfer& o = m_oTransfers.front();
   if (o.bCancel) return;
   o.bCancel = true;
@@ -159,7 +163,8 @@ void frmMain::CancelTransfersForClose() {
   QEventLoop oLoop;
   m_pCloseWait = &oLoop;
   QTimer::singleShot(kCancelBudgetMs, &oLoop, &QEventLoop::quit);
-  // Waits only while the first transfer is still outstanding.
+  // Waits only while a transfer is still outstanding: a queue's file
+  // handed behind the running one is cancelled as the running one ends.
   if (TransferRunning()) oLoop.exec(QEventLoop::ExcludeUserInputEvents);
   m_pCloseWait = nullptr;
 }

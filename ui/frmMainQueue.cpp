@@ -94,22 +94,25 @@ void frmMain::RunQueue(bool bPut, std::vector<QueuedFile> vFiles, std::vector<st
   oQueue.iTotal = static_cast<int>(oQueue.vWaiting.size()) + oQueue.iFailed;
   if (oQueue.iTotal == 0) return;
   m_oQueue = std::move(oQueue);
-  StartNextQueued();
+  HandQueued();
+  TellQueueFront();
 }
 
-// Starts the next file that can go; one that cannot (gone, unreadable,
-// empty, a local target that cannot be written) counts as failed at once.
-void frmMain::StartNextQueued() {
+// Hands waiting files to the transfer connection until one runs there and
+// one waits behind it. One that cannot go (gone, unreadable, empty, a local
+// target that cannot be written) keeps its place with why.
+void frmMain::HandQueued() {
+  constexpr std::size_t kOnTheirWay = 2;
   TransferQueue& q = *m_oQueue;
   const bool bPut = q.sCommand == "FTP-PUT";
-  while (!q.vWaiting.empty() && !q.bCancelled) {
-    QueuedFile o = std::move(q.vWaiting.front());
+  std::size_t lGoing = 0;
+  for (const TransferQueue::Handed& h : q.vHanded) lGoing += h.sFailure.empty() ? 1 : 0;
+  while (!q.vWaiting.empty() && !q.bCancelled && lGoing < kOnTheirWay) {
+    TransferQueue::Handed h{std::move(q.vWaiting.front()), "", "", false};
     q.vWaiting.pop_front();
     ++q.iStarted;
-    q.sRunning = o.sName;
-    Log24(std::string(bPut ? "FTP Put " : "FTP Get ") + o.sSource);
-    const std::string sHead = q.sCommand + " " + std::to_string(q.iStarted) + " of " + std::to_string(q.iTotal) + ": " +
-                              o.sName;
+    const QueuedFile& o = h.file;
+    h.sHead = q.sCommand + " " + std::to_string(q.iStarted) + " of " + std::to_string(q.iTotal) + ": " + o.sName;
     try {
       if (bPut) {
         LocalFileSource oData = LocalFileSource::Open(o.sSource);
@@ -118,34 +121,72 @@ void frmMain::StartNextQueued() {
       } else {
         TransferClient()->FtpGetFile(o.sSource, o.sTarget, o.sTarget);
       }
+      TransferStarted(h.sHead, o.sTarget);
+      ++lGoing;
     } catch (const OrvError& e) {
-      ++q.iFailed;
-      q.vsFailures.push_back(o.sName + ": " + (e.Number() != 0 ? ErrorText(e) : e.Description()));
-      Log24(q.sCommand + " failed: " + q.vsFailures.back());
+      h.sFailure = o.sName + ": " + (e.Number() != 0 ? ErrorText(e) : e.Description());
+    }
+    q.vHanded.push_back(std::move(h));
+  }
+}
+
+// Tells of the queue's first file: its log line and its place in the
+// status line, or, for one that could not go, its failure. Ends the queue
+// when nothing is left.
+void frmMain::TellQueueFront() {
+  TransferQueue& q = *m_oQueue;
+  const bool bPut = q.sCommand == "FTP-PUT";
+  while (!q.vHanded.empty()) {
+    TransferQueue::Handed& h = q.vHanded.front();
+    // After a cancel, a file that never went stays as if it was not tried.
+    if (q.bCancelled && !h.bTold && !h.sFailure.empty()) {
+      q.vHanded.pop_front();
       continue;
     }
-    TransferStarted(sHead, o.sTarget);
-    ShowStatus(sHead);
-    return;
+    if (!h.bTold) {
+      h.bTold = true;
+      Log24(std::string(bPut ? "FTP Put " : "FTP Get ") + h.file.sSource);
+    }
+    if (h.sFailure.empty()) {
+      ShowStatus(h.sHead);
+      return;
+    }
+    ++q.iFailed;
+    q.vsFailures.push_back(h.sFailure);
+    Log24(q.sCommand + " failed: " + q.vsFailures.back());
+    q.vHanded.pop_front();
+    HandQueued();
   }
   EndQueue();
 }
 
 void frmMain::QueuedFileDone(long lErrCode) {
   TransferQueue& q = *m_oQueue;
+  if (q.vHanded.empty()) return;
+  const std::string sName = q.vHanded.front().file.sName;
+  q.vHanded.pop_front();
   if (lErrCode == 0) {
     ++q.iOk;
-    Log24(q.sCommand + " OK: " + q.sRunning);
+    Log24(q.sCommand + " OK: " + sName);
   } else if (lErrCode == OrvFtpResult::kCancelled) {
     q.bCancelled = true;
   } else {
     ++q.iFailed;
     const std::string sWhy = TransferFailureReason();
-    q.vsFailures.push_back(q.sRunning + ": Error " + std::to_string(lErrCode) + (sWhy.empty() ? "" : ": " + sWhy));
+    q.vsFailures.push_back(sName + ": Error " + std::to_string(lErrCode) + (sWhy.empty() ? "" : ": " + sWhy));
     Log24(q.sCommand + " failed: " + q.vsFailures.back());
   }
-  if (!q.vWaiting.empty() && !q.bCancelled) StartNextQueued();
-  else EndQueue();
+  if (!q.bCancelled) {
+    HandQueued();
+  } else if (!m_oTransfers.empty() && !m_oTransfers.front().bCancelSent && TransferClient()) {
+    // The file handed behind a cancelled one ends too: the library ends
+    // it where it runs, or as it starts.
+    Transfer& o = m_oTransfers.front();
+    o.bCancel = true;
+    o.bCancelSent = true;
+    TransferClient()->FtpCancel();
+  }
+  TellQueueFront();
 }
 
 // "FTP-PUT 4 of 5 OK, 1 failed", the reasons in the tool tip.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 #include "FtpDispatcher.h"
 #include "FtpText.h"
@@ -105,9 +106,18 @@ void FtpConnection::Stop() {
 
 void FtpConnection::CancelRunning() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (!m_bRequestRunning) return;
+  if (!m_bRequestRunning) {
+    // Between two requests the cancel is for the one about to start.
+    if (!m_queue.empty()) m_bCancelNext = true;
+    return;
+  }
   if (m_bExchange && m_eInterrupt == Interrupt::kNone) InterruptLocked(Interrupt::kCancelledByUser);
   else m_bCancelWaiting = true;
+}
+
+void FtpConnection::CancelWaiting() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (FtpRequest& request : m_queue) request.bWithdrawn = true;
 }
 
 void FtpConnection::Join() {
@@ -124,6 +134,10 @@ void FtpConnection::Run() {
       if (m_bStop) break;
       request = std::move(m_queue.front());
       m_queue.pop_front();
+      // Running from the moment it leaves the queue, so that a cancel
+      // never falls between the two.
+      m_bRequestRunning = true;
+      m_bCancelWaiting = std::exchange(m_bCancelNext, false);
     }
     lLastLimitMs = request.lInactivityMs;
     Execute(request);
@@ -136,11 +150,6 @@ void FtpConnection::Execute(FtpRequest& request) {
   FtpRequestKind& kind = *request.pKind;
   m_pRequest = &request;
   const ForgetOnExit forget{m_pRequest};
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_bRequestRunning = true;
-    m_bCancelWaiting = false;
-  }
   struct NotRunning {
     FtpConnection& self;
     ~NotRunning() {
@@ -151,8 +160,13 @@ void FtpConnection::Execute(FtpRequest& request) {
   } notRunning{*this};
   FtpOutcome outcome;
   bool bSent = false;
+  if (request.bWithdrawn) {
+    outcome.rc = CURLE_ABORTED_BY_CALLBACK;
+    outcome.bUserCancelled = true;
+    outcome.sWhy = "cancelled before it started";
+  }
   // A request that cannot be prepared fails before anything goes out.
-  if (kind.Prepare(request.sPath, outcome)) {
+  if (!request.bWithdrawn && kind.Prepare(request.sPath, outcome)) {
     for (std::size_t lRetry = 0;; ++lRetry) {
       m_lRetry = lRetry;
       outcome = RunTransfers(request);

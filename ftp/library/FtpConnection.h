@@ -65,8 +65,12 @@ class FtpConnection : private FtpSession {
   void Stop();
   void Join();
   bool Finished() const { return m_bFinished; }
-  // Ends the running request, which answers as failed.
+  // Ends the running request, which answers as failed; between two
+  // requests, the next one, as soon as it starts.
   void CancelRunning();
+  // Every request waiting behind the running one answers as cancelled in
+  // its turn, without being started.
+  void CancelWaiting();
   void SetProgress(OrvFtpProgressCallback pfnProgress) { m_pfnProgress = pfnProgress; }
   // SFTP: the host key last refused because known_hosts did not hold it
   // (never one that changed), as SshKeyText gives it; empty for none.
@@ -221,6 +225,7 @@ class FtpConnection : private FtpSession {
   bool m_bRequestRunning = false;
   std::size_t m_lRetry = 0;       // how often the running request was tried again
   bool m_bCancelWaiting = false;  // a cancel for the request's next exchange
+  bool m_bCancelNext = false;     // a cancel for the request about to start
 
   std::atomic<OrvFtpProgressCallback> m_pfnProgress{nullptr};
   Clock::time_point m_lastProgress;

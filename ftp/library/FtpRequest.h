@@ -137,4 +137,7 @@ struct FtpRequest {
   int32_t lInactivityMs = 0;
   intptr_t lUserValue = 0;
   std::unique_ptr<FtpRequestKind> pKind;
+  // Cancelled while it waited: it answers as cancelled in its turn, and
+  // nothing of it is done.
+  bool bWithdrawn = false;
 };

@@ -410,6 +410,10 @@ void OrvFtpClientCancel(int32_t lHandle) {
   if (std::shared_ptr<FtpConnection> pConnection = Find(lHandle)) pConnection->CancelRunning();
 }
 
+void OrvFtpClientCancelWaiting(int32_t lHandle) {
+  if (std::shared_ptr<FtpConnection> pConnection = Find(lHandle)) pConnection->CancelWaiting();
+}
+
 void OrvFtpClientClose(int32_t lHandle, int32_t) {
   std::shared_ptr<FtpConnection> pConnection;
   {

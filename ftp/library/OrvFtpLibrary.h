@@ -224,8 +224,12 @@ void OrvFtpClientSetProgress(int32_t lHandle, OrvFtpProgressCallback pfnProgress
 
 // Ends the handle's running request: it fails with -42 ("cancelled") in its
 // own callback, a put's temporary file is removed, a get's old local file
-// stays. The requests waiting behind it run on.
+// stays. Called between two requests, it ends the next one as it starts.
+// The requests waiting behind it run on.
 void OrvFtpClientCancel(int32_t lHandle);
+// Every request waiting behind the running one fails with -42 in its own
+// callback, in its turn, and nothing of it is done; the running one runs on.
+void OrvFtpClientCancelWaiting(int32_t lHandle);
 
 // Why the handle's request whose callback runs, or ran last, failed, as its
 // log line gives it ("STOR /a/b.txt -> 553 Could not create file."); empty

@@ -107,6 +107,36 @@ TEST_F(Progress, ASlowPutShowsItsProgressAndCancelOrEscapeEndsItLeavingNothingOn
   EXPECT_EQ(Text(w.labStatus), "FTP-PUT cancelled");
 }
 
+// Cancel during a queue ends the running file and every one after it,
+// also the one already handed to the connection behind it: nothing of
+// them arrives, and only the running one was ever sent.
+TEST_F(Progress, CancelDuringAQueueEndsTheRunningFileAndAllAfterIt) {
+  FtpTestServer server(FtpTestServer::Options{.sKind = "slow_upload"});
+  // Larger than the sockets between hold, as above.
+  WriteLocal("a.bin", 64u << 20);
+  WriteLocal("b.bin", 64u << 20);
+  WriteLocal("c.bin", 10);
+  W().dlb_Click();
+  ASSERT_TRUE(ConnectForOutcome(server));
+  frmMain& w = W();
+  w.tbFtpPath->setText("/");
+  w.lbLocalFiles->selectAll();
+  w.cbPut->click();
+  ASSERT_TRUE(PumpUntil([&] { return Text(w.labStatus).rfind("FTP-PUT 1 of 3: a.bin ", 0) == 0; }))
+      << Text(w.labStatus);
+  QTest::mouseClick(w.cbCancel, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return !w.TransferRunning(); }));
+  EXPECT_EQ(Text(w.labStatus), "FTP-PUT cancelled, 0 of 3 OK");
+  EXPECT_EQ(Colour(w.cbPut), kRed);
+  EXPECT_EQ(ServerNames(server), std::vector<std::string>{}) << server.ServerLog();
+  std::vector<std::string> vsStors;
+  for (const std::string& s : server.Commands())
+    if (s.rfind("STOR ", 0) == 0) vsStors.push_back(s);
+  ASSERT_EQ(vsStors.size(), 1u);
+  EXPECT_NE(vsStors[0].find("a.bin"), std::string::npos) << vsStors[0];
+  EXPECT_TRUE(m_oApp.messages.empty());
+}
+
 // Closing the window while a put runs asks first; No carries on with the
 // put. (Yes ends the process: the real-clicks test answers it.)
 TEST_F(Progress, ClosingDuringAPutAsksAndNoCarriesOn) {
