@@ -79,6 +79,8 @@ int FtpConnection::OnProgress(void* pSelf, curl_off_t lDownTotal, curl_off_t lDo
   const std::uint64_t lBefore = self->m_pTransfer != nullptr ? self->m_pTransfer->lDoneBefore : 0;
   const auto lDone = static_cast<uint64_t>(bUp ? lUpNow : lDownNow) + lBefore;
   auto lTotal = static_cast<uint64_t>(std::max<curl_off_t>(0, bUp ? lUpTotal : lDownTotal));
+  if (lTotal == 0 && !bUp && self->m_pTransfer != nullptr && self->m_pTransfer->plAnnounced != nullptr)
+    lTotal = static_cast<uint64_t>(std::max<std::int64_t>(0, *self->m_pTransfer->plAnnounced));
   if (lTotal > 0) lTotal += lBefore;
   // A few times a second at most, and at once when the data is complete.
   // libcurl calls on with the whole while the last bytes drain through the

@@ -66,6 +66,20 @@ int FtpGetFileRequest::NewTemporary() {
   return 0;
 }
 
+// "150 Opening BINARY mode data connection for a.jpg (15233 bytes)." and
+// the like: the size, or -1.
+std::int64_t FtpGetFileRequest::AnnouncedSize(const std::string& sReply) {
+  const std::size_t lEnd = sReply.rfind(" bytes)");
+  const std::size_t lOpen = sReply.rfind('(', lEnd);
+  if (lEnd == std::string::npos || lOpen == std::string::npos || lEnd - lOpen < 2 || lEnd - lOpen > 19) return -1;
+  std::int64_t lSize = 0;
+  for (std::size_t i = lOpen + 1; i < lEnd; ++i) {
+    if (sReply[i] < '0' || sReply[i] > '9') return -1;
+    lSize = lSize * 10 + (sReply[i] - '0');
+  }
+  return lSize;
+}
+
 FtpTransfer FtpGetFileRequest::Start(const std::string& sPath, FtpSession& session) {
   m_sPath = sPath;
   m_lResumeFrom = 0;
@@ -75,17 +89,27 @@ FtpTransfer FtpGetFileRequest::Start(const std::string& sPath, FtpSession& sessi
   } else if (m_lFileEnd > 0 || m_bStartAfresh) {
     m_iErrno = NewTemporary();
   }
+  // libcurl sends REST only after a SIZE.
+  m_bWithoutSize = m_lResumeFrom == 0 && !session.IsSftp() && session.facts.bSizeInOpening;
+  m_lAnnounced = -1;
+  m_lSized = -1;
   FtpTransfer transfer = Transfer();
-  if (m_lResumeFrom == 0) return transfer;
-  // Told once the server has taken the REST; SFTP just reads on from there.
-  const std::string sResumed = Name() + " " + sPath + " resumed from byte " + std::to_string(m_lResumeFrom);
   if (session.IsSftp()) {
-    session.Note(sResumed);
-  } else {
-    transfer.fnReply = [&session, sResumed](const std::string& sCommand, const std::string& sReply) {
-      if (sCommand.rfind("REST ", 0) == 0 && sReply.rfind("350", 0) == 0) session.Note(sResumed);
-    };
+    // SFTP just reads on from where it stopped.
+    if (m_lResumeFrom > 0) session.Note(Name() + " " + sPath + " resumed from byte " + std::to_string(m_lResumeFrom));
+    return transfer;
   }
+  transfer.plAnnounced = m_bWithoutSize ? &m_lAnnounced : nullptr;
+  transfer.fnReply = [this, &session](const std::string& sCommand, const std::string& sReply) {
+    if (sCommand.rfind("SIZE ", 0) == 0 && sReply.rfind("213 ", 0) == 0) {
+      m_lSized = AnnouncedSize("(" + sReply.substr(4) + " bytes)");
+    } else if (sCommand.rfind("RETR ", 0) == 0 && (sReply.rfind("150", 0) == 0 || sReply.rfind("125", 0) == 0)) {
+      m_lAnnounced = AnnouncedSize(sReply);
+    } else if (sCommand.rfind("REST ", 0) == 0 && sReply.rfind("350", 0) == 0) {
+      // Told once the server has taken the REST.
+      session.Note(Name() + " " + m_sPath + " resumed from byte " + std::to_string(m_lResumeFrom));
+    }
+  };
   return transfer;
 }
 
@@ -101,6 +125,8 @@ FtpTransfer FtpGetFileRequest::Transfer() {
                              .Set(CURLOPT_BUFFERSIZE, kReceiveBuffer);
                          if (m_lResumeFrom > 0)
                            options.Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(m_lResumeFrom));
+                         // The RETR's own reply tells the size instead.
+                         if (m_bWithoutSize) options.Set(CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
                        },
                        [this] {
                          // What the attempt wrote is written once more, at
@@ -154,6 +180,13 @@ std::optional<FtpTransfer> FtpGetFileRequest::Continue(FtpOutcome& outcome, FtpS
       return Start(m_sPath, session);
     }
     return std::nullopt;
+  }
+  if (m_bWithoutSize) {
+    outcome.lExpectedSize = m_lAnnounced;
+    // A server that stops telling it is asked with SIZE again.
+    if (m_lAnnounced < 0) session.facts.bSizeInOpening = false;
+  } else if (m_lResumeFrom == 0 && m_lSized >= 0 && m_lAnnounced == m_lSized) {
+    session.facts.bSizeInOpening = true;
   }
   Finish(outcome);
   return std::nullopt;

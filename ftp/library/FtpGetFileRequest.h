@@ -34,6 +34,7 @@ class FtpGetFileRequest : public FtpRequestKind {
 
  private:
   static std::size_t OnData(char* p, std::size_t lSize, std::size_t lCount, void* pSelf);
+  static std::int64_t AnnouncedSize(const std::string& sReply);
   // The transfer of the file from byte m_lResumeFrom on.
   FtpTransfer Transfer();
   // A new, empty temporary file in place of any earlier one, for a
@@ -53,4 +54,9 @@ class FtpGetFileRequest : public FtpRequestKind {
   std::uint64_t m_lResumeFrom = 0;  // where the running transfer started
   bool m_bStartAfresh = false;      // what the temporary file holds is not to be trusted
   int m_iErrno = 0;                 // why writing failed
+  // Without SIZE before RETR (FtpServerFacts::bSizeInOpening): the size
+  // the reply that opened the download announced, or -1.
+  bool m_bWithoutSize = false;
+  std::int64_t m_lAnnounced = -1;
+  std::int64_t m_lSized = -1;  // what SIZE answered, or -1
 };

@@ -40,6 +40,10 @@ struct FtpServerFacts {
   // The server refused to go on with a transfer from a byte other than the
   // first (REST or APPE refused) once; later ones start from byte 0.
   bool bNoResume = false;
+  // The server tells a download's size in the reply that opens it
+  // ("150 … (15233 bytes)"), and told the size SIZE gave: later gets need
+  // no SIZE before their RETR.
+  bool bSizeInOpening = false;
   // Temporary files of puts that broke off where they could not be removed
   // (the connection was gone), by absolute path; the next put removes them.
   std::vector<std::string> vsLeftTemporaries;
@@ -83,6 +87,9 @@ struct FtpTransfer {
   // The bytes of the file that an earlier attempt moved and this transfer
   // goes on from; progress counts them as done.
   std::uint64_t lDoneBefore = 0;
+  // Where the transfer keeps the size the server announced for it, when
+  // libcurl is not asked for it; progress tells it as the total.
+  const std::int64_t* plAnnounced = nullptr;
 };
 
 // What one kind of request does, run by the connection's single request

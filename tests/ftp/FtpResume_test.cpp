@@ -114,3 +114,32 @@ TEST_F(FtpResumeTest, AServerThatWillNotGoOnWithAFileGetsItFromByteZero) {
   EXPECT_EQ(Starting(server.Commands(), "RNTO up.bin").size(), 1u);
   EXPECT_FALSE(LogsContain("resumed from byte")) << "neither was";
 }
+
+// A server that tells each download's size as it opens it is asked for it
+// with SIZE once only; that told size still catches a download that ends
+// short although the server calls it complete, which is fetched anew, and
+// the progress knows the whole.
+TEST_F(FtpResumeTest, AnAnnouncedSizeStandsInForSizeAndStillCatchesAShortDownload) {
+  FtpTestServer server({"announce_size"});
+  const std::string sSmall = Patterned(5000);
+  const std::string sBig = Patterned(200 * 1024 + 3);
+  server.WriteFile("/small.bin", sSmall);
+  server.WriteFile("/big.bin", sBig);
+  const int32_t h = Connect(server);
+  OrvFtpClientSetProgress(h, OnProgress);
+  GetFile(h, "/small.bin", m_local.Path() + "/small.bin", "small");
+  GetFile(h, "/big.bin", m_local.Path() + "/big.bin", "big");
+  ASSERT_TRUE(WaitForAnswers(2));
+  for (const FtpAnswer& a : Answers()) EXPECT_EQ(a.lCode, 0) << a.sId;
+  EXPECT_TRUE(ReadLocal(m_local.Path() + "/small.bin") == sSmall);
+  EXPECT_TRUE(ReadLocal(m_local.Path() + "/big.bin") == sBig);
+  EXPECT_TRUE(LogsContain("the server announced " + std::to_string(sBig.size()) + " bytes and sent 65536"))
+      << ::testing::PrintToString(Logs());
+
+  std::vector<std::string> asSeen;
+  for (const std::string& s : server.Commands())
+    if (s.rfind("SIZE ", 0) == 0 || s.rfind("RETR ", 0) == 0 || s.rfind("REST ", 0) == 0) asSeen.push_back(s);
+  EXPECT_THAT(asSeen, ElementsAre("SIZE small.bin", "RETR small.bin", "RETR big.bin", "RETR big.bin"));
+  ASSERT_FALSE(g_progress.empty());
+  EXPECT_EQ(g_progress.back(), std::make_pair(uint64_t{sBig.size()}, uint64_t{sBig.size()}));
+}

@@ -12,6 +12,7 @@
 
 #include "FtpLibraryTestSupport.h"
 #include "RealFtpServer.h"
+#include "TempFolder.h"
 
 using ::testing::AllOf;
 using ::testing::Combine;
@@ -129,11 +130,14 @@ class ServerMatrixTest : public FtpLibraryTest, public ::testing::WithParamInter
   std::unique_ptr<LoopbackFtpServer> m_pServer;
 };
 
-// One session lists the root, fetches a file and stores every byte value.
+// One session lists the root, fetches a file, stores every byte value and
+// fetches it twice into local files (a server that tells a download's size
+// as it opens it is asked for no SIZE the second time).
 TEST_P(ServerMatrixTest, ListGetAndPut) {
   m_pServer->MakeFolder("/in");
   m_pServer->WriteFile("/hello.txt", "Hello from the server\r\n");
   const std::string sData = AllByteValues();
+  const TempFolder local;
 
   const int32_t h = Connect();
   ASSERT_NE(h, 0);
@@ -141,7 +145,11 @@ TEST_P(ServerMatrixTest, ListGetAndPut) {
   Get(h, "/hello.txt", "get");
   Put(h, "/in/new.bin", "put", sData);
   Dir(h, "/in/", "in");
-  ASSERT_TRUE(WaitForAnswers(4));
+  GetFile(h, "/in/new.bin", local.Path() + "/first.bin", "file 1");
+  GetFile(h, "/in/new.bin", local.Path() + "/second.bin", "file 2");
+  ASSERT_TRUE(WaitForAnswers(6));
+  EXPECT_TRUE(ReadLocal(local.Path() + "/first.bin") == sData);
+  EXPECT_TRUE(ReadLocal(local.Path() + "/second.bin") == sData);
 
   for (const FtpAnswer& a : Answers()) EXPECT_EQ(a.lCode, 0) << a.sId;
   EXPECT_THAT(NamedFolders(Answer("root").asFolders), ElementsAre("in"));

@@ -166,6 +166,55 @@ class BreakFirstTransfersDTPHandler(DropFirstUploadDTPHandler):
         return super().send(data[:room])
 
 
+class DropSecondDownloadDTPHandler(DTPHandler):
+    """Ends the server's second download after 64 KiB and calls it
+    complete (226); the others go through."""
+
+    drop_after = DroppingDTPHandler.drop_after
+    downloads = 0
+
+    def __init__(self, sock, cmd_channel):
+        super().__init__(sock, cmd_channel)
+        self.drops = None
+
+    def use_sendfile(self):
+        return False
+
+    def send(self, data):
+        cls = DropSecondDownloadDTPHandler
+        if self.drops is None:
+            cls.downloads += 1
+            self.drops = cls.downloads == 2
+        if not self.drops:
+            return super().send(data)
+        room = self.drop_after - self.tot_bytes_sent
+        if room <= 0:
+            self.transfer_finished = True
+            self._resp = ("226 Transfer complete.", logger.debug)
+            self.close()
+            return 0
+        return super().send(data[:room])
+
+
+class AnnounceSizeHandler(RecordingHandler):
+    """Tells a download's size in the reply that opens it, as vsftpd and
+    ProFTPD do ("150 ... (1234 bytes)."), and sends only 64 KiB of its
+    second download, which it calls complete."""
+
+    dtp_handler = DropSecondDownloadDTPHandler
+
+    def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
+        if file is None:
+            return super().push_dtp_data(data, isproducer, file, cmd)
+        size = os.fstat(file.fileno()).st_size
+        respond = self.respond
+        self.respond = lambda text, *a, **k: respond(text.rstrip(".") + " (%d bytes)." % size, *a, **k)
+        try:
+            return super().push_dtp_data(data, isproducer, file, cmd)
+        finally:
+            self.respond = respond
+
+
 class NoResumeHandler(RecordingHandler):
     """Breaks off its first upload and its first download, and refuses to
     go on with a file from any byte: REST and APPE are answered with 502."""
@@ -484,6 +533,7 @@ KINDS = {
     "starts_late": RecordingHandler,
     "drop_data": DropDataHandler,
     "no_resume": NoResumeHandler,
+    "announce_size": AnnounceSizeHandler,
     "trickle": TrickleHandler,
     "slow_upload": SlowUploadHandler,
     "close_control": CloseControlHandler,

@@ -61,7 +61,9 @@ class TestCertificates {
 // slow_upload (takes uploads in at 256 KiB/s), no_confirm (no reply after a
 // transfer), short_idle (drops idle sessions after a second), unix_list (no
 // MLSD), dos_list (no MLSD, Windows-style LIST), no_quit_reply,
-// drop_first_upload (breaks off the first upload), no_resume (breaks off
+// drop_first_upload (breaks off the first upload), announce_size (tells a
+// download's size in the reply that opens it, and sends only 64 KiB of
+// its second download, which it calls complete), no_resume (breaks off
 // its first upload and first download, answers REST and APPE with 502),
 // no_mkd, no_rename,
 // wrong_size (SIZE says 1), starts_late (refuses connections for its first
