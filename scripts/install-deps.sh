@@ -7,7 +7,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 packages=(
-  cmake g++ make pkg-config
+  cmake g++ make ninja-build pkg-config
   # the layout check of the sources (scripts/format.sh)
   clang-format
   qt6-base-dev libgl-dev
