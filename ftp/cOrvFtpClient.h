@@ -48,7 +48,8 @@ class cOrvFtpClient : public std::enable_shared_from_this<cOrvFtpClient> {
   // A file, or the empty folder when sFtpPath ends with "/".
   void FtpDelete(const std::string& sFtpPath, const std::string& sRequestID);
   void FtpSize(const std::string& sFtpPath, const std::string& sRequestID);
-  // Ends the running request, which then fails with -42.
+  // Ends the running request, which then fails with -42; between two
+  // requests, the next one as it starts.
   void FtpCancel();
   // The requests waiting behind the running one end unstarted, as cancelled.
   void FtpCancelWaiting();
