@@ -95,17 +95,27 @@ class NoQuitReplyHandler(RecordingHandler):
 
 
 class DroppingDTPHandler(DTPHandler):
-    """Sends the first part of a file, then drops the data connection."""
+    """Sends the first part of a file, then drops the data connection.
+    Kinds that drop only some downloads, or end them otherwise, say so in
+    dropping() and stop()."""
 
     drop_after = 65536
 
     def use_sendfile(self):
         return False
 
+    def dropping(self):
+        return True
+
+    def stop(self):
+        self.handle_close()
+
     def send(self, data):
+        if not self.dropping():
+            return super().send(data)
         room = self.drop_after - self.tot_bytes_sent
         if room <= 0:
-            self.handle_close()
+            self.stop()
             return 0
         return super().send(data[:room])
 
@@ -137,63 +147,46 @@ class DropFirstUploadHandler(RecordingHandler):
     dtp_handler = DropFirstUploadDTPHandler
 
 
-class BreakFirstTransfersDTPHandler(DropFirstUploadDTPHandler):
+class BreakFirstTransfersDTPHandler(DropFirstUploadDTPHandler, DroppingDTPHandler):
     """Breaks off the server's first upload as drop_first_upload does, and
     drops its first download after 64 KiB as drop_data does; later
     transfers go through."""
 
-    drop_after = DroppingDTPHandler.drop_after
     download_dropped = False
 
     def __init__(self, sock, cmd_channel):
         super().__init__(sock, cmd_channel)
-        self.drops = False
+        self.drops = None
 
-    def use_sendfile(self):
-        return False
-
-    def send(self, data):
+    def dropping(self):
         cls = BreakFirstTransfersDTPHandler
-        if not cls.download_dropped:
+        if self.drops is None:
+            self.drops = not cls.download_dropped
             cls.download_dropped = True
-            self.drops = True
-        if not self.drops:
-            return super().send(data)
-        room = self.drop_after - self.tot_bytes_sent
-        if room <= 0:
-            self.handle_close()
-            return 0
-        return super().send(data[:room])
+        return self.drops
 
 
-class DropSecondDownloadDTPHandler(DTPHandler):
+class DropSecondDownloadDTPHandler(DroppingDTPHandler):
     """Ends the server's second download after 64 KiB and calls it
     complete (226); the others go through."""
 
-    drop_after = DroppingDTPHandler.drop_after
     downloads = 0
 
     def __init__(self, sock, cmd_channel):
         super().__init__(sock, cmd_channel)
         self.drops = None
 
-    def use_sendfile(self):
-        return False
-
-    def send(self, data):
+    def dropping(self):
         cls = DropSecondDownloadDTPHandler
         if self.drops is None:
             cls.downloads += 1
             self.drops = cls.downloads == 2
-        if not self.drops:
-            return super().send(data)
-        room = self.drop_after - self.tot_bytes_sent
-        if room <= 0:
-            self.transfer_finished = True
-            self._resp = ("226 Transfer complete.", logger.debug)
-            self.close()
-            return 0
-        return super().send(data[:room])
+        return self.drops
+
+    def stop(self):
+        self.transfer_finished = True
+        self._resp = ("226 Transfer complete.", logger.debug)
+        self.close()
 
 
 class AnnounceSizeHandler(RecordingHandler):
