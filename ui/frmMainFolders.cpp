@@ -23,6 +23,7 @@
 #include "DirListBox.h"
 #include "LibOrv.h"
 #include "LocalFiles.h"
+#include "NameOrder.h"
 #include "OrvError.h"
 #include "cOrvFtpClient.h"
 #include "frmMain.h"
@@ -54,8 +55,12 @@ void AddLocalTree(const std::string& sFolder, const std::string& sRemote, const 
   if (::stat(sFolder.c_str(), &st) != 0 || !oWalked.insert({st.st_dev, st.st_ino}).second) return;
   std::vector<std::string> vsSub;
   try {
-    for (const LocalFile& o : LocalFiles_List(sFolder))
-      vFiles.push_back({LocalFiles_Join(sFolder, o.sName), sRemote + o.sName, sShownAs + o.sName});
+    // In the order the file list shows them, not the file system's.
+    std::vector<std::pair<QString, std::string>> vNamed;
+    for (LocalFile& o : LocalFiles_List(sFolder)) vNamed.emplace_back(ByteText_FromBytes(o.sName), std::move(o.sName));
+    NameOrder::Sort(vNamed, [](const std::pair<QString, std::string>& o) -> const QString& { return o.first; });
+    for (const auto& o : vNamed)
+      vFiles.push_back({LocalFiles_Join(sFolder, o.second), sRemote + o.second, sShownAs + o.second});
     vsSub = LocalFiles_SubFolders(sFolder);
   } catch (const OrvError&) {
     // An unreadable folder sends nothing; its files are no failures of the

@@ -104,8 +104,9 @@ TEST_F(CommandWindow, SeveralPickedFilesGoInOneQueueAndAFailureDoesNotStopIt) {
 // A folder dropped from the file manager onto a node of the remote tree
 // goes into that folder with everything in it: subfolders, an empty one, a
 // link to a folder elsewhere sent once, a link back into the tree not
-// followed, hidden files left out. Remote files dropped onto the local
-// list are fetched into the folder it shows.
+// followed, hidden files left out; a folder's files go in the order the
+// file list shows, not the file system's. Remote files dropped onto the
+// local list are fetched into the folder it shows.
 TEST_F(CommandWindow, DroppedFoldersArePutWholeAndDroppedRemoteFilesAreFetched) {
   FtpTestServer server;
   server.MakeFolder("/in");
@@ -114,7 +115,7 @@ TEST_F(CommandWindow, DroppedFoldersArePutWholeAndDroppedRemoteFilesAreFetched) 
   fs::create_directories(sPhotos + "/sub/deeper");
   fs::create_directories(sPhotos + "/empty");
   fs::create_directories(Local("outside"));
-  std::ofstream(sPhotos + "/a.jpg") << "a";
+  for (const char* szName : {"a.jpg", "10.jpg", "B.jpg", "2.jpg"}) std::ofstream(sPhotos + "/" + szName) << "a";
   std::ofstream(sPhotos + "/sub/b.jpg") << "b";
   std::ofstream(sPhotos + "/sub/deeper/c.jpg") << "c";
   std::ofstream(sPhotos + "/.hidden") << "h";
@@ -136,13 +137,19 @@ TEST_F(CommandWindow, DroppedFoldersArePutWholeAndDroppedRemoteFilesAreFetched) 
   QDropEvent oDrop(oAtIn, Qt::CopyAction, &oFromDesktop, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(w.tvFtpDirs->viewport(), &oDrop);
   EXPECT_TRUE(oDrop.isAccepted());
-  ASSERT_TRUE(PumpUntil([&] { return Logged("FTP-PUT 4 of 4 OK"); }, std::chrono::seconds(30)));
+  ASSERT_TRUE(PumpUntil([&] { return Logged("FTP-PUT 7 of 7 OK"); }, std::chrono::seconds(30)));
+  std::vector<std::string> vsOrder;
+  for (const RecordingApp::LogLine& l : m_oApp.logs)
+    if (l.s.rfind("FTP Put " + sPhotos + "/", 0) == 0 && l.s.find('/', sPhotos.size() + 9) == std::string::npos)
+      vsOrder.push_back(l.s.substr(sPhotos.size() + 9));
+  EXPECT_EQ(vsOrder, (std::vector<std::string>{"2.jpg", "10.jpg", "a.jpg", "B.jpg"}));
   std::vector<std::string> vsSent;
   for (const auto& e : fs::recursive_directory_iterator(server.LocalPath("/in")))
     vsSent.push_back(fs::relative(e.path(), server.LocalPath("/in")).string());
-  EXPECT_EQ(Sorted(vsSent), (std::vector<std::string>{"photos", "photos/a.jpg", "photos/empty", "photos/ext",
-                                                      "photos/ext/o.jpg", "photos/sub", "photos/sub/b.jpg",
-                                                      "photos/sub/deeper", "photos/sub/deeper/c.jpg"}));
+  EXPECT_EQ(Sorted(vsSent),
+            (std::vector<std::string>{"photos", "photos/10.jpg", "photos/2.jpg", "photos/B.jpg", "photos/a.jpg",
+                                      "photos/empty", "photos/ext", "photos/ext/o.jpg", "photos/sub",
+                                      "photos/sub/b.jpg", "photos/sub/deeper", "photos/sub/deeper/c.jpg"}));
   EXPECT_EQ(server.ReadFile("/in/photos/sub/deeper/c.jpg"), "c");
   EXPECT_TRUE(fs::is_empty(server.LocalPath("/other"))) << "only the folder under the pointer";
 
