@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", pEnd->c_str());
         iStatus = 1;
       } else {
-        std::printf("%s %s seconds %.6f", sCommand.c_str(), pEnd->c_str(), bench::SecondsSince(t0));
+        std::printf("%s seconds %.6f", pEnd->c_str(), bench::SecondsSince(t0));
         if (sMode == "browse") std::printf(" listing %.6f", dListing);
         std::printf("\n");
       }
