@@ -16,6 +16,7 @@
 #include "MainAndTerminate.h"
 #include "OrvError.h"
 #include "OrvFtpLibrary.h"
+#include "ProcessMemory.h"
 #include "ProductInfo.h"
 #include "QtAppUi.h"
 #include "QuitSignals.h"
@@ -58,6 +59,7 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext&, const QStr
 }  // namespace
 
 int main(int argc, char** argv) {
+  ProcessMemory_KeepFreedMemory();
   KeepMemoryToItself();
   const CommandLineArgs oCommandLine = CommandLine_Read(argc, argv);
 

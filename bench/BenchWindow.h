@@ -17,12 +17,14 @@
 #include <string>
 
 #include "OrvFtpClient.h"
+#include "ProcessMemory.h"
 #include "frmMain.h"
 
 namespace bench {
 
 // QApplication on the offscreen platform unless one is set, with the FTP
-// client's completions run on its thread.
+// client's completions run on its thread; the allocator set as the
+// program's main sets it.
 class WindowApplication {
  public:
   explicit WindowApplication(char* szProgram) : m_aszArgv{szProgram, nullptr}, m_app(Platform(m_iArgc), m_aszArgv) {
@@ -34,6 +36,7 @@ class WindowApplication {
 
  private:
   static int& Platform(int& iArgc) {
+    ProcessMemory_KeepFreedMemory();
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     return iArgc;
   }

@@ -42,6 +42,7 @@
 #include "LibOrv.h"
 #include "LocalFileSource.h"
 #include "OrvFtpClient.h"
+#include "ProcessMemory.h"
 #include "cOrvFtpClient.h"
 
 namespace {
@@ -94,6 +95,8 @@ std::vector<std::string> FileNames(const std::string& sFolder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // As the program's main does.
+  ProcessMemory_KeepFreedMemory();
   if (argc != 8) {
     std::fprintf(stderr, "usage: %s HOST PORT USER PASSWORD put|get|getfile|many|queue|dir SOURCE TARGET\n", argv[0]);
     return 2;

@@ -8,6 +8,7 @@
 #include "OrvFtpClient.h"
 
 #include <algorithm>
+#include <cstring>
 #include <regex>
 
 #include "AppChannel.h"
@@ -204,8 +205,12 @@ int32_t FTP_DirFactsCallback(int32_t lHandle, int32_t lErrCode, const char* sReq
   TextCopier copier;
   const std::string sRequestID = copier.Copy(sRequestId);
   std::string sDirList;
-  for (int32_t i = 0; i < lFolderCount; ++i) sDirList += copier.Copy(asFolders[i]) + "/\r\n";
-  for (int32_t i = 0; i < lFileCount; ++i) sDirList += copier.Copy(asFiles[i]) + "\r\n";
+  std::size_t lLength = 0;
+  for (int32_t i = 0; i < lFolderCount; ++i) lLength += std::strlen(asFolders[i]) + 3;
+  for (int32_t i = 0; i < lFileCount; ++i) lLength += std::strlen(asFiles[i]) + 2;
+  sDirList.reserve(lLength);
+  for (int32_t i = 0; i < lFolderCount; ++i) sDirList.append(copier.Copy(asFolders[i])).append("/\r\n");
+  for (int32_t i = 0; i < lFileCount; ++i) sDirList.append(copier.Copy(asFiles[i])).append("\r\n");
   std::vector<OrvFtpFileFacts> vFacts;
   if (aFileFacts != nullptr && lFileCount > 0) vFacts.assign(aFileFacts, aFileFacts + lFileCount);
   const bool bDelivered = Deliver(

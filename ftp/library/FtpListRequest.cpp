@@ -1,5 +1,7 @@
 #include "FtpListRequest.h"
 
+#include <algorithm>
+
 namespace {
 
 // A listing beyond its bounds ends the transfer (libcurl's write error),
@@ -139,6 +141,12 @@ std::function<void()> FtpListRequest::Answer(int32_t lHandle, int32_t lCode, con
   std::vector<std::string> asFolders, asFiles;
   std::vector<OrvFtpFileFacts> aFacts;
   if (lCode == 0) {
+    const auto lFolders = static_cast<std::size_t>(
+        std::count_if(m_listing.aEntries.begin(), m_listing.aEntries.end(),
+                      [](const FtpListing::Entry& entry) { return entry.eKind == FtpListing::Kind::kFolder; }));
+    asFolders.reserve(lFolders);
+    asFiles.reserve(m_listing.aEntries.size() - lFolders);
+    aFacts.reserve(m_listing.aEntries.size() - lFolders);
     for (FtpListing::Entry& entry : m_listing.aEntries) {
       if (entry.eKind == FtpListing::Kind::kFolder) {
         asFolders.push_back(std::move(entry.sName));
