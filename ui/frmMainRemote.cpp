@@ -151,6 +151,7 @@ void frmMain::AddListing(const std::string& sDirList) {
   static const std::vector<OrvFtpFileFacts> kNoFacts;
   const std::vector<OrvFtpFileFacts>& vFacts = m_oFtpClient ? m_oFtpClient->FtpListedFileFacts() : kNoFacts;
   std::vector<FileListEntry> vFiles;
+  vFiles.reserve(vFacts.size());
   // The new folder nodes join the tree together after the loop; they all
   // show the same picture, so one icon serves them all.
   QList<QTreeWidgetItem*> vpNodes;
