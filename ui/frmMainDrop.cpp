@@ -119,12 +119,17 @@ bool frmMain::DropEvent(QObject* pWatched, QEvent* pEvent) {
   auto* pDrop = static_cast<QDropEvent*>(pEvent);
   const QMimeData* pData = pDrop->mimeData();
   const QPoint oAt = pDrop->position().toPoint();
-  const bool bTakes = bRemoteSide ? pData->hasUrls() && !RemoteDropFolder(pWatched, oAt).empty()
-                                  : pData->hasFormat(QString::fromLatin1(kRemoteMime)) && m_oFtpClient &&
-                                        !LocalDropFolder(pWatched, oAt).empty();
+  // A drag is taken on entering by what it carries, wherever it comes in:
+  // a view that refuses the entry gets no moves of that drag, so one that
+  // came in over an empty spot could never be dropped onto a folder. Where
+  // it may land is told at each move, and checked again at the drop.
+  const bool bCarries = m_oFtpClient &&
+                        (bRemoteSide ? pData->hasUrls() : pData->hasFormat(QString::fromLatin1(kRemoteMime)));
+  const bool bHere = bCarries &&
+                     !(bRemoteSide ? RemoteDropFolder(pWatched, oAt) : LocalDropFolder(pWatched, oAt)).empty();
   if (pWatched == tvFtpDirs->viewport())
-    MarkDropNode(bTakes && eType != QEvent::Drop ? tvFtpDirs->itemAt(oAt) : nullptr);
-  if (!bTakes) {
+    MarkDropNode(bHere && eType != QEvent::Drop ? tvFtpDirs->itemAt(oAt) : nullptr);
+  if (!bCarries || (!bHere && eType != QEvent::DragEnter)) {
     pDrop->ignore();
     return true;
   }

@@ -129,11 +129,21 @@ TEST_F(CommandWindow, DroppedFoldersArePutWholeAndDroppedRemoteFilesAreFetched) 
 
   QMimeData oFromDesktop;
   oFromDesktop.setUrls({QUrl::fromLocalFile(QString::fromStdString(sPhotos))});
-  // As a drag arrives: it enters, then drops.
+  // As a drag arrives: it enters the tree below its nodes, where it cannot
+  // land, moves onto a folder and drops. The tree must take the entry
+  // there, or it would get none of the drag's moves.
   const QPoint oAtIn = w.tvFtpDirs->visualItemRect(pIn).center();
-  QDragEnterEvent oEnter(oAtIn, Qt::CopyAction, &oFromDesktop, Qt::LeftButton, Qt::NoModifier);
+  const QPoint oBelow(oAtIn.x(), w.tvFtpDirs->viewport()->height() - 2);
+  ASSERT_EQ(w.tvFtpDirs->itemAt(oBelow), nullptr);
+  QDragEnterEvent oEnter(oBelow, Qt::CopyAction, &oFromDesktop, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(w.tvFtpDirs->viewport(), &oEnter);
   EXPECT_TRUE(oEnter.isAccepted());
+  QDragMoveEvent oOverNothing(oBelow, Qt::CopyAction, &oFromDesktop, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w.tvFtpDirs->viewport(), &oOverNothing);
+  EXPECT_FALSE(oOverNothing.isAccepted()) << "no folder under the pointer";
+  QDragMoveEvent oOverIn(oAtIn, Qt::CopyAction, &oFromDesktop, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w.tvFtpDirs->viewport(), &oOverIn);
+  EXPECT_TRUE(oOverIn.isAccepted());
   QDropEvent oDrop(oAtIn, Qt::CopyAction, &oFromDesktop, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(w.tvFtpDirs->viewport(), &oDrop);
   EXPECT_TRUE(oDrop.isAccepted());
