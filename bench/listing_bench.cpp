@@ -53,19 +53,9 @@ int main(int argc, char** argv) {
       w.tvFtpDirs->setCurrentItem(pNode);
       QCoreApplication::processEvents();
 
-      // The window's own handler runs; the wrapper only notes when it is done.
-      bool bDone = false;
-      bench::Clock::time_point tEvent, tFilled;
-      auto fnWindowHandler = w.FtpClient()->DirEvent;
-      w.FtpClient()->DirEvent = [&](const std::string& sDirList, const std::string& sRequestID, long lErrCode) {
-        tEvent = bench::Clock::now();
-        fnWindowHandler(sDirList, sRequestID, lErrCode);
-        tFilled = bench::Clock::now();
-        bDone = true;
-      };
       const bench::Clock::time_point t0 = bench::Clock::now();
-      w.tvFtpDirs_NodeClick(pNode);
-      if (!bench::ProcessUntil([&] { return bDone; }, std::chrono::seconds(120))) {
+      const bench::ListingTimes times = bench::ClickAndTimeListing(w, pNode, std::chrono::seconds(120));
+      if (!times.bDone) {
         std::fprintf(stderr, "listing: no answer\n");
         iStatus = 1;
         break;
@@ -74,8 +64,6 @@ int main(int argc, char** argv) {
       QCoreApplication::processEvents();
       w.repaint();
       const double dPainted = bench::SecondsSince(t0);
-      const double dFilled = std::chrono::duration<double>(tFilled - t0).count();
-      const double dHandler = std::chrono::duration<double>(tFilled - tEvent).count();
 
       if (bench::StatusText(w) != "FTP-DIR OK" || pNode->childCount() != iFolders || w.lbFtpFiles->count() != iFiles) {
         std::fprintf(stderr, "listing: status %s, %d folders, %d files\n", bench::StatusText(w).c_str(),
@@ -83,7 +71,7 @@ int main(int argc, char** argv) {
         iStatus = 1;
         break;
       }
-      std::printf("run %d filled %.6f painted %.6f handler %.6f\n", iRun + 1, dFilled, dPainted, dHandler);
+      std::printf("run %d filled %.6f painted %.6f handler %.6f\n", iRun + 1, times.dFilled, dPainted, times.dHandler);
       std::fflush(stdout);
       w.cbDisconnect_Click();
       QCoreApplication::processEvents();

@@ -267,6 +267,7 @@ class frmMain : public QWidget, public AppWindow {
   void RunQueue(bool bPut, std::vector<QueuedFile> vFiles, std::vector<std::string> vsFailed = {});
   void HandQueued();
   void TellQueueFront();
+  void ShowQueueFront();
   void QueuedFileDone(long lErrCode);
   void EndQueue();
 
@@ -368,8 +369,7 @@ class frmMain : public QWidget, public AppWindow {
     std::vector<std::string> vsFailures;
     bool bCancelled = false;
     // The files handed to the transfer connection, in order; the first
-    // runs. One more waits there behind it, so that the connection starts
-    // it the moment the one before is answered. A file that could not be
+    // runs, and the others wait there behind it. A file that could not be
     // handed keeps its place with why.
     struct Handed {
       QueuedFile file;
@@ -380,6 +380,10 @@ class frmMain : public QWidget, public AppWindow {
     std::deque<Handed> vHanded;
   };
   std::optional<TransferQueue> m_oQueue;
+  // When the status line last told the queue's place, and the timer that
+  // tells a later change once it may.
+  std::chrono::steady_clock::time_point m_tQueueShown;
+  QTimer* m_pQueueShowTimer = nullptr;
   // The remote folders of a folder get, listed one after another on the
   // transfer connection before their files are fetched.
   struct FolderWalk {

@@ -4,8 +4,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 
@@ -98,11 +100,15 @@ void frmMain::RunQueue(bool bPut, std::vector<QueuedFile> vFiles, std::vector<st
   TellQueueFront();
 }
 
-// Hands waiting files to the transfer connection until one runs there and
-// one waits behind it. One that cannot go (gone, unreadable, empty, a local
-// target that cannot be written) keeps its place with why.
+// Hands waiting files to the transfer connection, so that it starts each
+// one the moment the one before is answered. It goes on without this
+// thread: the window's handling of a long listing (a tenth of a second for
+// 50,000 entries) must not leave it waiting, and 64 small files are that
+// long. What a handed put holds meanwhile is its file open and at most
+// 64 KiB of it. One that cannot go (gone, unreadable, empty, a local target
+// that cannot be written) keeps its place with why.
 void frmMain::HandQueued() {
-  constexpr std::size_t kOnTheirWay = 2;
+  constexpr std::size_t kOnTheirWay = 64;
   TransferQueue& q = *m_oQueue;
   const bool bPut = q.sCommand == "FTP-PUT";
   std::size_t lGoing = 0;
@@ -148,7 +154,7 @@ void frmMain::TellQueueFront() {
       Log24(std::string(bPut ? "FTP Put " : "FTP Get ") + h.file.sSource);
     }
     if (h.sFailure.empty()) {
-      ShowStatus(h.sHead);
+      ShowQueueFront();
       return;
     }
     ++q.iFailed;
@@ -158,6 +164,32 @@ void frmMain::TellQueueFront() {
     HandQueued();
   }
   EndQueue();
+}
+
+// The queue's place in the status line, at most four times a second (as
+// often as a transfer's progress): a queue of small files moves on faster
+// than anyone reads, and each change of the line costs a repaint of it on
+// the window's thread, as much as the file's own handling there. A change
+// that comes sooner is shown when the quarter second is up, with the file
+// that runs by then.
+void frmMain::ShowQueueFront() {
+  constexpr auto kEvery = std::chrono::milliseconds(250);
+  if (!m_pQueueShowTimer) {
+    m_pQueueShowTimer = new QTimer(this);
+    m_pQueueShowTimer->setSingleShot(true);
+    connect(m_pQueueShowTimer, &QTimer::timeout, this, [this] {
+      if (m_oQueue && !m_oQueue->vHanded.empty() && m_oQueue->vHanded.front().sFailure.empty()) ShowQueueFront();
+    });
+  }
+  const auto tNow = std::chrono::steady_clock::now();
+  const auto tNext = m_tQueueShown + kEvery;
+  if (tNow < tNext) {
+    if (!m_pQueueShowTimer->isActive())
+      m_pQueueShowTimer->start(std::chrono::ceil<std::chrono::milliseconds>(tNext - tNow));
+    return;
+  }
+  m_tQueueShown = tNow;
+  ShowStatus(m_oQueue->vHanded.front().sHead);
 }
 
 void frmMain::QueuedFileDone(long lErrCode) {
@@ -193,6 +225,8 @@ void frmMain::QueuedFileDone(long lErrCode) {
 void frmMain::EndQueue() {
   const TransferQueue q = std::move(*m_oQueue);
   m_oQueue.reset();
+  if (m_pQueueShowTimer) m_pQueueShowTimer->stop();
+  m_tQueueShown = {};
   const bool bPut = q.sCommand == "FTP-PUT";
   std::string sText = q.sCommand + (q.bCancelled ? " cancelled, " : " ") + std::to_string(q.iOk) + " of " +
                       std::to_string(q.iTotal) + " OK";

@@ -18,6 +18,7 @@
 
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "CommandWindow.h"
 #include "LibOrv.h"
@@ -99,6 +100,36 @@ TEST_F(CommandWindow, SeveralPickedFilesGoInOneQueueAndAFailureDoesNotStopIt) {
   for (std::size_t i = lRetrs; i < server.Commands().size(); ++i)
     EXPECT_NE(server.Commands()[i].rfind("RETR", 0), 0u) << server.Commands()[i];
   EXPECT_EQ(ReadLocal(Local("a.txt")), "a.txt");
+}
+
+// The transfer connection goes through a queue of small files without the
+// window's thread: while that thread is busy (as with a long listing), the
+// files keep arriving, each once.
+TEST_F(CommandWindow, AQueueGoesOnWhileTheWindowIsBusy) {
+  FtpTestServer server;
+  constexpr int kFiles = 12;
+  for (int i = 0; i < kFiles; ++i) std::ofstream(Local("f" + std::to_string(i) + ".txt")) << "file " << i;
+  W().dlb_Click();
+  ASSERT_TRUE(Connect(server));
+  frmMain& w = W();
+  w.tbFtpPath->setText("/");
+  w.lbLocalFiles->selectAll();
+  w.cbPut->click();
+  // No events are handled here, as during the window's own long work.
+  const auto tGiveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  int iArrived = 0;
+  while (iArrived < kFiles && std::chrono::steady_clock::now() < tGiveUp) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    iArrived = 0;
+    for (int i = 0; i < kFiles; ++i) iArrived += fs::exists(server.LocalPath("/f" + std::to_string(i) + ".txt"));
+  }
+  EXPECT_EQ(iArrived, kFiles) << "files that arrived while the window's thread was busy";
+  ASSERT_TRUE(
+      PumpUntil([&] { return Logged("FTP-PUT " + std::to_string(kFiles) + " of " + std::to_string(kFiles) + " OK"); }));
+  EXPECT_EQ(server.ReadFile("/f11.txt"), "file 11");
+  std::size_t lStors = 0;
+  for (const std::string& s : server.Commands()) lStors += s.rfind("STOR ", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(lStors, static_cast<std::size_t>(kFiles)) << "each file once";
 }
 
 // A folder dropped from the file manager onto a node of the remote tree
