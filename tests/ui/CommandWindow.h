@@ -114,10 +114,14 @@ inline int UnusedPort() {
   return ntohs(a.sin_port);
 }
 
+inline std::size_t CountCommands(const FtpTestServer& server, const std::string& sPrefix) {
+  std::size_t lCount = 0;
+  for (const std::string& s : server.Commands()) lCount += s.rfind(sPrefix, 0) == 0 ? 1 : 0;
+  return lCount;
+}
+
 inline bool HasCommand(const FtpTestServer& server, const std::string& sPrefix) {
-  for (const std::string& s : server.Commands())
-    if (s.rfind(sPrefix, 0) == 0) return true;
-  return false;
+  return CountCommands(server, sPrefix) > 0;
 }
 
 inline void ClickNode(QTreeWidget* pTree, QTreeWidgetItem* pNode) {
@@ -199,6 +203,16 @@ class CommandWindow : public ::testing::Test {
   // Connects and tells whether the root listing arrived.
   bool Connect(const LoopbackFtpServer& server) {
     return ConnectForOutcome(server) && Text(W().labStatus) == "FTP-DIR OK";
+  }
+  // Reads the local folder, connects, and puts all its files into the
+  // server's root in one queue, as Ctrl+A and Put do.
+  bool ConnectAndPutAll(const LoopbackFtpServer& server) {
+    W().dlb_Click();
+    if (!Connect(server)) return false;
+    W().tbFtpPath->setText("/");
+    W().lbLocalFiles->selectAll();
+    W().cbPut->click();
+    return true;
   }
   // Waits for an outcome: a progress text ("FTP-GET 1.0 MiB of ...") that
   // a slow transfer shows meanwhile is none.

@@ -35,13 +35,8 @@ TEST_F(CommandWindow, GetSizeIsAnsweredWhileASlowQueueOfUploadsRunsAndTheListing
   server.WriteFile("/size.bin", std::string(12345, 's'));
   std::ofstream(Local("big.bin"), std::ios::binary) << RandomBytes(2 << 20, 7);
   std::ofstream(Local("small.txt")) << "small";
-  W().dlb_Click();
-  ASSERT_TRUE(Connect(server));
+  ASSERT_TRUE(ConnectAndPutAll(server));
   frmMain& w = W();
-
-  w.tbFtpPath->setText("/");
-  w.lbLocalFiles->selectAll();
-  w.cbPut->click();
   const QRegularExpression oQueued(QStringLiteral(
       "^FTP-PUT 1 of 2: big\\.bin [0-9.]+ (B|KiB|MiB) of 2\\.0 MiB \\([0-9]+ %\\), [0-9.]+ (B|KiB|MiB)/s$"));
   ASSERT_TRUE(PumpUntil([&] { return oQueued.match(w.labStatus->text()).hasMatch(); })) << Text(w.labStatus);
@@ -84,9 +79,7 @@ TEST_F(CommandWindow, SeveralPickedFilesGoInOneQueueAndAFailureDoesNotStopIt) {
   EXPECT_EQ(Colour(w.cbPut), kRed);
   EXPECT_EQ(server.ReadFile("/a.txt"), "a.txt");
   EXPECT_EQ(server.ReadFile("/c.txt"), "c.txt");
-  std::size_t lStors = 0;
-  for (const std::string& s : server.Commands()) lStors += s.rfind("STOR ", 0) == 0 ? 1 : 0;
-  EXPECT_EQ(lStors, 2u) << "each file once";
+  EXPECT_EQ(CountCommands(server, "STOR "), 2u) << "each file once";
   EXPECT_TRUE(m_oApp.messages.empty()) << "the queue goes on without a box";
 
   // Both back: the local a.txt exists, "No to all" keeps it and c.txt too,
@@ -109,12 +102,7 @@ TEST_F(CommandWindow, AQueueGoesOnWhileTheWindowIsBusy) {
   FtpTestServer server;
   constexpr int kFiles = 12;
   for (int i = 0; i < kFiles; ++i) std::ofstream(Local("f" + std::to_string(i) + ".txt")) << "file " << i;
-  W().dlb_Click();
-  ASSERT_TRUE(Connect(server));
-  frmMain& w = W();
-  w.tbFtpPath->setText("/");
-  w.lbLocalFiles->selectAll();
-  w.cbPut->click();
+  ASSERT_TRUE(ConnectAndPutAll(server));
   // No events are handled here, as during the window's own long work.
   const auto tGiveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   int iArrived = 0;
@@ -127,9 +115,7 @@ TEST_F(CommandWindow, AQueueGoesOnWhileTheWindowIsBusy) {
   ASSERT_TRUE(
       PumpUntil([&] { return Logged("FTP-PUT " + std::to_string(kFiles) + " of " + std::to_string(kFiles) + " OK"); }));
   EXPECT_EQ(server.ReadFile("/f11.txt"), "file 11");
-  std::size_t lStors = 0;
-  for (const std::string& s : server.Commands()) lStors += s.rfind("STOR ", 0) == 0 ? 1 : 0;
-  EXPECT_EQ(lStors, static_cast<std::size_t>(kFiles)) << "each file once";
+  EXPECT_EQ(CountCommands(server, "STOR "), static_cast<std::size_t>(kFiles)) << "each file once";
 }
 
 // A folder dropped from the file manager onto a node of the remote tree
