@@ -78,13 +78,17 @@ std::vector<std::string> LocalFiles_SubFolders(const std::string& sFolder) {
     std::error_code ec;
     if (e.is_directory(ec)) vsNames.push_back(std::move(sName));
   });
+  LocalFiles_SortNames(vsNames);
+  return vsNames;
+}
+
+void LocalFiles_SortNames(std::vector<std::string>& vsNames) {
   std::vector<std::pair<QString, std::string>> vNamed;
   vNamed.reserve(vsNames.size());
   for (std::string& sName : vsNames) vNamed.emplace_back(ByteText_FromBytes(sName), std::move(sName));
   NameOrder::Sort(vNamed, [](const std::pair<QString, std::string>& o) -> const QString& { return o.first; });
   vsNames.clear();
   for (auto& o : vNamed) vsNames.push_back(std::move(o.second));
-  return vsNames;
 }
 
 std::string LocalFiles_Normal(const std::string& sPath) {

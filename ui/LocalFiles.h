@@ -38,6 +38,10 @@ std::vector<LocalFile> LocalFiles_List(const std::string& sFolder);
 // Raises OrvError when the folder cannot be read.
 std::vector<std::string> LocalFiles_SubFolders(const std::string& sFolder);
 
+// Sorts names (bytes, as the file system gives them) in the order the
+// lists show them: NameOrder over their shown text.
+void LocalFiles_SortNames(std::vector<std::string>& vsNames);
+
 // sPath made absolute and normal: no ".", "..", doubled or trailing "/".
 std::string LocalFiles_Normal(const std::string& sPath);
 

@@ -19,11 +19,9 @@
 #include <set>
 #include <utility>
 
-#include "ByteText.h"
 #include "DirListBox.h"
 #include "LibOrv.h"
 #include "LocalFiles.h"
-#include "NameOrder.h"
 #include "OrvError.h"
 #include "cOrvFtpClient.h"
 #include "frmMain.h"
@@ -56,11 +54,11 @@ void AddLocalTree(const std::string& sFolder, const std::string& sRemote, const 
   std::vector<std::string> vsSub;
   try {
     // In the order the file list shows them, not the file system's.
-    std::vector<std::pair<QString, std::string>> vNamed;
-    for (LocalFile& o : LocalFiles_List(sFolder)) vNamed.emplace_back(ByteText_FromBytes(o.sName), std::move(o.sName));
-    NameOrder::Sort(vNamed, [](const std::pair<QString, std::string>& o) -> const QString& { return o.first; });
-    for (const auto& o : vNamed)
-      vFiles.push_back({LocalFiles_Join(sFolder, o.second), sRemote + o.second, sShownAs + o.second});
+    std::vector<std::string> vsNames;
+    for (LocalFile& o : LocalFiles_List(sFolder)) vsNames.push_back(std::move(o.sName));
+    LocalFiles_SortNames(vsNames);
+    for (const std::string& sName : vsNames)
+      vFiles.push_back({LocalFiles_Join(sFolder, sName), sRemote + sName, sShownAs + sName});
     vsSub = LocalFiles_SubFolders(sFolder);
   } catch (const OrvError&) {
     // An unreadable folder sends nothing; its files are no failures of the
